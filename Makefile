@@ -1,0 +1,24 @@
+# Thin wrapper over CMake. `make` builds; `make test` builds and runs every test, also
+# under AddressSanitizer and UndefinedBehaviorSanitizer (in build-asan/).
+JOBS ?= 2
+
+.PHONY: all test test-fast bench clean
+
+all:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+	cmake --build build -j $(JOBS)
+
+test: all
+	cd build && ctest --output-on-failure -j $(JOBS)
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPHASEKIT_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
+
+test-fast: all
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+bench: all
+	./build/bench_phasemend
+
+clean:
+	rm -rf build build-asan

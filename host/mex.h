@@ -1,0 +1,66 @@
+/* mex.h: the host operations our extensions use, declared with the names, types
+ * and linkage of the 64-bit MATLAB extension API. Extension sources include only
+ * this header; when MATLAB or Octave build them, their own mex.h takes its place,
+ * so nothing here may differ from what those hosts declare. Sizes are size_t, and
+ * the two operations whose 64-bit versions carry the _730 suffix link under that
+ * name, as in MATLAB's own header. */
+#ifndef PHASEKIT_HOST_MEX_H
+#define PHASEKIT_HOST_MEX_H
+
+#include <stddef.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct mxArray_tag mxArray; /* opaque host array */
+typedef size_t mwSize;
+typedef size_t mwIndex;
+
+typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
+
+/* The 64-bit API keeps the old names as macros over the sized entry points. */
+#define mxCreateDoubleMatrix mxCreateDoubleMatrix_730
+#define mxGetString mxGetString_730
+
+/* Entry point every extension exports. */
+void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
+
+/* Array access. */
+size_t mxGetM(const mxArray *array);
+size_t mxGetN(const mxArray *array);
+size_t mxGetNumberOfElements(const mxArray *array);
+double *mxGetPr(const mxArray *array);
+double *mxGetPi(const mxArray *array);
+mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag);
+int mxGetString_730(const mxArray *array, char *buffer, size_t length);
+
+/* Queries for argument validation. */
+bool mxIsDouble(const mxArray *array);
+bool mxIsComplex(const mxArray *array);
+bool mxIsSparse(const mxArray *array);
+bool mxIsChar(const mxArray *array);
+
+/* Host memory: released by the host when the call ends if not freed before. */
+void *mxMalloc(size_t bytes);
+void *mxCalloc(size_t count, size_t elementSize);
+void *mxRealloc(void *block, size_t bytes);
+void mxFree(void *block);
+
+/* NaN handling; both are safe on worker threads. */
+double mxGetNaN(void);
+bool mxIsNaN(double value);
+
+/* Messages. mexErrMsgTxt ends the call: control never comes back. */
+int mexPrintf(const char *format, ...);
+void mexWarnMsgTxt(const char *text);
+void mexErrMsgTxt(const char *text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PHASEKIT_HOST_MEX_H */

@@ -1,0 +1,418 @@
+// minihost.cpp: the standalone host's arrays, per-call memory, messages, errors and
+// extension loading. Invariants: every block handed out by mxMalloc/mxCalloc/
+// mxRealloc is in the block registry until freed; blocks and arrays made during a
+// call and not handed back are released when the call returns; mexErrMsgTxt unwinds
+// to hostCall and never returns to the extension.
+#include "minihost.h"
+
+#include <dlfcn.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <unordered_map>
+
+struct mxArray_tag {
+    HostClass cls;
+    size_t rows;
+    size_t columns;
+    bool sparse;
+    void *real;    // elements of the class (double, char as uint16, ...); null for cell/struct
+    void *imag;    // imaginary elements, null for real arrays
+    size_t bytes;  // bytes held by real + imag, for the memory account
+};
+
+namespace {
+
+// Thrown by mexErrMsgTxt and caught only by hostCall: the error ends the call.
+struct CallAborted {
+    std::string text;
+};
+
+struct BlockInfo {
+    size_t bytes;
+    unsigned scope;  // 0 outside any call, else the call that allocated it
+};
+
+struct HostState {
+    std::mutex lock;  // guards the registry; allocations may come from any thread
+    std::unordered_map<void *, BlockInfo> blocks;
+    unsigned scope = 0;  // current call, 0 when no call runs
+    unsigned lastScope = 0;
+    size_t liveBytes = 0;
+    size_t peakBytes = 0;
+    std::vector<mxArray *> callArrays;  // arrays the extension created in this call
+    HostCallResult *current = nullptr;
+    HostCallOptions options = {false, false};
+};
+
+HostState &host() {
+    static HostState state;
+    return state;
+}
+
+void accountBytes(HostState &h, size_t added, size_t removed) {
+    h.liveBytes = h.liveBytes + added - removed;
+    if (h.liveBytes > h.peakBytes) h.peakBytes = h.liveBytes;
+}
+
+// Allocation failure in a real host ends the call with an error; outside a call the
+// process has no one to report to.
+[[noreturn]] void outOfMemory() {
+    if (host().scope != 0) throw CallAborted{"Out of memory."};
+    std::fprintf(stderr, "minihost: out of memory\n");
+    std::abort();
+}
+
+mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool sparse,
+                  bool shapeOnly = false) {
+    mxArray *a = static_cast<mxArray *>(std::calloc(1, sizeof(mxArray)));
+    if (!a) outOfMemory();
+    a->cls = cls;
+    a->rows = rows;
+    a->columns = columns;
+    a->sparse = sparse;
+    size_t elementSize = hostElementSize(cls);
+    size_t count = (sparse || shapeOnly) ? 1 : rows * columns;
+    if (elementSize > 0) {
+        // calloc(0) may return null; keep a valid pointer for empty arrays.
+        a->real = std::calloc(count ? count : 1, elementSize);
+        if (!a->real) outOfMemory();
+        if (complex) {
+            a->imag = std::calloc(count ? count : 1, elementSize);
+            if (!a->imag) outOfMemory();
+        }
+        a->bytes = count * elementSize * (complex ? 2 : 1);
+    }
+    return a;
+}
+
+void freeArray(mxArray *a) {
+    if (!a) return;
+    std::free(a->real);
+    std::free(a->imag);
+    std::free(a);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- arrays for callers
+
+size_t hostElementSize(HostClass cls) {
+    switch (cls) {
+    case hostDoubleClass: case hostInt64Class: case hostUint64Class: return 8;
+    case hostSingleClass: case hostInt32Class: case hostUint32Class: return 4;
+    case hostInt16Class: case hostUint16Class: case hostCharClass: return 2;
+    case hostInt8Class: case hostUint8Class: case hostLogicalClass: return 1;
+    default: return 0;
+    }
+}
+
+mxArray *hostCreateOfClass(HostClass cls, size_t rows, size_t columns, bool complex) {
+    return newArray(cls, rows, columns, complex, false);
+}
+
+mxArray *hostCreateDouble(size_t rows, size_t columns, bool complex) {
+    return newArray(hostDoubleClass, rows, columns, complex, false);
+}
+
+mxArray *hostCreateScalar(double value) {
+    mxArray *a = hostCreateDouble(1, 1, false);
+    static_cast<double *>(a->real)[0] = value;
+    return a;
+}
+
+mxArray *hostCreateMatrix(size_t rows, size_t columns, const std::vector<double> &real,
+                          const std::vector<double> &imag) {
+    mxArray *a = hostCreateDouble(rows, columns, !imag.empty());
+    size_t n = rows * columns;
+    if (real.size() >= n && n > 0) std::memcpy(a->real, real.data(), n * sizeof(double));
+    if (!imag.empty() && imag.size() >= n && n > 0)
+        std::memcpy(a->imag, imag.data(), n * sizeof(double));
+    return a;
+}
+
+mxArray *hostCreateCharMatrix(size_t rows, size_t columns, const std::string &text) {
+    mxArray *a = newArray(hostCharClass, rows, columns, false, false);
+    uint16_t *chars = static_cast<uint16_t *>(a->real);
+    for (size_t i = 0; i < rows * columns && i < text.size(); ++i)
+        chars[i] = static_cast<unsigned char>(text[i]);
+    return a;
+}
+
+mxArray *hostCreateString(const std::string &text) {
+    return hostCreateCharMatrix(1, text.size(), text);
+}
+
+mxArray *hostCreateSparse(size_t rows, size_t columns) {
+    return newArray(hostDoubleClass, rows, columns, false, true);
+}
+
+mxArray *hostCreateDoubleShapeOnly(size_t rows, size_t columns) {
+    return newArray(hostDoubleClass, rows, columns, false, false, true);
+}
+
+void hostDestroyArray(mxArray *array) { freeArray(array); }
+
+HostClass hostClassOf(const mxArray *array) { return array->cls; }
+void *hostDataOf(const mxArray *array) { return array->real; }
+void *hostImagDataOf(const mxArray *array) { return array->imag; }
+
+// ---------------------------------------------------------------- host operations
+
+extern "C" {
+
+size_t mxGetM(const mxArray *array) { return array->rows; }
+size_t mxGetN(const mxArray *array) { return array->columns; }
+size_t mxGetNumberOfElements(const mxArray *array) { return array->rows * array->columns; }
+
+// Only double arrays have double data; any other class yields null, so an extension
+// that reads another class as doubles fails loudly here instead of reading garbage.
+double *mxGetPr(const mxArray *array) {
+    return array->cls == hostDoubleClass ? static_cast<double *>(array->real) : nullptr;
+}
+double *mxGetPi(const mxArray *array) {
+    return array->cls == hostDoubleClass ? static_cast<double *>(array->imag) : nullptr;
+}
+
+bool mxIsDouble(const mxArray *array) { return array->cls == hostDoubleClass; }
+bool mxIsComplex(const mxArray *array) { return array->imag != nullptr; }
+bool mxIsSparse(const mxArray *array) { return array->sparse; }
+bool mxIsChar(const mxArray *array) { return array->cls == hostCharClass; }
+
+mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag) {
+    HostState &h = host();
+    mxArray *a = newArray(hostDoubleClass, rows, columns, flag == mxCOMPLEX, false);
+    std::lock_guard<std::mutex> guard(h.lock);
+    if (h.scope != 0) {
+        h.callArrays.push_back(a);
+        accountBytes(h, a->bytes, 0);
+    }
+    return a;
+}
+
+void mxDestroyArray(mxArray *array) {
+    HostState &h = host();
+    {
+        std::lock_guard<std::mutex> guard(h.lock);
+        for (auto &slot : h.callArrays) {
+            if (slot == array) {
+                accountBytes(h, 0, array->bytes);
+                slot = nullptr;
+            }
+        }
+    }
+    freeArray(array);
+}
+
+// Copies a character array column by column into an 8-bit zero-terminated text.
+// Returns 1 when the array is not text or the text had to be cut to fit.
+int mxGetString_730(const mxArray *array, char *buffer, size_t length) {
+    if (array->cls != hostCharClass || length == 0) return 1;
+    size_t count = array->rows * array->columns;
+    size_t copied = count < length - 1 ? count : length - 1;
+    const uint16_t *chars = static_cast<const uint16_t *>(array->real);
+    for (size_t i = 0; i < copied; ++i) buffer[i] = static_cast<char>(chars[i]);
+    buffer[copied] = '\0';
+    return copied < count ? 1 : 0;
+}
+
+void *mxMalloc(size_t bytes) {
+    void *block = std::malloc(bytes ? bytes : 1);
+    if (!block) outOfMemory();
+    HostState &h = host();
+    std::lock_guard<std::mutex> guard(h.lock);
+    h.blocks[block] = BlockInfo{bytes, h.scope};
+    accountBytes(h, bytes, 0);
+    return block;
+}
+
+void *mxCalloc(size_t count, size_t elementSize) {
+    if (elementSize != 0 && count > std::numeric_limits<size_t>::max() / elementSize)
+        outOfMemory();
+    size_t bytes = count * elementSize;
+    void *block = std::calloc(bytes ? bytes : 1, 1);
+    if (!block) outOfMemory();
+    HostState &h = host();
+    std::lock_guard<std::mutex> guard(h.lock);
+    h.blocks[block] = BlockInfo{bytes, h.scope};
+    accountBytes(h, bytes, 0);
+    return block;
+}
+
+void *mxRealloc(void *block, size_t bytes) {
+    if (!block) return mxMalloc(bytes);
+    HostState &h = host();
+    std::lock_guard<std::mutex> guard(h.lock);
+    auto found = h.blocks.find(block);
+    if (found == h.blocks.end()) {
+        std::fprintf(stderr, "minihost: mxRealloc of a block the host did not allocate\n");
+        std::abort();
+    }
+    BlockInfo info = found->second;
+    void *moved = std::realloc(block, bytes ? bytes : 1);
+    if (!moved) {
+        // The old block stays registered and is released with the call.
+        throw CallAborted{"Out of memory."};
+    }
+    h.blocks.erase(found);
+    h.blocks[moved] = BlockInfo{bytes, info.scope};
+    accountBytes(h, bytes, info.bytes);
+    return moved;
+}
+
+void mxFree(void *block) {
+    if (!block) return;
+    HostState &h = host();
+    std::lock_guard<std::mutex> guard(h.lock);
+    auto found = h.blocks.find(block);
+    if (found == h.blocks.end()) {
+        std::fprintf(stderr, "minihost: mxFree of a block the host did not allocate\n");
+        std::abort();
+    }
+    accountBytes(h, 0, found->second.bytes);
+    h.blocks.erase(found);
+    std::free(block);
+}
+
+double mxGetNaN(void) { return std::numeric_limits<double>::quiet_NaN(); }
+bool mxIsNaN(double value) { return std::isnan(value); }
+
+int mexPrintf(const char *format, ...) {
+    char small[512];
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int n = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    std::string text;
+    if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
+        text.assign(small, static_cast<size_t>(n));
+    } else if (n >= 0) {
+        text.resize(static_cast<size_t>(n) + 1);
+        std::vsnprintf(&text[0], text.size(), format, again);
+        text.resize(static_cast<size_t>(n));
+    }
+    va_end(again);
+    HostState &h = host();
+    if (h.current) {
+        h.current->printed += text;
+        if (h.options.echoPrinted) {
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            std::fflush(stdout);
+        }
+    } else {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    }
+    return n;
+}
+
+void mexWarnMsgTxt(const char *text) {
+    HostState &h = host();
+    if (h.current) {
+        h.current->warnings.push_back(text);
+        if (h.options.echoWarnings) std::fprintf(stderr, "Warning: %s\n", text);
+    } else {
+        std::fprintf(stderr, "Warning: %s\n", text);
+    }
+}
+
+void mexErrMsgTxt(const char *text) { throw CallAborted{text}; }
+
+}  // extern "C"
+
+// ---------------------------------------------------------------- loading and calling
+
+HostExtension hostLoadExtension(const std::string &path) {
+    HostExtension ext{nullptr, nullptr, ""};
+    // dlopen searches the library path for names without a slash; a file is meant.
+    std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    ext.handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!ext.handle) {
+        const char *why = dlerror();
+        ext.error = why ? why : "cannot load " + path;
+        return ext;
+    }
+    ext.entry = reinterpret_cast<MexEntry>(dlsym(ext.handle, "mexFunction"));
+    if (!ext.entry) {
+        ext.error = path + " does not export mexFunction";
+        dlclose(ext.handle);
+        ext.handle = nullptr;
+    }
+    return ext;
+}
+
+void hostUnloadExtension(HostExtension *extension) {
+    if (extension->handle) dlclose(extension->handle);
+    extension->handle = nullptr;
+    extension->entry = nullptr;
+}
+
+HostCallResult hostCall(MexEntry entry, int nlhs, const std::vector<const mxArray *> &inputs,
+                        HostCallOptions options) {
+    HostState &h = host();
+    HostCallResult result{false, "", "", {}, {}, 0, 0};
+    // MATLAB always offers slot 0, even to a call with no requested outputs (ans).
+    std::vector<mxArray *> slots(static_cast<size_t>(nlhs > 0 ? nlhs : 1), nullptr);
+    {
+        std::lock_guard<std::mutex> guard(h.lock);
+        h.scope = ++h.lastScope;
+        h.liveBytes = 0;
+        h.peakBytes = 0;
+        h.callArrays.clear();
+        h.current = &result;
+        h.options = options;
+    }
+    try {
+        entry(nlhs, slots.data(), static_cast<int>(inputs.size()),
+              const_cast<const mxArray **>(inputs.data()));
+    } catch (const CallAborted &aborted) {
+        result.failed = true;
+        result.errorText = aborted.text;
+    }
+
+    std::lock_guard<std::mutex> guard(h.lock);
+    // Outputs survive only a call that succeeded; every other array of the call goes.
+    for (mxArray *a : h.callArrays) {
+        if (!a) continue;
+        bool returned = false;
+        if (!result.failed)
+            for (mxArray *s : slots) returned = returned || s == a;
+        if (!returned) freeArray(a);
+    }
+    if (!result.failed) result.outputs = slots;
+    else result.outputs.assign(slots.size(), nullptr);
+    h.callArrays.clear();
+
+    for (auto it = h.blocks.begin(); it != h.blocks.end();) {
+        if (it->second.scope == h.scope) {
+            std::free(it->first);
+            ++result.blocksReleased;
+            it = h.blocks.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    result.peakBytes = h.peakBytes;
+    h.scope = 0;
+    h.current = nullptr;
+    return result;
+}
+
+void hostReleaseOutputs(HostCallResult *result) {
+    for (mxArray *&a : result->outputs) {
+        freeArray(a);
+        a = nullptr;
+    }
+}
+
+size_t hostLiveBlocks() {
+    HostState &h = host();
+    std::lock_guard<std::mutex> guard(h.lock);
+    return h.blocks.size();
+}

@@ -1,0 +1,88 @@
+// minihost.h: the standalone host. It implements the operations of host/mex.h, makes
+// host arrays for callers, loads extension files and calls their mexFunction the way
+// MATLAB does: one call is one scope for host memory, printed text, warnings and the
+// error are captured per call, and an error ends the call and returns control here.
+#ifndef PHASEKIT_MINIHOST_H
+#define PHASEKIT_MINIHOST_H
+
+#include "mex.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Classes a host array can have; the numbering follows MATLAB's mxClassID.
+enum HostClass {
+    hostUnknownClass = 0,
+    hostCellClass,
+    hostStructClass,
+    hostLogicalClass,
+    hostCharClass,
+    hostVoidClass,
+    hostDoubleClass,
+    hostSingleClass,
+    hostInt8Class,
+    hostUint8Class,
+    hostInt16Class,
+    hostUint16Class,
+    hostInt32Class,
+    hostUint32Class,
+    hostInt64Class,
+    hostUint64Class,
+};
+
+// Array construction for callers (tests, benchmarks, the command line runner).
+// Every array made here belongs to the caller until handed to hostDestroyArray.
+mxArray *hostCreateDouble(size_t rows, size_t columns, bool complex);
+mxArray *hostCreateScalar(double value);
+mxArray *hostCreateMatrix(size_t rows, size_t columns, const std::vector<double> &real,
+                          const std::vector<double> &imag = {});
+mxArray *hostCreateString(const std::string &text);              // 1xN char row
+mxArray *hostCreateCharMatrix(size_t rows, size_t columns, const std::string &text);
+mxArray *hostCreateOfClass(HostClass cls, size_t rows, size_t columns, bool complex = false);
+mxArray *hostCreateSparse(size_t rows, size_t columns);          // sparse double, no nonzeros
+// A double array that reports the given size but holds a single sample: for checking
+// that an extension refuses a size before reading any data.
+mxArray *hostCreateDoubleShapeOnly(size_t rows, size_t columns);
+void hostDestroyArray(mxArray *array);
+
+HostClass hostClassOf(const mxArray *array);
+void *hostDataOf(const mxArray *array);        // raw real data of any numeric/char class
+void *hostImagDataOf(const mxArray *array);    // raw imaginary data, null when real
+size_t hostElementSize(HostClass cls);
+
+typedef void (*MexEntry)(int, mxArray **, int, const mxArray **);
+
+// A loaded extension file; handle is null when loading failed (see error).
+struct HostExtension {
+    void *handle;
+    MexEntry entry;
+    std::string error;
+};
+HostExtension hostLoadExtension(const std::string &path);
+void hostUnloadExtension(HostExtension *extension);
+
+// What one call produced.
+struct HostCallResult {
+    bool failed;                        // the extension ended the call with mexErrMsgTxt
+    std::string errorText;              // the error message, as given
+    std::string printed;                // all mexPrintf text, in order
+    std::vector<std::string> warnings;  // mexWarnMsgTxt texts, in order
+    std::vector<mxArray *> outputs;     // output slots (null where unset); caller destroys
+    size_t blocksReleased;              // mxMalloc blocks the host had to release
+    size_t peakBytes;                   // most host memory (blocks + arrays) live at once
+};
+
+struct HostCallOptions {
+    bool echoPrinted;    // also write printed text to stdout as it comes
+    bool echoWarnings;   // also write "Warning: text" lines to stderr as they come
+};
+
+HostCallResult hostCall(MexEntry entry, int nlhs, const std::vector<const mxArray *> &inputs,
+                        HostCallOptions options = {false, false});
+void hostReleaseOutputs(HostCallResult *result);
+
+// Host memory blocks currently live and not yet released (any scope).
+size_t hostLiveBlocks();
+
+#endif // PHASEKIT_MINIHOST_H

@@ -1,0 +1,327 @@
+// Whole calls of the built phasemend.mexa64 through the standalone host, as MATLAB
+// would make them: help, argument errors, results on known surfaces, memory.
+#include "check.h"
+#include "minihost.h"
+#include "surfaces.h"
+
+#include <omp.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+const double Inf = std::numeric_limits<double>::infinity();
+const double TwoPi = 6.283185307179586;
+
+MexEntry phasemend() {
+    static HostExtension ext = hostLoadExtension(EXTENSION_DIR "/phasemend.mexa64");
+    if (!ext.entry) {
+        recordFailure(__FILE__, __LINE__, "cannot load phasemend: " + ext.error);
+        std::exit(1);
+    }
+    return ext.entry;
+}
+
+// Calls phasemend on a map (and a reference when given); returns the result samples.
+struct Outcome {
+    HostCallResult call;
+    std::vector<double> result;
+};
+
+Outcome unwrap(int rows, int columns, const std::vector<double> &map, double xref = NaN,
+               double yref = NaN) {
+    mxArray *input = hostCreateMatrix(rows, columns, map);
+    std::vector<const mxArray *> args = {input};
+    mxArray *x = nullptr, *y = nullptr;
+    if (!std::isnan(xref)) {
+        x = hostCreateScalar(xref);
+        y = hostCreateScalar(yref);
+        args.push_back(x);
+        args.push_back(y);
+    }
+    Outcome o{hostCall(phasemend(), 1, args), {}};
+    if (!o.call.failed && o.call.outputs[0]) {
+        const double *pr = mxGetPr(o.call.outputs[0]);
+        o.result.assign(pr, pr + mxGetNumberOfElements(o.call.outputs[0]));
+    }
+    hostReleaseOutputs(&o.call);
+    hostDestroyArray(input);
+    if (x) hostDestroyArray(x);
+    if (y) hostDestroyArray(y);
+    return o;
+}
+
+// True when result - truth is one common multiple of 2*pi on every valid sample (to
+// 1e-9) and the result is NaN exactly where the map is missing.
+bool equalUpToCommonTwoPi(const std::vector<double> &result, const std::vector<double> &truth,
+                          const std::vector<double> &wrapped) {
+    if (result.size() != truth.size()) return false;
+    double offset = NaN;
+    for (size_t i = 0; i < truth.size(); ++i) {
+        if (std::isnan(wrapped[i])) {
+            if (!std::isnan(result[i])) return false;
+            continue;
+        }
+        double d = result[i] - truth[i];
+        if (std::isnan(offset)) {
+            offset = TwoPi * std::round(d / TwoPi);
+        }
+        if (!(std::fabs(d - offset) <= 1e-9)) return false;
+    }
+    return true;
+}
+
+std::vector<std::string> splitLines(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t k = 0; k < text.size(); ++k)
+        if (text[k] == '\n') {
+            lines.push_back(text.substr(start, k + 1 - start));
+            start = k + 1;
+        }
+    return lines;
+}
+
+}  // namespace
+
+TEST(wrong_argument_counts_print_the_help_and_set_no_result) {
+    mxArray *a = hostCreateScalar(1.0);
+    for (int count : {0, 2, 4}) {
+        std::vector<const mxArray *> args(static_cast<size_t>(count), a);
+        HostCallResult r = hostCall(phasemend(), 1, args);
+        CHECK(!r.failed);
+        CHECK(r.outputs[0] == nullptr);
+        std::vector<std::string> lines = splitLines(r.printed);
+        CHECK_EQ(lines.size(), size_t(13));
+        if (lines.size() != 13) continue;
+        CHECK_EQ(lines[0], std::string("Returns the 2D unwrapped phase map using a non-continuous path.\n"));
+        CHECK_EQ(lines[2], std::string("\t\tunwrapped = phasemend(wrapped,xref,yref);\n"));
+        CHECK_EQ(lines[5], std::string("\t\t-xref and yref is x and y location of a known point (optionnal),\n"));
+        CHECK(lines[10][0] == '\t' && lines[10].find("Herraez") != std::string::npos &&
+              lines[10].find("Gdeisat") != std::string::npos);
+        CHECK_EQ(lines[11], std::string("\tApplied Optics, Vol. 41, No. 35, pp. 7437, 2002\n"));
+        CHECK_EQ(lines[12], std::string("\n"));
+        CHECK_EQ(r.blocksReleased, size_t(0));
+    }
+    hostDestroyArray(a);
+}
+
+TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
+    const std::string refError =
+        "   x_ref and/or y_ref can not be smaller than 1 nor larger than the matrix size.\n";
+    std::vector<double> map(12, 0.5);  // 3 rows, 4 columns
+    struct Case { mxArray *wrapped, *x, *y; std::string error; };
+    auto dbl = [&]() { return hostCreateMatrix(3, 4, map); };
+    const std::string wrappedError = "wrapped must be a full (not sparse) double matrix.";
+    const std::string refTypeError = "xref and yref must be non-empty full (not sparse) double values.";
+    Case cases[] = {
+        {dbl(), hostCreateScalar(0), hostCreateScalar(1), refError},
+        {dbl(), hostCreateScalar(1), hostCreateScalar(0), refError},
+        {dbl(), hostCreateScalar(5), hostCreateScalar(1), refError},
+        {dbl(), hostCreateScalar(1), hostCreateScalar(4), refError},
+        {dbl(), hostCreateScalar(0.99), hostCreateScalar(1), refError},
+        {dbl(), hostCreateScalar(NaN), hostCreateScalar(1), refError},
+        {dbl(), hostCreateScalar(1), hostCreateScalar(Inf), refError},
+        {dbl(), hostCreateScalar(4294967297.0), hostCreateScalar(1), refError},
+        {dbl(), hostCreateScalar(-1e300), hostCreateScalar(1), refError},
+        {hostCreateOfClass(hostSingleClass, 3, 4), nullptr, nullptr, wrappedError},
+        {hostCreateOfClass(hostInt32Class, 3, 4), nullptr, nullptr, wrappedError},
+        {hostCreateOfClass(hostLogicalClass, 3, 4), nullptr, nullptr, wrappedError},
+        {hostCreateString("abc"), nullptr, nullptr, wrappedError},
+        {hostCreateOfClass(hostCellClass, 1, 1), nullptr, nullptr, wrappedError},
+        {hostCreateOfClass(hostStructClass, 1, 1), nullptr, nullptr, wrappedError},
+        {hostCreateSparse(3, 4), nullptr, nullptr, wrappedError},
+        {dbl(), hostCreateDouble(0, 0, false), hostCreateScalar(1), refTypeError},
+        {dbl(), hostCreateScalar(1), hostCreateDouble(1, 0, false), refTypeError},
+        {dbl(), hostCreateString("1"), hostCreateScalar(1), refTypeError},
+        {dbl(), hostCreateScalar(1), hostCreateSparse(1, 1), refTypeError},
+        {dbl(), hostCreateOfClass(hostInt32Class, 1, 1), hostCreateScalar(1), refTypeError},
+    };
+    for (Case &c : cases) {
+        std::vector<const mxArray *> args = {c.wrapped};
+        if (c.x) args = {c.wrapped, c.x, c.y};
+        HostCallResult r = hostCall(phasemend(), 1, args);
+        CHECK(r.failed);
+        CHECK_EQ(r.errorText, c.error);
+        CHECK(r.outputs[0] == nullptr);
+        CHECK_EQ(r.blocksReleased, size_t(0));
+        CHECK_EQ(r.peakBytes, size_t(0));
+        for (mxArray *a : {c.wrapped, c.x, c.y})
+            if (a) hostDestroyArray(a);
+    }
+}
+
+TEST(grids_too_large_for_32_bit_indices_are_refused_before_allocation) {
+    // Shape-only arrays: the refusal must come from the sizes alone, before any data
+    // is read (the arrays hold one sample) or anything is allocated.
+    const std::string tooLarge = "wrapped is too large: its pixel and edge counts must stay below 2^31.";
+    struct Case { size_t rows, columns; };
+    const Case cases[] = {
+        {size_t(1) << 31, 1},       // 2^31 pixels
+        {65536, 32768},             // 2^31 pixels
+        {46341, 46341},             // just over 2^31 pixels
+        {3, 715827881},             // fewer than 2^31 pixels, but 2^31 edges or more
+        {1, size_t(1) << 32},       // a side that does not fit 32 bits
+    };
+    for (const Case &c : cases) {
+        mxArray *a = hostCreateDoubleShapeOnly(c.rows, c.columns);
+        HostCallResult r = hostCall(phasemend(), 1, {a});
+        CHECK(r.failed);
+        CHECK_EQ(r.errorText, tooLarge);
+        CHECK_EQ(r.peakBytes, size_t(0));
+        hostDestroyArray(a);
+    }
+}
+
+TEST(empty_maps_return_an_empty_result_of_the_same_size) {
+    struct Case { size_t rows, columns; };
+    const Case cases[] = {{0, 0}, {0, 5}, {5, 0}};
+    for (const Case &c : cases) {
+        mxArray *a = hostCreateDouble(c.rows, c.columns, false);
+        HostCallResult r = hostCall(phasemend(), 1, {a});
+        CHECK(!r.failed);
+        CHECK(r.outputs[0] != nullptr);
+        if (r.outputs[0]) {
+            CHECK_EQ(mxGetM(r.outputs[0]), c.rows);
+            CHECK_EQ(mxGetN(r.outputs[0]), c.columns);
+            CHECK(!mxIsComplex(r.outputs[0]));
+        }
+        hostReleaseOutputs(&r);
+        hostDestroyArray(a);
+    }
+}
+
+TEST(special_maps) {
+    struct Case {
+        const char *name;
+        int rows, columns;
+        std::vector<double> map;
+        std::vector<double> expected;  // NaN where NaN is expected
+    };
+    const double a = 3.0, b = -3.0;
+    Case cases[] = {
+        {"all NaN", 2, 2, {NaN, NaN, NaN, NaN}, {NaN, NaN, NaN, NaN}},
+        {"one valid pixel", 2, 2, {NaN, 1.25, NaN, NaN}, {NaN, 1.25, NaN, NaN}},
+        {"infinite samples are missing", 1, 4, {0.5, Inf, -Inf, 0.25}, {0.5, NaN, NaN, 0.25}},
+        {"small steps stay unchanged", 2, 3, {0.1, 1.2, -0.5, 2.0, 0.0, -1.0}, {0.1, 1.2, -0.5, 2.0, 0.0, -1.0}},
+        {"two pixels across a wrap", 1, 2, {a, b}, {a, b + TwoPi}},
+    };
+    for (Case &c : cases) {
+        Outcome o = unwrap(c.rows, c.columns, c.map);
+        CHECK(!o.call.failed);
+        bool same = o.result.size() == c.expected.size();
+        for (size_t i = 0; same && i < c.expected.size(); ++i)
+            same = std::isnan(c.expected[i]) ? std::isnan(o.result[i])
+                                             : sameBits(o.result[i], c.expected[i]);
+        if (!same) recordFailure(__FILE__, __LINE__, std::string("special map: ") + c.name);
+    }
+}
+
+TEST(single_lines_unwrap_along_their_edges) {
+    // A ramp of 1.1 rad per sample along one row, then one column.
+    const int n = 40;
+    std::vector<double> truth(n), wrapped(n);
+    for (int k = 0; k < n; ++k) {
+        truth[k] = 1.1 * k - 7.0;
+        wrapped[k] = wrapToPi(truth[k]);
+    }
+    for (bool row : {true, false}) {
+        Outcome o = row ? unwrap(1, n, wrapped) : unwrap(n, 1, wrapped);
+        CHECK(equalUpToCommonTwoPi(o.result, truth, wrapped));
+    }
+}
+
+TEST(smooth_surfaces_unwrap_to_the_truth) {
+    struct Case { int rows, columns, holes; uint32_t seed; };
+    const Case cases[] = {{96, 128, 0, 1}, {128, 96, 6, 2}, {150, 150, 12, 3}, {3, 200, 0, 4}};
+    for (const Case &c : cases) {
+        std::vector<double> truth = gaussianSurface(c.rows, c.columns, 5, 30.0, c.seed);
+        std::vector<double> wrapped = wrapAll(truth);
+        if (c.holes) punchHoles(wrapped, c.rows, c.columns, c.holes, 6, c.seed);
+        Outcome o = unwrap(c.rows, c.columns, wrapped);
+        CHECK(!o.call.failed);
+        CHECK_EQ(equalUpToCommonTwoPi(o.result, truth, wrapped) ? c.seed : 0u, c.seed);
+        // The surface really needs unwrapping: it spans many multiples of 2*pi.
+        double lo = 1e300, hi = -1e300;
+        for (double v : truth) { lo = std::min(lo, v); hi = std::max(hi, v); }
+        CHECK(hi - lo > 4 * TwoPi);
+        // Only the small offsets array is left to the host; nothing else.
+        CHECK_EQ(o.call.blocksReleased, size_t(1));
+        CHECK_EQ(hostLiveBlocks(), size_t(0));
+
+        // With a reference the truth is shifted so that the reference keeps its
+        // wrapped value. Pick a valid pixel away from the corner.
+        int refRow = c.rows / 3, refColumn = c.columns / 2;
+        size_t refIndex = refRow + static_cast<size_t>(refColumn) * c.rows;
+        if (std::isnan(wrapped[refIndex])) continue;
+        Outcome pinned = unwrap(c.rows, c.columns, wrapped, refColumn + 1.7, refRow + 1.2);
+        CHECK(sameBits(pinned.result[refIndex], wrapped[refIndex]));
+        std::vector<double> shifted(truth);
+        double shift = wrapped[refIndex] - truth[refIndex];
+        for (double &v : shifted) v += shift;
+        bool exact = true;
+        for (size_t i = 0; i < truth.size(); ++i)
+            if (!std::isnan(wrapped[i])) exact = exact && std::fabs(pinned.result[i] - shifted[i]) < 1e-9;
+        CHECK(exact);
+    }
+}
+
+TEST(reference_position_rules) {
+    // A 1x3 row 3, -3, 3: unwrapped relative to whichever pixel is pinned.
+    std::vector<double> map = {3.0, -3.0, 3.0, NaN};
+    struct Case { double x, y; std::vector<double> expected; };
+    const Case cases[] = {
+        {1.0, 1.0, {3.0, -3.0 + TwoPi, 3.0, NaN}},
+        {2.9, 1.0, {3.0 - TwoPi, -3.0, 3.0 - TwoPi, NaN}},   // truncation: column 2
+        {4.0, 1.0, {3.0, -3.0 + TwoPi, 3.0, NaN}},           // a missing pixel pins nothing
+    };
+    for (const Case &c : cases) {
+        Outcome o = unwrap(1, 4, map, c.x, c.y);
+        CHECK(!o.call.failed);
+        CHECK_EQ(o.result.size(), size_t(4));
+        if (o.result.size() != 4) continue;
+        for (int k = 0; k < 3; ++k) CHECK_NEAR(o.result[k], c.expected[k], 1e-12);
+        CHECK(std::isnan(o.result[3]));
+    }
+    // The bottom-right pixel (xref = N, yref = M) is accepted.
+    std::vector<double> square = gaussianSurface(5, 7, 2, 10.0, 9);
+    Outcome o = unwrap(5, 7, wrapAll(square), 7, 5);
+    CHECK(!o.call.failed);
+    CHECK(sameBits(o.result[34], wrapToPi(square[34])));
+}
+
+TEST(complex_input_uses_its_real_part) {
+    std::vector<double> re = {3.0, -3.0}, im = {100.0, -100.0};
+    mxArray *a = hostCreateMatrix(1, 2, re, im);
+    HostCallResult r = hostCall(phasemend(), 1, {a});
+    CHECK(!r.failed && r.outputs[0] && !mxIsComplex(r.outputs[0]));
+    if (r.outputs[0]) CHECK(sameBits(mxGetPr(r.outputs[0])[1], -3.0 + TwoPi));
+    hostReleaseOutputs(&r);
+    hostDestroyArray(a);
+}
+
+TEST(results_are_the_same_from_call_to_call_and_for_any_thread_count) {
+    // Noise and holes make loops whose steps disagree, where the order of merging
+    // decides the result: it must still be reproducible.
+    const int rows = 200, columns = 180;
+    std::vector<double> map = gaussianSurface(rows, columns, 6, 40.0, 21);
+    addNoise(map, 1.4, 5);
+    map = wrapAll(map);
+    punchHoles(map, rows, columns, 10, 5, 8);
+    Outcome first = unwrap(rows, columns, map);
+    int saved = omp_get_max_threads();
+    std::vector<int> threadCounts = {1, 2, 3, 7};
+    for (int threads : threadCounts) {
+        omp_set_num_threads(threads);
+        Outcome again = unwrap(rows, columns, map);
+        bool same = again.result.size() == first.result.size();
+        for (size_t i = 0; same && i < first.result.size(); ++i)
+            same = sameBits(again.result[i], first.result[i]);
+        CHECK(same);
+    }
+    omp_set_num_threads(saved);
+}

@@ -1,0 +1,390 @@
+// Unit tests of the unwrapper's stages, called by their own names on small grids.
+#include "check.h"
+#include "unwrap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace {
+
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+const double Inf = std::numeric_limits<double>::infinity();
+
+// A grid of pixels initialised from a column-major map.
+struct Grid {
+    int32_t rows, columns;
+    std::vector<PhasePixel> pixels;
+    PhasePixel &at(int32_t r, int32_t c) { return pixels[r + c * rows]; }
+};
+
+Grid makeGrid(int32_t rows, int32_t columns, const std::vector<double> &map) {
+    Grid g{rows, columns, std::vector<PhasePixel>(static_cast<size_t>(rows) * columns)};
+    initPixels(map.data(), g.pixels.data(), columns, rows);
+    return g;
+}
+
+std::vector<PixelEdge> buildEdges(Grid &g, std::vector<int32_t> *offsets = nullptr) {
+    std::vector<int32_t> local(2 * static_cast<size_t>(g.columns));
+    int32_t count = countEdges(g.pixels.data(), local.data(), g.columns, g.rows);
+    std::vector<PixelEdge> edges(static_cast<size_t>(count));
+    fillEdges(g.pixels.data(), edges.data(), local.data(), g.columns, g.rows);
+    if (offsets) *offsets = local;
+    return edges;
+}
+
+bool keptInitialReliability(const PhasePixel &p) {
+    return p.reliability >= kInitialReliability && p.reliability <= kInitialReliability + 32767;
+}
+
+}  // namespace
+
+TEST(initPixels_sets_every_record_and_treats_nan_and_inf_as_missing) {
+    std::vector<double> map = {0.5, NaN, -Inf, Inf, -3.0, 0.0};
+    Grid g = makeGrid(2, 3, map);
+    for (size_t i = 0; i < map.size(); ++i) {
+        const PhasePixel &p = g.pixels[i];
+        bool usable = std::isfinite(map[i]);
+        CHECK_EQ(int(p.valid), usable ? 1 : 0);
+        CHECK(sameBits(p.value, usable ? map[i] : 0.0));
+        CHECK_EQ(p.increment, 0);
+        CHECK_EQ(p.groupSize, 1);
+        CHECK(p.head == &p && p.last == &p && p.next == nullptr);
+        CHECK(keptInitialReliability(p));
+        CHECK(p.reliability == std::floor(p.reliability));
+    }
+}
+
+TEST(pixelRandom_depends_only_on_position_and_covers_its_range) {
+    std::vector<int> histogram(8, 0);
+    for (int32_t c = 0; c < 256; ++c)
+        for (int32_t r = 0; r < 256; ++r) {
+            int32_t v = pixelRandom(c, r);
+            CHECK(v >= 0 && v <= 32767);
+            CHECK_EQ(v, pixelRandom(c, r));
+            ++histogram[v / 4096];
+        }
+    // 65536 draws over 8 bins: each bin near 8192.
+    for (int count : histogram) CHECK(count > 7600 && count < 8800);
+    CHECK(pixelRandom(0, 1) != pixelRandom(1, 0));
+}
+
+TEST(wrapPhase_and_wrapStep_fold_once_with_pi_itself_unchanged) {
+    struct Case { double x, wrapped; int32_t step; };
+    const double justAbove = std::nextafter(kPi, 10.0);
+    const Case cases[] = {
+        {0.0, 0.0, 0},
+        {kPi, kPi, 0},
+        {-kPi, -kPi, 0},
+        {justAbove, justAbove - kTwoPi, -1},
+        {-justAbove, -justAbove + kTwoPi, 1},
+        {6.0, 6.0 - kTwoPi, -1},
+        {-6.0, -6.0 + kTwoPi, 1},
+        {10.0, 10.0 - kTwoPi, -1},  // folded once only
+        {3.0 - (-3.0), 6.0 - kTwoPi, -1},
+    };
+    for (const Case &c : cases) {
+        CHECK(sameBits(wrapPhase(c.x), c.wrapped));
+        CHECK_EQ(wrapStep(c.x), c.step);
+    }
+}
+
+TEST(computeReliability_small_or_incomplete_neighbourhoods_keep_initial_values) {
+    struct Case { int32_t rows, columns; };
+    const Case cases[] = {{1, 5}, {2, 5}, {5, 1}, {5, 2}, {2, 2}, {1, 1}};
+    for (const Case &c : cases) {
+        std::vector<double> map(static_cast<size_t>(c.rows) * c.columns, 0.25);
+        Grid g = makeGrid(c.rows, c.columns, map);
+        computeReliability(g.pixels.data(), c.columns, c.rows);
+        for (const PhasePixel &p : g.pixels) CHECK(keptInitialReliability(p));
+    }
+    // A missing pixel among the eight neighbours keeps the centre at its initial value;
+    // in a 5x5 map with NaN at (1,1), the interior pixels touching it keep theirs.
+    std::vector<double> map(25, 1.0);
+    map[1 + 1 * 5] = NaN;
+    Grid g = makeGrid(5, 5, map);
+    computeReliability(g.pixels.data(), 5, 5);
+    for (int32_t c = 1; c <= 3; ++c)
+        for (int32_t r = 1; r <= 3; ++r) {
+            bool touches = std::abs(r - 1) <= 1 && std::abs(c - 1) <= 1;
+            CHECK_EQ(keptInitialReliability(g.at(r, c)), touches);
+        }
+    CHECK(sameBits(g.at(3, 3).reliability, 0.0));
+}
+
+TEST(computeReliability_second_differences) {
+    // Constant maps and wrapped ramps give 0 up to rounding.
+    const double slopes[] = {0.0, 0.7, 2.5, -2.9};
+    for (double slope : slopes) {
+        std::vector<double> map(36);
+        for (int c = 0; c < 6; ++c)
+            for (int r = 0; r < 6; ++r)
+                map[r + c * 6] = std::remainder(slope * r + 0.4 * slope * c + 0.3, kTwoPi);
+        Grid g = makeGrid(6, 6, map);
+        computeReliability(g.pixels.data(), 6, 6);
+        for (int c = 1; c < 5; ++c)
+            for (int r = 1; r < 5; ++r) CHECK_NEAR(g.at(r, c).reliability, 0.0, 1e-24);
+    }
+    // One interior pixel raised by h: every second difference through it is -2h.
+    const double h = 0.5;
+    std::vector<double> bump(9, 0.0);
+    bump[4] = h;
+    Grid g = makeGrid(3, 3, bump);
+    computeReliability(g.pixels.data(), 3, 3);
+    CHECK_NEAR(g.at(1, 1).reliability, 4 * (2 * h) * (2 * h), 1e-15);
+    // Hand-computed neighbourhoods (column-major 3x3), one of them across a wrap.
+    struct Case { std::vector<double> map; double dCol, dRow, dMain, dAnti; };
+    const Case cases[] = {
+        {{0.1, -0.25, 0, 1, 0, 0.5, 0.2, 0, 0}, 1.5, -0.25, 0.1, 0.2},
+        {{0, 0, 0, 3.0, -3.0, -3.0, 0, 0, 0}, (6.0 - kTwoPi) - 0.0, 3.0 - -3.0, 3.0 - -3.0,
+         3.0 - -3.0},
+    };
+    for (const Case &c : cases) {
+        g = makeGrid(3, 3, c.map);
+        computeReliability(g.pixels.data(), 3, 3);
+        double expected = ((c.dRow * c.dRow + c.dCol * c.dCol) + c.dMain * c.dMain) + c.dAnti * c.dAnti;
+        CHECK_NEAR(g.at(1, 1).reliability, expected, 1e-14);
+    }
+}
+
+TEST(countEdges_and_fillEdges_layout) {
+    struct Case { int32_t rows, columns; std::vector<double> map; int32_t expected; };
+    const Case cases[] = {
+        {3, 3, std::vector<double>(9, 0.0), 12},
+        {1, 5, std::vector<double>(5, 0.0), 4},      // row edges only
+        {5, 1, std::vector<double>(5, 0.0), 4},      // column edges only
+        {3, 3, {0, 0, 0, 0, NaN, 0, 0, 0, 0}, 8},    // the centre removes four edges
+        {2, 2, {NaN, NaN, NaN, NaN}, 0},
+        {1, 1, {0.0}, 0},
+        {4, 3, std::vector<double>(12, 1.0), 3 * 3 + 4 * 2},
+    };
+    for (const Case &c : cases) {
+        Grid g = makeGrid(c.rows, c.columns, c.map);
+        std::vector<int32_t> offsets;
+        std::vector<PixelEdge> edges = buildEdges(g, &offsets);
+        CHECK_EQ(static_cast<int32_t>(edges.size()), c.expected);
+        CHECK_EQ(offsets.back(), c.expected);
+        CHECK(std::is_sorted(offsets.begin(), offsets.end()));
+        CHECK_EQ(offsets[0], 0);
+        // Column edges first, column by column and by row; then row edges by column
+        // pair and by row. Every edge joins two valid neighbours.
+        for (size_t k = 0; k < edges.size(); ++k) {
+            const PixelEdge &e = edges[k];
+            int64_t a = e.first - g.pixels.data(), b = e.second - g.pixels.data();
+            bool columnEdge = static_cast<int32_t>(k) < offsets[static_cast<size_t>(c.columns)];
+            CHECK_EQ(b - a, columnEdge ? 1 : static_cast<int64_t>(c.rows));
+            if (columnEdge) CHECK_EQ(a % c.rows == c.rows - 1, false);
+            CHECK(e.first->valid == 1 && e.second->valid == 1);
+            CHECK(sameBits(e.reliability, e.first->reliability + e.second->reliability));
+            if (k > 0 && static_cast<int32_t>(k) != offsets[static_cast<size_t>(c.columns)]) {
+                int64_t previous = edges[k - 1].first - g.pixels.data();
+                CHECK(a > previous);
+            }
+        }
+    }
+    // The 3x3 map: column 1's column edges start at index 2, row edges at 6.
+    Grid g = makeGrid(3, 3, std::vector<double>(9, 0.0));
+    std::vector<int32_t> offsets;
+    std::vector<PixelEdge> edges = buildEdges(g, &offsets);
+    CHECK(edges[2].first == &g.at(0, 1) && edges[2].second == &g.at(1, 1));
+    CHECK(edges[6].first == &g.at(0, 0) && edges[6].second == &g.at(0, 1));
+}
+
+TEST(fillEdges_increment_sign) {
+    struct Case { double a, b; int32_t increment; };
+    const Case cases[] = {{0.0, kPi, 0}, {3.0, -3.0, -1}, {-3.0, 3.0, 1}, {1.0, 1.5, 0}};
+    for (const Case &c : cases) {
+        Grid g = makeGrid(1, 2, {c.a, c.b});
+        std::vector<PixelEdge> edges = buildEdges(g);
+        CHECK_EQ(edges.size(), size_t(1));
+        CHECK_EQ(edges[0].increment, c.increment);
+        CHECK(edges[0].first == &g.at(0, 0));
+    }
+}
+
+namespace {
+
+std::vector<PixelEdge> edgesWithKeys(const std::vector<double> &keys) {
+    std::vector<PixelEdge> edges(keys.size());
+    for (size_t k = 0; k < keys.size(); ++k) {
+        edges[k].reliability = keys[k];
+        edges[k].increment = static_cast<int32_t>(k);  // identifies the record
+        edges[k].first = edges[k].second = nullptr;
+    }
+    return edges;
+}
+
+// The ordering written the plain way: lower part by recursion, upper part by the loop.
+void plainSort(PixelEdge *lo, PixelEdge *hi) {
+    double pivot;
+    if (!choosePivot(lo, hi, &pivot)) return;
+    for (;;) {
+        PixelEdge *m = partitionEdges(lo, hi, pivot);
+        plainSort(lo, m - 1);
+        lo = m;
+        if (!choosePivot(lo, hi, &pivot)) return;
+    }
+}
+
+}  // namespace
+
+TEST(choosePivot_rule) {
+    struct Case { std::vector<double> keys; bool found; double pivot; };
+    const Case cases[] = {
+        {{7.0}, false, 0.0},
+        {{5.0, 3.0}, true, 5.0},
+        {{3.0, 5.0}, true, 5.0},
+        {{2, 2, 2, 1}, true, 2.0},
+        {{1, 1, 1, 1, 5}, true, 5.0},
+        {{4, 4, 4, 4, 4, 4}, false, 0.0},
+        {{3, 9, 3, 1, 3}, true, 9.0},     // samples 3, 3, 3: scan finds 9 first
+        {{3, 1, 3, 9, 3}, true, 3.0},     // scan finds 1 first: max(3, 1)
+    };
+    for (const Case &c : cases) {
+        std::vector<PixelEdge> edges = edgesWithKeys(c.keys);
+        double pivot = -1;
+        bool found = choosePivot(&edges.front(), &edges.back(), &pivot);
+        CHECK_EQ(found, c.found);
+        if (c.found) CHECK_EQ(pivot, c.pivot);
+    }
+}
+
+TEST(sortEdges_two_records_and_equal_keys) {
+    std::vector<PixelEdge> edges = edgesWithKeys({5.0, 3.0});
+    sortEdges(&edges.front(), &edges.back());
+    CHECK(edges[0].reliability == 3.0 && edges[0].increment == 1);
+    CHECK(edges[1].reliability == 5.0 && edges[1].increment == 0);
+    edges = edgesWithKeys({6, 6, 6, 6, 6});
+    sortEdges(&edges.front(), &edges.back());
+    for (size_t k = 0; k < edges.size(); ++k) CHECK_EQ(edges[k].increment, static_cast<int32_t>(k));
+}
+
+TEST(sortEdges_matches_the_plain_ordering_record_for_record) {
+    // Smaller-part recursion must give the same array as the plain form, including the
+    // order of equal keys; random keys with many repeats, as the initial values give.
+    uint32_t state = 12345;
+    auto next = [&state]() { state = state * 1664525u + 1013904223u; return state >> 8; };
+    const size_t sizes[] = {1, 2, 3, 7, 64, 1000, 20000};
+    for (size_t n : sizes) {
+        for (int distinct : {1, 3, 50, 1 << 20}) {
+            std::vector<double> keys(n);
+            for (double &k : keys) k = static_cast<double>(next() % static_cast<uint32_t>(distinct));
+            std::vector<PixelEdge> fast = edgesWithKeys(keys), plain = fast;
+            sortEdges(&fast.front(), &fast.back());
+            plainSort(&plain.front(), &plain.back());
+            bool same = true;
+            for (size_t k = 0; k < n; ++k)
+                same = same && fast[k].increment == plain[k].increment;
+            CHECK(same);
+            CHECK(std::is_sorted(fast.begin(), fast.end(), [](const PixelEdge &a, const PixelEdge &b) {
+                return a.reliability < b.reliability;
+            }));
+            std::vector<int32_t> ids;
+            for (const PixelEdge &e : fast) ids.push_back(e.increment);
+            std::sort(ids.begin(), ids.end());
+            for (size_t k = 0; k < n; ++k) CHECK_EQ(ids[k], static_cast<int32_t>(k));
+        }
+    }
+    // Already sorted and reversed input, the worst shapes for a naive pivot.
+    std::vector<double> keys(50000);
+    for (size_t k = 0; k < keys.size(); ++k) keys[k] = static_cast<double>(keys.size() - k);
+    std::vector<PixelEdge> edges = edgesWithKeys(keys);
+    sortEdges(&edges.front(), &edges.back());
+    for (size_t k = 0; k < keys.size(); ++k) CHECK_EQ(edges[k].reliability, double(k + 1));
+}
+
+TEST(partitionEdges_splits_below_and_at_least_pivot) {
+    std::vector<PixelEdge> edges = edgesWithKeys({4, 9, 1, 7, 4, 2, 8, 4});
+    PixelEdge *m = partitionEdges(&edges.front(), &edges.back(), 4.0);
+    CHECK(m > &edges.front() && m <= &edges.back());
+    for (PixelEdge *p = &edges.front(); p < m; ++p) CHECK(p->reliability < 4.0);
+    for (PixelEdge *p = m; p <= &edges.back(); ++p) CHECK(p->reliability >= 4.0);
+}
+
+namespace {
+
+// Pixels for merge tests: a row of lone pixels.
+std::vector<PhasePixel> lonePixels(size_t n) {
+    std::vector<double> zeros(n, 0.0);
+    std::vector<PhasePixel> pixels(n);
+    initPixels(zeros.data(), pixels.data(), static_cast<int32_t>(n), 1);
+    return pixels;
+}
+
+PixelEdge edgeOf(PhasePixel *a, PhasePixel *b, int32_t increment) {
+    return PixelEdge{0.0, a, b, increment};
+}
+
+}  // namespace
+
+TEST(mergeGroups_cases) {
+    {   // Both alone: first heads, second gets -increment.
+        std::vector<PhasePixel> p = lonePixels(2);
+        PixelEdge e = edgeOf(&p[0], &p[1], -1);
+        mergeGroups(&e, 1);
+        CHECK_EQ(p[0].increment, 0);
+        CHECK_EQ(p[1].increment, 1);
+        CHECK(p[1].head == &p[0] && p[0].groupSize == 2 && p[0].last == &p[1]);
+    }
+    {   // (middle, right) then (left, middle): the left pixel joins by case 3.
+        std::vector<PhasePixel> p = lonePixels(3);
+        PixelEdge e[2] = {edgeOf(&p[1], &p[2], 1), edgeOf(&p[0], &p[1], -1)};
+        mergeGroups(e, 2);
+        CHECK_EQ(p[1].increment, 0);
+        CHECK_EQ(p[2].increment, -1);
+        CHECK_EQ(p[0].increment, -1);
+        CHECK(p[0].head == &p[1] && p[1].groupSize == 3 && p[1].last == &p[0]);
+    }
+    {   // Equal groups: the group of the edge's second pixel absorbs the first's.
+        std::vector<PhasePixel> p = lonePixels(4);
+        PixelEdge e[3] = {edgeOf(&p[0], &p[1], 0), edgeOf(&p[2], &p[3], 1),
+                          edgeOf(&p[1], &p[2], -1)};
+        mergeGroups(e, 3);
+        for (int k = 0; k < 4; ++k) CHECK(p[k].head == &p[2]);
+        CHECK_EQ(p[2].groupSize, 4);
+        CHECK(p[2].last == &p[1]);
+        // Every edge holds: first.increment == second.increment + edge.increment.
+        for (const PixelEdge &x : e) CHECK_EQ(x.first->increment, x.second->increment + x.increment);
+    }
+    {   // Larger first group absorbs: sizes 3 and 2.
+        std::vector<PhasePixel> p = lonePixels(5);
+        PixelEdge e[4] = {edgeOf(&p[0], &p[1], 1), edgeOf(&p[1], &p[2], 1),
+                          edgeOf(&p[3], &p[4], -1), edgeOf(&p[2], &p[3], 1)};
+        mergeGroups(e, 4);
+        for (int k = 0; k < 5; ++k) CHECK(p[k].head == &p[0]);
+        for (const PixelEdge &x : e) CHECK_EQ(x.first->increment, x.second->increment + x.increment);
+        CHECK_EQ(p[0].increment, 0);
+    }
+    {   // A 2x2 loop whose steps disagree: the last edge is skipped.
+        std::vector<PhasePixel> p = lonePixels(4);
+        PixelEdge e[4] = {edgeOf(&p[0], &p[1], 0), edgeOf(&p[1], &p[3], 0),
+                          edgeOf(&p[3], &p[2], 0), edgeOf(&p[0], &p[2], 1)};
+        mergeGroups(e, 4);
+        for (int k = 0; k < 4; ++k) CHECK_EQ(p[k].increment, 0);
+    }
+    {   // No edges: every pixel stays alone.
+        std::vector<PhasePixel> p = lonePixels(3);
+        mergeGroups(nullptr, 0);
+        for (const PhasePixel &x : p) CHECK(x.head == &x && x.next == nullptr && x.increment == 0);
+    }
+}
+
+TEST(writeUnwrapped_reference_shift_and_missing_pixels) {
+    std::vector<double> map = {1.0, NaN, -2.0, 0.5};
+    Grid g = makeGrid(2, 2, map);
+    g.at(0, 0).increment = 2;
+    g.at(0, 1).increment = -1;
+    g.at(1, 1).increment = 1;
+    struct Case { int32_t refColumn, refRow, shift; };
+    const Case cases[] = {{3, 3, 0}, {0, 0, 2}, {1, 1, 1}, {0, 1, 0}};  // (1,0) is missing
+    for (const Case &c : cases) {
+        std::vector<double> out(4, 0.0);
+        writeUnwrapped(g.pixels.data(), out.data(), c.refColumn, c.refRow, 2, 2);
+        CHECK(std::isnan(out[1]));
+        CHECK(sameBits(out[0], double(2 - c.shift) * kTwoPi + 1.0));
+        CHECK(sameBits(out[2], double(-1 - c.shift) * kTwoPi - 2.0));
+        CHECK(sameBits(out[3], double(1 - c.shift) * kTwoPi + 0.5));
+    }
+}

@@ -1,0 +1,64 @@
+// edge_list.cpp: builds one edge for every pair of valid neighbours in a column or a
+// row. Edges are counted per column first and laid out by a running sum, so that each
+// column then fills its own slice of one exactly sized array in parallel, without
+// locks. Array order: column edges column by column (by row), then row edges by column
+// pair (by row); the unstable sort that follows starts from this order.
+#include "unwrap.h"
+
+int32_t wrapStep(double difference) {
+    if (difference > kPi) return -1;
+    if (difference < -kPi) return 1;
+    return 0;
+}
+
+int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
+    edgeOffsets[0] = 0;
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < columns; ++c) {
+        const PhasePixel *column = pixels + c * rows;
+        int32_t count = 0;
+        for (int32_t r = 0; r < rows - 1; ++r)
+            count += (column[r].valid == 1 && column[r + 1].valid == 1);
+        edgeOffsets[c + 1] = count;
+    }
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < columns - 1; ++c) {
+        const PhasePixel *column = pixels + c * rows;
+        const PhasePixel *neighbour = column + rows;
+        int32_t count = 0;
+        for (int32_t r = 0; r < rows; ++r)
+            count += (column[r].valid == 1 && neighbour[r].valid == 1);
+        edgeOffsets[columns + 1 + c] = count;
+    }
+    // Entry k becomes the start of slice k; the last entry is the total.
+    for (int32_t k = 1; k < 2 * columns; ++k) edgeOffsets[k] += edgeOffsets[k - 1];
+    return edgeOffsets[2 * columns - 1];
+}
+
+static inline void writeEdge(PixelEdge *edge, PhasePixel *a, PhasePixel *b) {
+    edge->reliability = a->reliability + b->reliability;
+    edge->first = a;
+    edge->second = b;
+    edge->increment = wrapStep(a->value - b->value);
+}
+
+void fillEdges(PhasePixel *pixels, PixelEdge *edges, const int32_t *edgeOffsets, int32_t columns,
+               int32_t rows) {
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < columns; ++c) {
+        PhasePixel *column = pixels + c * rows;
+        PixelEdge *edge = edges + edgeOffsets[c];
+        for (int32_t r = 0; r < rows - 1; ++r)
+            if (column[r].valid == 1 && column[r + 1].valid == 1)
+                writeEdge(edge++, &column[r], &column[r + 1]);
+    }
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < columns - 1; ++c) {
+        PhasePixel *column = pixels + c * rows;
+        PhasePixel *neighbour = column + rows;
+        PixelEdge *edge = edges + edgeOffsets[columns + c];
+        for (int32_t r = 0; r < rows; ++r)
+            if (column[r].valid == 1 && neighbour[r].valid == 1)
+                writeEdge(edge++, &column[r], &neighbour[r]);
+    }
+}

@@ -1,0 +1,77 @@
+// pixel_reliability.cpp: fills the pixel grid from the input map and gives every pixel
+// whose eight neighbours are all valid a reliability from the second differences of
+// the wrapped phase. Every other pixel keeps a large initial value whose random part
+// orders its edges after all computed ones. Both loops are parallel over columns and
+// write only their own column's records.
+#include "unwrap.h"
+
+#include "mex.h"
+
+#include <cmath>
+
+int32_t pixelRandom(int32_t column, int32_t row) {
+    // A stateless mix of the position (the splitmix64 finaliser): any thread, any
+    // schedule and any call give the same draw for the same pixel.
+    uint64_t z = (static_cast<uint64_t>(static_cast<uint32_t>(column)) << 32) ^
+                 static_cast<uint32_t>(row);
+    z += 0x9e3779b97f4a7c15ULL;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    z ^= z >> 31;
+    return static_cast<int32_t>(z >> 49);  // the top 15 bits: 0..32767
+}
+
+void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows) {
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < columns; ++c) {
+        for (int32_t r = 0; r < rows; ++r) {
+            int32_t i = r + c * rows;
+            double s = wrapped[i];
+            PhasePixel &p = pixels[i];
+            // An infinite sample would turn reliabilities into NaN, which no ordering
+            // can sort; it is as unusable as a missing one.
+            bool valid = !mxIsNaN(s) && !std::isinf(s);
+            p.increment = 0;
+            p.groupSize = 1;
+            p.valid = valid ? 1 : 0;
+            p.value = valid ? s : 0.0;
+            p.reliability = static_cast<double>(kInitialReliability + pixelRandom(c, r));
+            p.head = &p;
+            p.last = &p;
+            p.next = nullptr;
+        }
+    }
+}
+
+double wrapPhase(double x) {
+    if (x > kPi) return x - kTwoPi;
+    if (x < -kPi) return x + kTwoPi;
+    return x;
+}
+
+void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows) {
+    // Border columns and rows have no full neighbourhood and are never visited; with
+    // fewer than three columns the loop is empty.
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 1; c < columns - 1; ++c) {
+        if (rows <= 2) continue;
+        for (int32_t r = 1; r < rows - 1; ++r) {
+            PhasePixel *p = &pixels[r + c * rows];
+            if (p->valid != 1) continue;
+            const PhasePixel *left = p - rows;
+            const PhasePixel *right = p + rows;
+            // All eight neighbours must be valid: a partial sum is never stored.
+            if (left[-1].valid != 1 || left[0].valid != 1 || left[1].valid != 1 ||
+                p[-1].valid != 1 || p[1].valid != 1 ||
+                right[-1].valid != 1 || right[0].valid != 1 || right[1].valid != 1)
+                continue;
+            double v = p->value;
+            double dCol = wrapPhase(p[-1].value - v) - wrapPhase(v - p[1].value);
+            double dRow = wrapPhase(left[0].value - v) - wrapPhase(v - right[0].value);
+            double dMain = wrapPhase(left[-1].value - v) - wrapPhase(v - right[1].value);
+            double dAnti = wrapPhase(left[1].value - v) - wrapPhase(v - right[-1].value);
+            // Summed in this order (axial squares first) so results match to the bit.
+            p->reliability = ((dRow * dRow + dCol * dCol) + dMain * dMain) + dAnti * dAnti;
+        }
+    }
+}
