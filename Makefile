@@ -12,7 +12,7 @@ test: all
 	cd build && ctest --output-on-failure -j $(JOBS)
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPHASEKIT_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
 test-fast: all
 	cd build && ctest --output-on-failure -j $(JOBS)

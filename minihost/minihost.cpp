@@ -6,6 +6,7 @@
 #include "minihost.h"
 
 #include <dlfcn.h>
+#include <sys/mman.h>
 
 #include <cmath>
 #include <cstdarg>
@@ -23,7 +24,8 @@ struct mxArray_tag {
     bool sparse;
     void *real;    // elements of the class (double, char as uint16, ...); null for cell/struct
     void *imag;    // imaginary elements, null for real arrays
-    size_t bytes;  // bytes held by real + imag, for the memory account
+    size_t partBytes;  // bytes of the real part (and of the imaginary part, if any)
+    size_t bytes;      // bytes held by real + imag, for the memory account
 };
 
 namespace {
@@ -68,6 +70,27 @@ void accountBytes(HostState &h, size_t added, size_t removed) {
     std::abort();
 }
 
+// Large blocks come straight from the kernel, zeroed, and marked for transparent huge
+// pages: first touching hundreds of megabytes page by page otherwise costs as much as
+// the work done on them. Small blocks use the C heap.
+const size_t kLargeBlock = size_t(4) << 20;
+
+void *allocateZeroed(size_t bytes) {
+    if (bytes < kLargeBlock) return std::calloc(bytes ? bytes : 1, 1);
+    void *block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+    madvise(block, bytes, MADV_HUGEPAGE);
+#endif
+    return block;
+}
+
+void releaseBlock(void *block, size_t bytes) {
+    if (!block) return;
+    if (bytes < kLargeBlock) std::free(block);
+    else munmap(block, bytes);
+}
+
 mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool sparse,
                   bool shapeOnly = false) {
     mxArray *a = static_cast<mxArray *>(std::calloc(1, sizeof(mxArray)));
@@ -79,22 +102,23 @@ mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool
     size_t elementSize = hostElementSize(cls);
     size_t count = (sparse || shapeOnly) ? 1 : rows * columns;
     if (elementSize > 0) {
-        // calloc(0) may return null; keep a valid pointer for empty arrays.
-        a->real = std::calloc(count ? count : 1, elementSize);
+        if (count > std::numeric_limits<size_t>::max() / 2 / elementSize) outOfMemory();
+        a->partBytes = count * elementSize;
+        a->real = allocateZeroed(a->partBytes);
         if (!a->real) outOfMemory();
         if (complex) {
-            a->imag = std::calloc(count ? count : 1, elementSize);
+            a->imag = allocateZeroed(a->partBytes);
             if (!a->imag) outOfMemory();
         }
-        a->bytes = count * elementSize * (complex ? 2 : 1);
+        a->bytes = a->partBytes * (complex ? 2 : 1);
     }
     return a;
 }
 
 void freeArray(mxArray *a) {
     if (!a) return;
-    std::free(a->real);
-    std::free(a->imag);
+    releaseBlock(a->real, a->partBytes);
+    releaseBlock(a->imag, a->partBytes);
     std::free(a);
 }
 
@@ -222,7 +246,7 @@ int mxGetString_730(const mxArray *array, char *buffer, size_t length) {
 }
 
 void *mxMalloc(size_t bytes) {
-    void *block = std::malloc(bytes ? bytes : 1);
+    void *block = allocateZeroed(bytes);
     if (!block) outOfMemory();
     HostState &h = host();
     std::lock_guard<std::mutex> guard(h.lock);
@@ -235,7 +259,7 @@ void *mxCalloc(size_t count, size_t elementSize) {
     if (elementSize != 0 && count > std::numeric_limits<size_t>::max() / elementSize)
         outOfMemory();
     size_t bytes = count * elementSize;
-    void *block = std::calloc(bytes ? bytes : 1, 1);
+    void *block = allocateZeroed(bytes);
     if (!block) outOfMemory();
     HostState &h = host();
     std::lock_guard<std::mutex> guard(h.lock);
@@ -254,7 +278,16 @@ void *mxRealloc(void *block, size_t bytes) {
         std::abort();
     }
     BlockInfo info = found->second;
-    void *moved = std::realloc(block, bytes ? bytes : 1);
+    void *moved;
+    if (info.bytes < kLargeBlock && bytes < kLargeBlock) {
+        moved = std::realloc(block, bytes ? bytes : 1);
+    } else {
+        moved = allocateZeroed(bytes);
+        if (moved) {
+            std::memcpy(moved, block, info.bytes < bytes ? info.bytes : bytes);
+            releaseBlock(block, info.bytes);
+        }
+    }
     if (!moved) {
         // The old block stays registered and is released with the call.
         throw CallAborted{"Out of memory."};
@@ -275,8 +308,8 @@ void mxFree(void *block) {
         std::abort();
     }
     accountBytes(h, 0, found->second.bytes);
+    releaseBlock(block, found->second.bytes);
     h.blocks.erase(found);
-    std::free(block);
 }
 
 double mxGetNaN(void) { return std::numeric_limits<double>::quiet_NaN(); }
@@ -391,7 +424,7 @@ HostCallResult hostCall(MexEntry entry, int nlhs, const std::vector<const mxArra
 
     for (auto it = h.blocks.begin(); it != h.blocks.end();) {
         if (it->second.scope == h.scope) {
-            std::free(it->first);
+            releaseBlock(it->first, it->second.bytes);
             ++result.blocksReleased;
             it = h.blocks.erase(it);
         } else {

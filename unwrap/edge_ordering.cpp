@@ -7,6 +7,7 @@
 // same whichever goes first.
 #include "unwrap.h"
 
+#include <cstddef>
 #include <utility>
 
 bool choosePivot(const PixelEdge *lo, const PixelEdge *hi, double *pivot) {
@@ -54,8 +55,33 @@ PixelEdge *partitionEdges(PixelEdge *lo, PixelEdge *hi, double pivot) {
     }
 }
 
+// Ranges up to this many records may be finished by insertion sort.
+const ptrdiff_t kSmallRange = 16;
+
+// Sorts a small range by insertion sort when its keys are all different, and reports
+// whether it did. Distinct keys have only one sorted order, so the result is exactly
+// what the quicksort would give; with a repeated key the range is left untouched,
+// because the quicksort's order of equal keys is its own.
+static bool sortSmallDistinct(PixelEdge *lo, PixelEdge *hi) {
+    PixelEdge buffer[kSmallRange];
+    ptrdiff_t n = hi - lo + 1;
+    for (ptrdiff_t k = 0; k < n; ++k) {
+        PixelEdge item = lo[k];
+        ptrdiff_t j = k;
+        while (j > 0 && buffer[j - 1].reliability > item.reliability) {
+            buffer[j] = buffer[j - 1];
+            --j;
+        }
+        if (j > 0 && !(buffer[j - 1].reliability < item.reliability)) return false;
+        buffer[j] = item;
+    }
+    for (ptrdiff_t k = 0; k < n; ++k) lo[k] = buffer[k];
+    return true;
+}
+
 void sortEdges(PixelEdge *lo, PixelEdge *hi) {
     double pivot;
+    if (hi - lo < kSmallRange && sortSmallDistinct(lo, hi)) return;
     if (!choosePivot(lo, hi, &pivot)) return;
     for (;;) {
         PixelEdge *m = partitionEdges(lo, hi, pivot);
@@ -66,6 +92,7 @@ void sortEdges(PixelEdge *lo, PixelEdge *hi) {
             sortEdges(m, hi);
             hi = m - 1;
         }
+        if (hi - lo < kSmallRange && sortSmallDistinct(lo, hi)) return;
         if (!choosePivot(lo, hi, &pivot)) return;
     }
 }

@@ -28,8 +28,22 @@ static inline void absorbGroup(PhasePixel *head, PhasePixel *absorbed, int32_t s
     }
 }
 
+// The sorted edges reach pixels in no spatial order, so nearly every pixel and head
+// access misses the cache. Prefetching the pixels of an edge a little ahead, and their
+// heads a little less ahead, overlaps those misses; it changes no result.
+const int32_t kPixelLookahead = 16;
+const int32_t kHeadLookahead = 8;
+
 void mergeGroups(PixelEdge *edges, int32_t edgeCount) {
     for (int32_t k = 0; k < edgeCount; ++k) {
+        if (k + kPixelLookahead < edgeCount) {
+            __builtin_prefetch(edges[k + kPixelLookahead].first);
+            __builtin_prefetch(edges[k + kPixelLookahead].second);
+        }
+        if (k + kHeadLookahead < edgeCount) {
+            __builtin_prefetch(edges[k + kHeadLookahead].first->head);
+            __builtin_prefetch(edges[k + kHeadLookahead].second->head);
+        }
         const PixelEdge &e = edges[k];
         PhasePixel *p1 = e.first;
         PhasePixel *p2 = e.second;
