@@ -19,6 +19,7 @@ test-fast: all
 
 bench: all
 	./build/bench_phasemend
+	./build/bench_kernsmooth
 
 clean:
 	rm -rf build build-asan

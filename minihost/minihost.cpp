@@ -365,7 +365,10 @@ HostExtension hostLoadExtension(const std::string &path) {
     HostExtension ext{nullptr, nullptr, ""};
     // dlopen searches the library path for names without a slash; a file is meant.
     std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    ext.handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Never unmapped: an extension's OpenMP runtime keeps idle worker threads whose
+    // code must stay mapped after the extension is closed (MATLAB too keeps MEX files
+    // loaded).
+    ext.handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!ext.handle) {
         const char *why = dlerror();
         ext.error = why ? why : "cannot load " + path;

@@ -1,0 +1,75 @@
+// kernsmooth_c.cpp: the entry of the kernsmooth_c command. Checks the argument count,
+// prints the help or the fixed count error, checks both arguments before anything is
+// created, then fills a new complex result with the filter.
+#include "smooth.h"
+
+#include "mex.h"
+
+static const char *const kHelpLines[] = {
+    "\tReturns the 2D-filtered map.\n",
+    "\t\tCommand line:\n",
+    "\t\t\tsmoothed_map = kernsmooth(map,smoothing_kernel);\n",
+    "\t\tWhere:\n",
+    "\t\t\t-map: map to smooth,\n",
+    "\t\t\t-smoothing_kernel: kernel matrix.\n",
+    "\n",
+    "\tphasekit: NaN-aware smoothing of complex maps (BSD-3-Clause).\n",
+};
+
+// Callers match this text; it names counts the command does not take, but it stays.
+static const char kCountError[] = "This function takes zero, three or four arguments.";
+static const char kMapTypeError[] = "map must be a full (not sparse) double matrix.";
+static const char kKernelTypeError[] = "smoothing_kernel must be a full (not sparse) double matrix.";
+static const char kKernelEmptyError[] = "smoothing_kernel must not be empty.";
+static const char kTooLargeError[] = "map and smoothing_kernel must have fewer than 2^31 elements.";
+
+static bool isFullDouble(const mxArray *a) { return mxIsDouble(a) && !mxIsSparse(a); }
+
+static bool fitsIndices(const mxArray *a) {
+    const size_t limit = size_t(1) << 31;
+    size_t m = mxGetM(a), n = mxGetN(a);
+    return m < limit && n < limit && m * n < limit;
+}
+
+void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+    (void)nlhs;
+    if (nrhs == 0) {
+        for (const char *line : kHelpLines) mexPrintf(line);
+        return;
+    }
+    if (nrhs != 2) {
+        mexErrMsgTxt(kCountError);
+        return;
+    }
+    const mxArray *map = prhs[0];
+    const mxArray *kernel = prhs[1];
+    if (!isFullDouble(map)) {
+        mexErrMsgTxt(kMapTypeError);
+        return;
+    }
+    if (!isFullDouble(kernel)) {
+        mexErrMsgTxt(kKernelTypeError);
+        return;
+    }
+    if (mxGetM(kernel) == 0 || mxGetN(kernel) == 0) {
+        mexErrMsgTxt(kKernelEmptyError);
+        return;
+    }
+    if ((mxGetNumberOfElements(map) > 0 && !fitsIndices(map)) || !fitsIndices(kernel)) {
+        mexErrMsgTxt(kTooLargeError);
+        return;
+    }
+
+    plhs[0] = mxCreateDoubleMatrix(mxGetM(map), mxGetN(map), mxCOMPLEX);
+    if (mxGetNumberOfElements(map) == 0) return;
+
+    SmoothingInput input;
+    input.re = mxGetPr(map);
+    input.im = mxGetPi(map);  // null for a real map: its imaginary parts read as zero
+    input.rows = static_cast<int32_t>(mxGetM(map));
+    input.columns = static_cast<int32_t>(mxGetN(map));
+    input.kernel = mxGetPr(kernel);
+    input.kernelRows = static_cast<int32_t>(mxGetM(kernel));
+    input.kernelColumns = static_cast<int32_t>(mxGetN(kernel));
+    filterMap(input, mxGetPr(plhs[0]), mxGetPi(plhs[0]));
+}

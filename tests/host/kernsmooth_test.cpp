@@ -1,0 +1,253 @@
+// Whole calls of the built kernsmooth_c.mexa64 through the standalone host: help, the
+// error texts, local means, NaN handling, kernel shapes, real maps, and agreement with
+// the plain formula.
+#include "check.h"
+#include "minihost.h"
+#include "smooth_reference.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+
+MexEntry kernsmooth() {
+    static HostExtension ext = hostLoadExtension(EXTENSION_DIR "/kernsmooth_c.mexa64");
+    if (!ext.entry) {
+        recordFailure(__FILE__, __LINE__, "cannot load kernsmooth_c: " + ext.error);
+        std::exit(1);
+    }
+    return ext.entry;
+}
+
+struct Smoothed {
+    bool failed;
+    std::string error;
+    bool complex;
+    std::vector<double> re, im;
+};
+
+Smoothed smooth(int M, int N, const std::vector<double> &re, const std::vector<double> &im, int Mk,
+                int Nk, const std::vector<double> &kernel) {
+    mxArray *map = hostCreateMatrix(M, N, re, im);
+    mxArray *k = hostCreateMatrix(Mk, Nk, kernel);
+    HostCallResult r = hostCall(kernsmooth(), 1, {map, k});
+    Smoothed s{r.failed, r.errorText, false, {}, {}};
+    if (!r.failed && r.outputs[0]) {
+        size_t n = mxGetNumberOfElements(r.outputs[0]);
+        s.complex = mxIsComplex(r.outputs[0]);
+        s.re.assign(mxGetPr(r.outputs[0]), mxGetPr(r.outputs[0]) + n);
+        if (s.complex) s.im.assign(mxGetPi(r.outputs[0]), mxGetPi(r.outputs[0]) + n);
+    }
+    CHECK_EQ(r.blocksReleased, size_t(0));
+    hostReleaseOutputs(&r);
+    hostDestroyArray(map);
+    hostDestroyArray(k);
+    return s;
+}
+
+bool nanOrEqual(double got, double want, double tolerance) {
+    if (std::isnan(want)) return std::isnan(got);
+    return std::fabs(got - want) <= tolerance;
+}
+
+}  // namespace
+
+TEST(help_and_argument_count) {
+    HostCallResult help = hostCall(kernsmooth(), 1, {});
+    CHECK(!help.failed && help.outputs[0] == nullptr);
+    CHECK(help.printed.rfind(
+              "\tReturns the 2D-filtered map.\n\t\tCommand line:\n"
+              "\t\t\tsmoothed_map = kernsmooth(map,smoothing_kernel);\n\t\tWhere:\n"
+              "\t\t\t-map: map to smooth,\n\t\t\t-smoothing_kernel: kernel matrix.\n\n",
+              0) == 0);
+    size_t lines = 0;
+    for (char ch : help.printed) lines += ch == '\n';
+    CHECK_EQ(lines, size_t(8));
+    CHECK(help.printed.size() > 90 && help.printed.back() == '\n');
+
+    mxArray *a = hostCreateScalar(1.0);
+    for (int count : {1, 3, 4, 5}) {
+        std::vector<const mxArray *> args(static_cast<size_t>(count), a);
+        HostCallResult r = hostCall(kernsmooth(), 1, args);
+        CHECK(r.failed);
+        CHECK_EQ(r.errorText, std::string("This function takes zero, three or four arguments."));
+        CHECK(r.outputs[0] == nullptr);
+    }
+    hostDestroyArray(a);
+}
+
+TEST(wrong_kinds_of_input_are_refused_before_anything_is_created) {
+    const std::string mapError = "map must be a full (not sparse) double matrix.";
+    const std::string kernelError = "smoothing_kernel must be a full (not sparse) double matrix.";
+    const std::string emptyError = "smoothing_kernel must not be empty.";
+    const std::string largeError = "map and smoothing_kernel must have fewer than 2^31 elements.";
+    auto map = []() { return hostCreateDouble(4, 4, true); };
+    auto kernel = []() { return hostCreateDouble(3, 3, false); };
+    struct Case { mxArray *map, *kernel; std::string error; };
+    Case cases[] = {
+        {hostCreateOfClass(hostSingleClass, 4, 4, true), kernel(), mapError},
+        {hostCreateOfClass(hostInt16Class, 4, 4), kernel(), mapError},
+        {hostCreateOfClass(hostLogicalClass, 4, 4), kernel(), mapError},
+        {hostCreateString("map"), kernel(), mapError},
+        {hostCreateOfClass(hostCellClass, 1, 1), kernel(), mapError},
+        {hostCreateOfClass(hostStructClass, 1, 1), kernel(), mapError},
+        {hostCreateSparse(4, 4), kernel(), mapError},
+        {map(), hostCreateOfClass(hostSingleClass, 3, 3), kernelError},
+        {map(), hostCreateOfClass(hostUint8Class, 3, 3), kernelError},
+        {map(), hostCreateSparse(3, 3), kernelError},
+        {map(), hostCreateDouble(0, 3, false), emptyError},
+        {map(), hostCreateDouble(3, 0, false), emptyError},
+        {hostCreateDouble(0, 0, false), hostCreateDouble(0, 0, false), emptyError},
+        {hostCreateDoubleShapeOnly(size_t(1) << 16, size_t(1) << 15), kernel(), largeError},
+        {hostCreateDoubleShapeOnly(1, size_t(1) << 31), kernel(), largeError},
+        {map(), hostCreateDoubleShapeOnly(size_t(1) << 31, 1), largeError},
+    };
+    for (Case &c : cases) {
+        HostCallResult r = hostCall(kernsmooth(), 1, {c.map, c.kernel});
+        CHECK(r.failed);
+        CHECK_EQ(r.errorText, c.error);
+        CHECK_EQ(r.peakBytes, size_t(0));
+        hostDestroyArray(c.map);
+        hostDestroyArray(c.kernel);
+    }
+}
+
+TEST(empty_maps_give_an_empty_complex_result_of_the_same_size) {
+    for (auto size : {std::pair<size_t, size_t>{0, 0}, {0, 7}, {7, 0}}) {
+        mxArray *map = hostCreateDouble(size.first, size.second, false);
+        mxArray *k = hostCreateScalar(1.0);
+        HostCallResult r = hostCall(kernsmooth(), 1, {map, k});
+        CHECK(!r.failed && r.outputs[0] != nullptr);
+        if (r.outputs[0]) {
+            CHECK_EQ(mxGetM(r.outputs[0]), size.first);
+            CHECK_EQ(mxGetN(r.outputs[0]), size.second);
+            CHECK(mxIsComplex(r.outputs[0]));
+        }
+        hostReleaseOutputs(&r);
+        hostDestroyArray(map);
+        hostDestroyArray(k);
+    }
+}
+
+TEST(local_means_renormalise_at_borders_and_around_missing_samples) {
+    // A 4x5 map of distinct values; a 3x3 kernel of ones gives plain local means.
+    const int M = 4, N = 5;
+    std::vector<double> re(M * N), im(M * N);
+    for (int i = 0; i < M * N; ++i) {
+        re[i] = i * 1.5;
+        im[i] = -i;
+    }
+    Smoothed s = smooth(M, N, re, im, 3, 3, std::vector<double>(9, 1.0));
+    CHECK(!s.failed && s.complex);
+    auto mean = [&](const std::vector<double> &v, int j, int c) {
+        double sum = 0;
+        int count = 0;
+        for (int q = c - 1; q <= c + 1; ++q)
+            for (int r = j - 1; r <= j + 1; ++r)
+                if (r >= 0 && r < M && q >= 0 && q < N && !std::isnan(re[r + q * M]) &&
+                    !std::isnan(im[r + q * M])) {
+                    sum += v[r + q * M];
+                    ++count;
+                }
+        return sum / count;
+    };
+    CHECK_NEAR(s.re[0], (re[0] + re[1] + re[4] + re[5]) / 4, 1e-12);  // corner: 4 samples
+    CHECK_NEAR(s.re[1], (re[0] + re[1] + re[2] + re[4] + re[5] + re[6]) / 6, 1e-12);  // edge: 6
+    for (int c = 0; c < N; ++c)
+        for (int j = 0; j < M; ++j) {
+            CHECK_NEAR(s.re[j + c * M], mean(re, j, c), 1e-12);
+            CHECK_NEAR(s.im[j + c * M], mean(im, j, c), 1e-12);
+        }
+    // A NaN in either part: that sample is NaN in both parts and leaves its neighbours.
+    re[5] = NaN;
+    im[10] = NaN;
+    s = smooth(M, N, re, im, 3, 3, std::vector<double>(9, 1.0));
+    CHECK(std::isnan(s.re[5]) && std::isnan(s.im[5]) && std::isnan(s.re[10]) && std::isnan(s.im[10]));
+    CHECK_NEAR(s.re[0], (re[0] + re[1] + re[4]) / 3, 1e-12);
+    CHECK_NEAR(s.re[6], mean(re, 2, 1), 1e-12);
+}
+
+TEST(kernel_shapes_and_weights) {
+    const int M = 6, N = 7;
+    std::vector<double> re(M * N), im(M * N);
+    for (int i = 0; i < M * N; ++i) {
+        re[i] = std::sin(i * 0.7);
+        im[i] = std::cos(i * 1.3);
+    }
+    std::vector<double> k4(16), topLeft(9);
+    for (int q = 0; q < 4; ++q)
+        for (int r = 0; r < 4; ++r) {
+            k4[r + 4 * q] = 1 + r + 10 * q;
+            if (r < 3 && q < 3) topLeft[r + 3 * q] = k4[r + 4 * q];
+        }
+    // A 4x4 kernel acts as its top-left 3x3 part.
+    Smoothed even = smooth(M, N, re, im, 4, 4, k4);
+    Smoothed odd = smooth(M, N, re, im, 3, 3, topLeft);
+    CHECK(even.re == odd.re && even.im == odd.im);
+    // A two-row kernel uses only its first row (half height 0).
+    Smoothed twoRows = smooth(M, N, re, im, 2, 3, {1, 100, 2, 200, 3, 300});
+    Smoothed oneRow = smooth(M, N, re, im, 1, 3, {1, 2, 3});
+    CHECK(twoRows.re == oneRow.re && twoRows.im == oneRow.im);
+    // A 1x1 kernel of weight 1 returns the map.
+    Smoothed same = smooth(M, N, re, im, 1, 1, {1.0});
+    CHECK(same.re == re && same.im == im);
+    // Weights summing to zero or less: NaN + NaN i everywhere.
+    for (const std::vector<double> &k : {std::vector<double>(9, 0.0),
+                                         std::vector<double>{0, 0, 0, -1, 0, 1, 0, 0, 0},
+                                         std::vector<double>(9, -1.0)}) {
+        Smoothed s = smooth(M, N, re, im, 3, 3, k);
+        bool allNaN = true;
+        for (int i = 0; i < M * N; ++i) {
+            if (k[3] == -1 && (i % M == 0 || i % M == M - 1)) continue;  // one-sided there
+            allNaN = allNaN && std::isnan(s.re[i]) && std::isnan(s.im[i]);
+        }
+        CHECK(allNaN);
+    }
+    // A kernel larger than the map finds only in-map neighbours: the global mean here.
+    Smoothed big = smooth(M, N, re, im, 2 * M + 3, 2 * N + 1, std::vector<double>((2 * M + 3) * (2 * N + 1), 1.0));
+    double mean = 0;
+    for (double v : re) mean += v;
+    mean /= M * N;
+    for (double v : big.re) CHECK_NEAR(v, mean, 1e-12);
+}
+
+TEST(real_maps_give_complex_results_with_zero_imaginary_parts) {
+    std::vector<double> re = {1, 2, NaN, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    Smoothed s = smooth(3, 4, re, {}, 3, 3, std::vector<double>(9, 1.0));
+    CHECK(!s.failed && s.complex);
+    for (size_t i = 0; i < re.size(); ++i) {
+        if (std::isnan(re[i])) {
+            CHECK(std::isnan(s.re[i]) && std::isnan(s.im[i]));
+        } else {
+            CHECK(sameBits(s.im[i], 0.0));
+            CHECK(!std::isnan(s.re[i]));
+        }
+    }
+}
+
+TEST(whole_calls_agree_with_the_plain_formula_on_random_maps) {
+    uint32_t state = 77;
+    auto uniform = [&state]() { state = state * 1664525u + 1013904223u; return (state >> 8) / 16777216.0; };
+    struct Case { int M, N, Mk, Nk; };
+    const Case cases[] = {{64, 48, 3, 3}, {33, 70, 9, 9}, {100, 20, 5, 11}, {9, 9, 31, 31}};
+    for (const Case &c : cases) {
+        std::vector<double> re(c.M * c.N), im(c.M * c.N), kernel(c.Mk * c.Nk);
+        for (int i = 0; i < c.M * c.N; ++i) {
+            re[i] = uniform() < 0.05 ? NaN : uniform();
+            im[i] = uniform() < 0.05 ? NaN : uniform() - 0.5;
+        }
+        for (double &w : kernel) w = uniform();
+        Smoothed s = smooth(c.M, c.N, re, im, c.Mk, c.Nk, kernel);
+        std::vector<double> wantRe, wantIm;
+        referenceSmooth(re, im, c.M, c.N, kernel, c.Mk, c.Nk, &wantRe, &wantIm);
+        bool same = s.re.size() == wantRe.size();
+        for (size_t i = 0; same && i < wantRe.size(); ++i)
+            same = nanOrEqual(s.re[i], wantRe[i], 0) && nanOrEqual(s.im[i], wantIm[i], 0);
+        CHECK(same);
+    }
+}
