@@ -20,6 +20,7 @@ test-fast: all
 bench: all
 	./build/bench_phasemend
 	./build/bench_kernsmooth
+	./build/bench_clipforge
 
 clean:
 	rm -rf build build-asan

@@ -1,0 +1,365 @@
+// avi_writer.cpp: writes the AVI container described in avi_writer.h. Invariants: the
+// header list and the "JUNK" filler end exactly at offset 4096, both when written at
+// open and when rewritten at close; every chunk size counts the bytes after its own size
+// field; the finished file stays below 2^31 bytes, because its offsets are 32-bit.
+#include "avi_writer.h"
+
+#include "mex.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+const char kFillerText[] = "JUNK IN THE CHUNK! ";  // 19 characters, the last a blank
+const int kFillerLength = 19;
+const int32_t kHasIndexFlag = 16;                  // main header flag
+const int32_t kKeyFrameFlag = 16;                  // index entry flag
+const int32_t kBitmapInfoSize = 40;
+const uint64_t kIndexGrowth = 1024;
+const uint64_t kAudioChunkBit = uint64_t(1) << 31;
+
+// Writes a code and a zero size; returns the position of the size field.
+long beginChunk(FILE *stream, const char *code) {
+    writeChars(stream, code, 4);
+    long sizePos = std::ftell(stream);
+    writeDword(stream, 0);
+    return sizePos;
+}
+
+// Patches the size field at sizePos with the bytes written since.
+void endChunk(FILE *stream, long sizePos) {
+    long end = std::ftell(stream);
+    std::fseek(stream, sizePos, SEEK_SET);
+    writeDword(stream, static_cast<uint64_t>(end - sizePos - 4));
+    std::fseek(stream, end, SEEK_SET);
+}
+
+long beginList(FILE *stream, const char *type) {
+    long sizePos = beginChunk(stream, "LIST");
+    writeChars(stream, type, 4);
+    return sizePos;
+}
+
+// 32-bit product that wraps like the file's fields do.
+int32_t imageBytes(int64_t width, int64_t height) {
+    uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
+    return static_cast<int32_t>(w * h * 3u);
+}
+
+// Double to int32 by truncation, saturating instead of overflowing.
+int32_t truncateToInt32(double value) {
+    if (!(value == value)) return 0;
+    if (value >= 2147483647.0) return 2147483647;
+    if (value <= -2147483648.0) return -2147483647 - 1;
+    return static_cast<int32_t>(value);
+}
+
+// Whole frame rates keep scale 1 and rate = fps. Other rates get scale 10^k, the
+// smallest k for which rate / scale is fps to float precision (about seven digits),
+// so the stream plays at the right speed and rate is never 0 for rates below 1.
+void setStreamRate(AviStreamHeader *header, float fps) {
+    double exact = static_cast<double>(fps);
+    if (!(exact > 0) || exact == std::floor(exact) || std::isinf(exact)) {
+        header->scale = 1;
+        header->rate = truncateToInt32(exact);
+        return;
+    }
+    int32_t scale = 10;
+    double rate = std::round(exact * scale);
+    while (scale < 1000000000 &&
+           (rate < 1 || std::fabs(rate / scale - exact) > 1e-6 * exact) &&
+           exact * scale * 10 < 2147483647.0) {
+        scale *= 10;
+        rate = std::round(exact * scale);
+    }
+    header->scale = scale;
+    header->rate = truncateToInt32(rate < 1 ? 1 : rate);
+}
+
+void setRate(AviWriter *writer, float fps) {
+    writer->mainHeader.usecPerFrame = truncateToInt32(1000000.0 / static_cast<double>(fps));
+    setStreamRate(&writer->videoHeader, fps);
+}
+
+void releaseWriter(AviWriter *writer) {
+    if (writer->index) mxFree(writer->index);
+    if (writer->videoFormat.palette) mxFree(writer->videoFormat.palette);
+    mxFree(writer);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- primitives
+
+int writeDword(FILE *stream, uint64_t value) {
+    for (int k = 0; k < 4; ++k) std::putc(static_cast<int>((value >> (8 * k)) & 0xFF), stream);
+    return 0;
+}
+
+int writeWord(FILE *stream, uint64_t value) {
+    std::putc(static_cast<int>(value & 0xFF), stream);
+    std::putc(static_cast<int>((value >> 8) & 0xFF), stream);
+    return 0;
+}
+
+int writeChars(FILE *stream, const char *text, int count) {
+    for (int k = 0; k < count; ++k) std::putc(static_cast<unsigned char>(text[k]), stream);
+    return 0;
+}
+
+int writeString(FILE *stream, const char *text) {
+    for (int k = 0; k < 255 && text[k] != '\0'; ++k) std::putc(static_cast<unsigned char>(text[k]), stream);
+    return 0;
+}
+
+// ---------------------------------------------------------------- layout
+
+void writeAvih(FILE *stream, const AviMainHeader &h) {
+    long sizePos = beginChunk(stream, "avih");
+    const int32_t values[10] = {h.usecPerFrame,  h.maxBytesPerSec, h.paddingGranularity,
+                                h.flags,         h.totalFrames,    h.initialFrames,
+                                h.streams,       h.suggestedBufferSize, h.width, h.height};
+    for (int32_t v : values) writeDword(stream, static_cast<uint32_t>(v));
+    for (int32_t v : h.reserved) writeDword(stream, static_cast<uint32_t>(v));
+    endChunk(stream, sizePos);
+}
+
+void writeStrh(FILE *stream, const AviStreamHeader &h) {
+    long sizePos = beginChunk(stream, "strh");
+    writeChars(stream, h.type, 4);
+    writeChars(stream, h.handler, 4);
+    const int32_t values[10] = {h.flags, h.priority, h.initialFrames, h.scale, h.rate,
+                                h.start, h.length,   h.suggestedBufferSize, h.quality, h.sampleSize};
+    for (int32_t v : values) writeDword(stream, static_cast<uint32_t>(v));
+    writeDword(stream, 0);  // frame rectangle
+    writeDword(stream, 0);
+    endChunk(stream, sizePos);
+}
+
+void writeStrfVideo(FILE *stream, const AviBitmapInfo &f) {
+    long sizePos = beginChunk(stream, "strf");
+    writeDword(stream, static_cast<uint64_t>(f.headerSize));
+    writeDword(stream, static_cast<uint64_t>(f.width));
+    writeDword(stream, static_cast<uint64_t>(f.height));
+    writeWord(stream, f.planes);
+    writeWord(stream, f.bitCount);
+    writeDword(stream, f.compression);
+    writeDword(stream, f.imageSize);
+    writeDword(stream, f.xPelsPerMeter);
+    writeDword(stream, f.yPelsPerMeter);
+    writeDword(stream, f.coloursUsed);
+    writeDword(stream, f.coloursImportant);
+    // Palette entries: three colour bytes, then a zero byte.
+    for (uint32_t k = 0; f.palette && k < f.coloursUsed; ++k) {
+        writeChars(stream, reinterpret_cast<const char *>(f.palette + 4 * k), 3);
+        std::putc(0, stream);
+    }
+    endChunk(stream, sizePos);
+}
+
+void writeStrfAudio(FILE *stream, const AviWaveFormat &f) {
+    long sizePos = beginChunk(stream, "strf");
+    writeWord(stream, f.formatTag);
+    writeWord(stream, f.channels);
+    writeDword(stream, f.samplesPerSec);
+    writeDword(stream, f.avgBytesPerSec);
+    writeWord(stream, f.blockAlign);
+    writeWord(stream, f.bitsPerSample);
+    writeWord(stream, f.extraSize);
+    endChunk(stream, sizePos);
+}
+
+void writeJunk(FILE *stream) {
+    long sizePos = beginChunk(stream, "JUNK");
+    long fill = kAviHeaderRegion - std::ftell(stream);
+    for (long k = 0; k < fill; ++k) std::putc(kFillerText[k % kFillerLength], stream);
+    endChunk(stream, sizePos);
+}
+
+void writeHeaderList(AviWriter *writer) {
+    FILE *stream = writer->stream;
+    long hdrl = beginList(stream, "hdrl");
+    writeAvih(stream, writer->mainHeader);
+    long strl = beginList(stream, "strl");
+    writeStrh(stream, writer->videoHeader);
+    writeStrfVideo(stream, writer->videoFormat);
+    endChunk(stream, strl);
+    // The stream count, not the presence of an audio description, decides this.
+    if (writer->mainHeader.streams == 2) {
+        long audio = beginList(stream, "strl");
+        writeStrh(stream, writer->audioHeader);
+        writeStrfAudio(stream, writer->audioFormat);
+        endChunk(stream, audio);
+    }
+    endChunk(stream, hdrl);
+    writeJunk(stream);
+}
+
+int writeIndex(FILE *stream, uint64_t count, uint64_t *index) {
+    if (!index) return -1;
+    long sizePos = beginChunk(stream, "idx1");
+    uint64_t offset = 4;  // counted from the "movi" code
+    for (uint64_t k = 0; k < count; ++k) {
+        if (index[k] & kAudioChunkBit) {
+            writeString(stream, "01wb");
+            index[k] &= kAudioChunkBit - 1;
+        } else {
+            writeString(stream, "00dc");
+        }
+        writeDword(stream, kKeyFrameFlag);
+        writeDword(stream, offset);
+        writeDword(stream, index[k]);
+        offset += index[k] + 8;
+    }
+    endChunk(stream, sizePos);
+    return 0;
+}
+
+// ---------------------------------------------------------------- operations
+
+AviWriter *aviOpen(const char *path, int64_t width, int64_t height, const char *codec, float fps,
+                   const AviAudioParams *audio) {
+    FILE *stream = std::fopen(path, "wb+");
+    if (!stream) return nullptr;
+    AviWriter *w = static_cast<AviWriter *>(mxMalloc(sizeof(AviWriter)));
+    std::memset(w, 0, sizeof *w);
+    w->stream = stream;
+
+    int32_t imageSize = imageBytes(width, height);
+    w->mainHeader.maxBytesPerSec = imageSize;
+    w->mainHeader.suggestedBufferSize = imageSize;
+    w->mainHeader.flags = kHasIndexFlag;
+    w->mainHeader.streams = audio ? 2 : 1;
+    w->mainHeader.width = static_cast<int32_t>(width);
+    w->mainHeader.height = static_cast<int32_t>(height);
+
+    std::memcpy(w->videoHeader.type, "vids", 4);
+    std::memcpy(w->videoHeader.handler, codec, 4);
+    w->videoHeader.suggestedBufferSize = imageSize;
+    setRate(w, fps);
+
+    AviBitmapInfo &f = w->videoFormat;
+    f.headerSize = kBitmapInfoSize;
+    f.width = width;
+    f.height = height;
+    f.planes = 1;
+    f.bitCount = 24;
+    const unsigned char *c = reinterpret_cast<const unsigned char *>(codec);
+    f.compression = c[0] | (c[1] << 8) | (c[2] << 16) | (static_cast<uint32_t>(c[3]) << 24);
+    f.imageSize = static_cast<uint32_t>(imageSize);
+
+    if (audio) {
+        // Integer division: 12-bit samples count as one byte each.
+        int32_t bytesPerSample = audio->bitsPerSample / 8;
+        int32_t blockAlign = bytesPerSample * audio->channels;
+        int32_t bytesPerSec = blockAlign * audio->samplesPerSec;
+        AviStreamHeader &a = w->audioHeader;
+        std::memcpy(a.type, "auds", 4);
+        a.handler[0] = 1;
+        a.scale = 1;
+        a.rate = audio->samplesPerSec;
+        a.suggestedBufferSize = bytesPerSec;
+        a.quality = -1;
+        a.sampleSize = blockAlign;
+        AviWaveFormat &wf = w->audioFormat;
+        wf.formatTag = 1;
+        wf.channels = static_cast<uint16_t>(audio->channels);
+        wf.samplesPerSec = static_cast<uint32_t>(audio->samplesPerSec);
+        wf.avgBytesPerSec = static_cast<uint32_t>(bytesPerSec);
+        wf.blockAlign = static_cast<uint16_t>(blockAlign);
+        wf.bitsPerSample = static_cast<uint16_t>(audio->bitsPerSample);
+        wf.extraSize = 0;
+    }
+
+    writeChars(stream, "RIFF", 4);
+    writeDword(stream, 0);
+    writeChars(stream, "AVI ", 4);
+    writeHeaderList(w);
+    writeChars(stream, "LIST", 4);
+    w->moviSizePos = std::ftell(stream);
+    writeDword(stream, 0);
+    writeChars(stream, "movi", 4);
+
+    w->indexCapacity = kIndexGrowth;
+    w->index = static_cast<uint64_t *>(mxMalloc(kIndexGrowth * sizeof(uint64_t)));
+    w->indexUsed = 0;
+    w->chunkCount = 0;
+    return w;
+}
+
+void aviSetFps(AviWriter *writer, float fps) { setRate(writer, fps); }
+
+void aviSetSize(AviWriter *writer, int64_t width, int64_t height) {
+    int32_t imageSize = imageBytes(width, height);
+    writer->mainHeader.width = static_cast<int32_t>(width);
+    writer->mainHeader.height = static_cast<int32_t>(height);
+    writer->videoFormat.width = width;
+    writer->videoFormat.height = height;
+    writer->mainHeader.maxBytesPerSec = imageSize;
+    writer->mainHeader.suggestedBufferSize = imageSize;
+    writer->videoHeader.suggestedBufferSize = imageSize;
+    writer->videoFormat.imageSize = static_cast<uint32_t>(imageSize);
+}
+
+bool aviFrameFits(const AviWriter *writer, uint64_t length) {
+    long end = std::ftell(writer->stream);
+    if (end < 0 || length >= static_cast<uint64_t>(kAviMaxFileSize)) return false;
+    uint64_t chunk = 8 + ((length + 3) & ~uint64_t(3));
+    uint64_t index = 8 + 16 * (writer->chunkCount + 1);
+    return static_cast<uint64_t>(end) + chunk + index < static_cast<uint64_t>(kAviMaxFileSize);
+}
+
+AviStatus aviAddFrame(AviWriter *writer, const void *data, uint64_t length) {
+    if (!aviFrameFits(writer, length)) return aviFrameTooLarge;
+    writer->chunkCount += 1;
+    writer->videoHeader.length += 1;
+    uint64_t fill = length % 4 == 0 ? 0 : 4 - length % 4;
+    uint64_t size = length + fill;
+    // Grow when this frame would take the last slot (the 1024th, 2048th, ...).
+    if (writer->chunkCount >= writer->indexCapacity) {
+        writer->indexCapacity += kIndexGrowth;
+        writer->index = static_cast<uint64_t *>(
+            mxRealloc(writer->index, writer->indexCapacity * sizeof(uint64_t)));
+    }
+    writer->index[writer->indexUsed++] = size;
+
+    FILE *stream = writer->stream;
+    writeChars(stream, "00dc", 4);
+    writeDword(stream, size);
+    if (length > 0) std::fwrite(data, 1, length, stream);
+    for (uint64_t k = 0; k < fill; ++k) std::putc(0, stream);
+    return std::ferror(stream) ? aviWriteFailed : aviOk;
+}
+
+AviStatus aviClose(AviWriter *writer) {
+    FILE *stream = writer->stream;
+    long end = std::ftell(stream);
+    std::fseek(stream, static_cast<long>(writer->moviSizePos), SEEK_SET);
+    writeDword(stream, static_cast<uint64_t>(end - writer->moviSizePos - 4));
+    std::fseek(stream, end, SEEK_SET);
+
+    writeIndex(stream, writer->chunkCount, writer->index);
+    mxFree(writer->index);
+    writer->index = nullptr;
+    writer->mainHeader.totalFrames = writer->videoHeader.length;
+
+    long fileEnd = std::ftell(stream);
+    std::fseek(stream, 12, SEEK_SET);
+    writeHeaderList(writer);
+    std::fseek(stream, fileEnd, SEEK_SET);
+    std::fseek(stream, 4, SEEK_SET);
+    writeDword(stream, static_cast<uint64_t>(fileEnd - 8));
+    std::fseek(stream, fileEnd, SEEK_SET);
+
+    // Buffered writes surface their errors on flush and close.
+    bool failed = std::fflush(stream) != 0 || std::ferror(stream) != 0;
+    failed = std::fclose(stream) != 0 || failed;
+    releaseWriter(writer);
+    return failed ? aviWriteFailed : aviOk;
+}
+
+void aviAbandon(AviWriter *writer) {
+    std::fclose(writer->stream);
+    releaseWriter(writer);
+}

@@ -1,0 +1,150 @@
+// clipforge.cpp: the clipforge command. Writes the JPEG files given, in order, as the
+// frames of a Motion-JPEG AVI at the given frame rate; each file is copied unchanged,
+// and only the first is read for the frame size. Every argument is checked before the
+// movie file is created; a later image that cannot be read is skipped with a warning.
+#include "avi_writer.h"
+#include "jpeg_probe.h"
+
+#include "mex.h"
+
+#include <cmath>
+#include <cstdio>
+
+static const int32_t kProvisionalSide = 300;
+static const float kProvisionalFps = 30.0f;
+
+// Warning texts callers may match on stay as they are, trailing newlines included.
+static const char kTooFewArguments[] = "Not enough input argument.";
+static const char kUsage[] = "1) avi filepath   2) fps   3)... image filepaths";
+static const char kTruncated[] = "Not enough space. String is truncated.";
+static const char kCannotOpenAvi[] = "Couldn't open AVI for writing\n";
+static const char kNoJpegSize[] = "Cannot find width/height of jpeg\n";
+static const char kBadFps[] = "The frame rate (argument 2) must be a positive, finite real number.";
+static const char kIncomplete[] = "Writing the movie file failed: the movie file is incomplete.";
+
+// Fetches a text argument into a new host buffer sized from its column count.
+static char *getStringArgument(const mxArray *argument) {
+    size_t columns = mxGetN(argument);
+    size_t length = 2 * columns + 1;
+    char *buffer = static_cast<char *>(mxMalloc(length));
+    if (mxGetString(argument, buffer, length) != 0) mexWarnMsgTxt(kTruncated);
+    return buffer;
+}
+
+static void warnFormatted(const char *format, const char *text) {
+    // Paths can be long; the host buffer holds the whole message.
+    int needed = std::snprintf(nullptr, 0, format, text);
+    char *message = static_cast<char *>(mxMalloc(static_cast<size_t>(needed) + 1));
+    std::snprintf(message, static_cast<size_t>(needed) + 1, format, text);
+    mexWarnMsgTxt(message);
+    mxFree(message);
+}
+
+// The frame rate as the writer takes it, or 0 when the argument is unusable.
+static float readFrameRate(const mxArray *argument) {
+    if (!mxIsDouble(argument) || mxIsComplex(argument) || mxIsSparse(argument) ||
+        mxGetNumberOfElements(argument) == 0)
+        return 0.0f;
+    float fps = static_cast<float>(mxGetPr(argument)[0]);
+    return (fps > 0.0f && std::isfinite(fps)) ? fps : 0.0f;
+}
+
+// Appends one image file as a frame. A file that cannot be opened or read whole is
+// skipped with a warning naming it (aviOk is returned, nothing is written); a file that
+// would take the movie to 2^31 bytes is not read at all.
+static AviStatus addImageFrame(AviWriter *writer, const char *path) {
+    FILE *file = std::fopen(path, "rb");
+    if (!file) {
+        warnFormatted("Cannot open image file, skipped: %s", path);
+        return aviOk;
+    }
+    long length = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        warnFormatted("Cannot read image file, skipped: %s", path);
+        return aviOk;
+    }
+    if (!aviFrameFits(writer, static_cast<uint64_t>(length))) {
+        std::fclose(file);
+        warnFormatted("The movie would reach 2 GiB with %s: no more frames are added.", path);
+        return aviFrameTooLarge;
+    }
+    size_t size = static_cast<size_t>(length);
+    unsigned char *data = static_cast<unsigned char *>(mxMalloc(size > 0 ? size : 1));
+    bool complete = std::fread(data, 1, size, file) == size;
+    std::fclose(file);
+    AviStatus status = aviOk;
+    if (complete) status = aviAddFrame(writer, data, size);
+    else warnFormatted("Cannot read image file, skipped: %s", path);
+    mxFree(data);
+    return status;
+}
+
+void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+    (void)nlhs;
+    (void)plhs;
+    mexPrintf("clipforge: Motion-JPEG AVI writer (phasekit)\n");
+    mexPrintf("\tframes are the JPEG files themselves, copied unchanged\n");
+    if (nrhs < 3) {
+        mexWarnMsgTxt(kTooFewArguments);
+        mexWarnMsgTxt(kUsage);
+        return;
+    }
+
+    // Check every argument before the movie file is created.
+    for (int k = 0; k < nrhs; ++k) {
+        if (k == 1 || mxIsChar(prhs[k])) continue;
+        char message[96];
+        std::snprintf(message, sizeof message,
+                      "Argument %d (%s) must be a character array.", k + 1,
+                      k == 0 ? "avi filepath" : "image filepath");
+        mexWarnMsgTxt(message);
+        return;
+    }
+    float fps = readFrameRate(prhs[1]);
+    if (fps == 0.0f) {
+        mexWarnMsgTxt(kBadFps);
+        return;
+    }
+
+    char *moviePath = getStringArgument(prhs[0]);
+    AviWriter *writer = aviOpen(moviePath, kProvisionalSide, kProvisionalSide, "MJPG",
+                                kProvisionalFps, nullptr);
+    if (!writer) {
+        mexWarnMsgTxt(kCannotOpenAvi);
+        return;
+    }
+    aviSetFps(writer, fps);
+
+    char *firstPath = getStringArgument(prhs[2]);
+    FILE *first = std::fopen(firstPath, "rb");
+    if (!first) {
+        mexPrintf("Cannot open file: %s\n", firstPath);
+        aviAbandon(writer);
+        return;
+    }
+    int32_t width = 0, height = 0;
+    int found = jpegFindSize(first, &width, &height);
+    std::fclose(first);
+    if (found != 0) {
+        mexWarnMsgTxt(kNoJpegSize);
+        aviAbandon(writer);
+        return;
+    }
+    aviSetSize(writer, width, height);
+
+    bool failed = false;
+    for (int k = 0; k <= nrhs - 3; ++k) {
+        // Shows frames done against the number of images minus one.
+        if (k % 10 == 0) mexPrintf("%3d frames on %d...\n", k, nrhs - 3);
+        char *path = getStringArgument(prhs[2 + k]);
+        AviStatus status = addImageFrame(writer, path);
+        mxFree(path);
+        if (status == aviWriteFailed) failed = true;
+        if (status != aviOk) break;  // a full disk or a full movie: finish what is there
+    }
+    if (aviClose(writer) != aviOk) failed = true;
+    if (failed) mexWarnMsgTxt(kIncomplete);
+    mxFree(moviePath);
+}

@@ -1,0 +1,322 @@
+// Whole calls of the built clipforge.mexa64 through the standalone host: banner,
+// progress lines, every failure path, frames copied unchanged, and (when ffprobe and
+// ffmpeg are installed) the movie as a real reader sees it.
+#include "check.h"
+#include "minihost.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kData = TEST_DATA_DIR;
+const std::string kFrame1 = kData + "/frame1.jpg";
+const std::string kFrame2 = kData + "/frame2.jpg";
+const std::string kFrame3 = kData + "/frame3.jpg";
+const std::string kOtherSize = kData + "/other_size.jpg";
+
+MexEntry clipforge() {
+    static HostExtension ext = hostLoadExtension(EXTENSION_DIR "/clipforge.mexa64");
+    if (!ext.entry) {
+        recordFailure(__FILE__, __LINE__, "cannot load clipforge: " + ext.error);
+        std::exit(1);
+    }
+    return ext.entry;
+}
+
+std::string tempPath(const std::string &name) {
+    return "/tmp/phasekit_clip_" + std::to_string(getpid()) + "_" + name;
+}
+
+std::vector<unsigned char> readFile(const std::string &path) {
+    std::vector<unsigned char> bytes;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    int c;
+    while ((c = std::getc(f)) != EOF) bytes.push_back(static_cast<unsigned char>(c));
+    std::fclose(f);
+    return bytes;
+}
+
+void writeFile(const std::string &path, const std::vector<unsigned char> &bytes) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+uint32_t le32(const std::vector<unsigned char> &b, size_t at) {
+    if (at + 4 > b.size()) return 0xDEADBEEF;
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
+}
+
+// Runs clipforge with a movie path, a frame rate array and text arguments; every array
+// made here is released.
+HostCallResult run(const std::vector<mxArray *> &args) {
+    std::vector<const mxArray *> inputs(args.begin(), args.end());
+    HostCallResult r = hostCall(clipforge(), 0, inputs);
+    for (mxArray *a : args) hostDestroyArray(a);
+    return r;
+}
+
+HostCallResult makeMovie(const std::string &movie, double fps, const std::vector<std::string> &images) {
+    std::vector<mxArray *> args = {hostCreateString(movie), hostCreateScalar(fps)};
+    for (const std::string &image : images) args.push_back(hostCreateString(image));
+    return run(args);
+}
+
+// The frames of a finished movie, read through its index.
+std::vector<std::vector<unsigned char>> framesOf(const std::vector<unsigned char> &b) {
+    std::vector<std::vector<unsigned char>> frames;
+    size_t moviSize = le32(b, 4100);
+    size_t indexAt = 4104 + moviSize;
+    if (indexAt + 8 > b.size()) return frames;
+    size_t entries = le32(b, indexAt + 4) / 16;
+    for (size_t k = 0; k < entries; ++k) {
+        size_t offset = le32(b, indexAt + 8 + 16 * k + 8);
+        size_t size = le32(b, indexAt + 8 + 16 * k + 12);
+        size_t at = 4104 + offset + 8;
+        if (at + size > b.size()) break;
+        frames.emplace_back(b.begin() + at, b.begin() + at + size);
+    }
+    return frames;
+}
+
+bool startsWith(const std::vector<unsigned char> &frame, const std::vector<unsigned char> &data) {
+    return frame.size() >= data.size() && frame.size() - data.size() < 4 &&
+           std::equal(data.begin(), data.end(), frame.begin());
+}
+
+std::string commandOutput(const std::string &command) {
+    std::string out;
+    FILE *p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    pclose(p);
+    return out;
+}
+
+bool haveCommand(const char *name) {
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::vector<std::string> decodedFrameHashes(const std::string &file) {
+    std::string out = commandOutput("ffmpeg -v error -i '" + file + "' -f framemd5 - 2>/dev/null");
+    std::vector<std::string> hashes;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t end = out.find('\n', start);
+        if (end == std::string::npos) end = out.size();
+        std::string line = out.substr(start, end - start);
+        if (!line.empty() && line[0] != '#') hashes.push_back(line.substr(line.rfind(',') + 1));
+        start = end + 1;
+    }
+    return hashes;
+}
+
+const char kUsage[] = "1) avi filepath   2) fps   3)... image filepaths";
+
+}  // namespace
+
+TEST(too_few_arguments_give_the_banner_and_two_warnings) {
+    std::string movie = tempPath("few.avi");
+    for (int count : {0, 1, 2}) {
+        std::vector<mxArray *> args;
+        if (count > 0) args.push_back(hostCreateString(movie));
+        if (count > 1) args.push_back(hostCreateScalar(25));
+        HostCallResult r = run(args);
+        CHECK(!r.failed);
+        size_t lines = 0;
+        for (char ch : r.printed) lines += ch == '\n';
+        CHECK_EQ(lines, size_t(2));
+        CHECK_EQ(r.warnings.size(), size_t(2));
+        if (r.warnings.size() == 2) {
+            CHECK_EQ(r.warnings[0], std::string("Not enough input argument."));
+            CHECK_EQ(r.warnings[1], std::string(kUsage));
+        }
+        CHECK(!exists(movie));
+    }
+}
+
+TEST(unusable_arguments_are_refused_before_the_movie_is_created) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::string fpsWarning = "The frame rate (argument 2) must be a positive, finite real number.";
+    std::string movie = tempPath("refused.avi");
+    auto withFps = [&](mxArray *fps) {
+        return std::vector<mxArray *>{hostCreateString(movie), fps, hostCreateString(kFrame1)};
+    };
+    mxArray *complexFps = hostCreateDouble(1, 1, true);
+    mxGetPr(complexFps)[0] = 25;
+    mxGetPi(complexFps)[0] = 1;
+    struct Case { std::vector<mxArray *> args; std::string warning; };
+    std::vector<Case> cases = {
+        {withFps(hostCreateDouble(0, 0, false)), fpsWarning},
+        {withFps(hostCreateString("25")), fpsWarning},
+        {withFps(hostCreateOfClass(hostInt32Class, 1, 1)), fpsWarning},
+        {withFps(hostCreateScalar(0)), fpsWarning},
+        {withFps(hostCreateScalar(-5)), fpsWarning},
+        {withFps(hostCreateScalar(nan)), fpsWarning},
+        {withFps(hostCreateScalar(inf)), fpsWarning},
+        {withFps(hostCreateScalar(1e300)), fpsWarning},  // infinite as a float
+        {withFps(complexFps), fpsWarning},
+        {withFps(hostCreateSparse(1, 1)), fpsWarning},
+        {{hostCreateScalar(1), hostCreateScalar(25), hostCreateString(kFrame1)},
+         "Argument 1 (avi filepath) must be a character array."},
+        {{hostCreateString(movie), hostCreateScalar(25), hostCreateString(kFrame1), hostCreateScalar(3)},
+         "Argument 4 (image filepath) must be a character array."},
+        {{hostCreateString(movie), hostCreateScalar(25), hostCreateOfClass(hostCellClass, 1, 1)},
+         "Argument 3 (image filepath) must be a character array."},
+    };
+    for (Case &c : cases) {
+        HostCallResult r = run(c.args);
+        CHECK(!r.failed);
+        CHECK_EQ(r.warnings.size(), size_t(1));
+        if (!r.warnings.empty()) CHECK_EQ(r.warnings[0], c.warning);
+        CHECK(!exists(movie));
+        CHECK_EQ(r.blocksReleased, size_t(0));
+    }
+}
+
+TEST(failures_after_the_writer_opened_leave_the_provisional_file_closed) {
+    std::string movie = tempPath("fail.avi");
+    std::string noSize = tempPath("progressive.jpg");
+    std::vector<unsigned char> progressive = readFile(kFrame1);
+    for (size_t k = 0; k + 1 < progressive.size(); ++k)
+        if (progressive[k] == 0xFF && progressive[k + 1] == 0xC0) progressive[k + 1] = 0xC2;
+    writeFile(noSize, progressive);
+    struct Case { std::string first; std::string printed; std::string warning; };
+    const Case cases[] = {
+        {"/nonexistent/image.jpg", "Cannot open file: /nonexistent/image.jpg\n", ""},
+        {noSize, "", "Cannot find width/height of jpeg\n"},
+    };
+    for (const Case &c : cases) {
+        HostCallResult r = makeMovie(movie, 25, {c.first, kFrame2});
+        CHECK(r.printed.find(c.printed) != std::string::npos);
+        CHECK(r.printed.find("frames on") == std::string::npos);
+        CHECK_EQ(r.warnings.size(), c.warning.empty() ? size_t(0) : size_t(1));
+        if (!c.warning.empty() && !r.warnings.empty()) CHECK_EQ(r.warnings[0], c.warning);
+        // The stream was closed: the provisional header is on disk, sizes 0, no index.
+        std::vector<unsigned char> b = readFile(movie);
+        CHECK_EQ(b.size(), size_t(4108));
+        CHECK_EQ(le32(b, 4), 0u);
+        CHECK_EQ(le32(b, 64), 300u);
+        CHECK_EQ(le32(b, 132), 30u);
+        CHECK_EQ(le32(b, 4100), 0u);
+        std::remove(movie.c_str());
+    }
+    std::remove(noSize.c_str());
+    HostCallResult r = makeMovie("/nonexistent/dir/movie.avi", 25, {kFrame1});
+    CHECK(r.warnings.size() == 1 && r.warnings[0] == "Couldn't open AVI for writing\n");
+}
+
+TEST(progress_lines_count_frames_against_images_minus_one) {
+    struct Case { size_t images; std::string lines; };
+    const Case cases[] = {
+        {1, "  0 frames on 0...\n"},
+        {11, "  0 frames on 10...\n 10 frames on 10...\n"},
+        {25, "  0 frames on 24...\n 10 frames on 24...\n 20 frames on 24...\n"},
+    };
+    for (const Case &c : cases) {
+        std::string movie = tempPath("progress.avi");
+        std::vector<std::string> images(c.images, kFrame1);
+        HostCallResult r = makeMovie(movie, 25, images);
+        size_t bannerEnd = r.printed.find('\n', r.printed.find('\n') + 1) + 1;
+        CHECK_EQ(r.printed.substr(bannerEnd), c.lines);
+        CHECK(r.warnings.empty());
+        std::vector<unsigned char> b = readFile(movie);
+        CHECK_EQ(le32(b, 48), uint32_t(c.images));
+        CHECK_EQ(framesOf(b).size(), c.images);
+        std::remove(movie.c_str());
+    }
+}
+
+TEST(frames_are_the_files_unchanged_and_unreadable_ones_are_skipped) {
+    std::string movie = tempPath("frames.avi");
+    std::string empty = tempPath("empty.jpg");
+    std::string text = tempPath("notes.txt");
+    writeFile(empty, {});
+    writeFile(text, {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});
+    HostCallResult r = makeMovie(movie, 29.97, {kFrame1, kFrame2, "/nonexistent/x.jpg", empty,
+                                                text, kOtherSize, kFrame3});
+    CHECK_EQ(r.warnings.size(), size_t(1));
+    if (!r.warnings.empty())
+        CHECK_EQ(r.warnings[0], std::string("Cannot open image file, skipped: /nonexistent/x.jpg"));
+    std::vector<unsigned char> b = readFile(movie);
+    std::vector<std::vector<unsigned char>> frames = framesOf(b);
+    const std::string expected[] = {kFrame1, kFrame2, empty, text, kOtherSize, kFrame3};
+    CHECK_EQ(frames.size(), size_t(6));
+    for (size_t k = 0; k < frames.size() && k < 6; ++k) CHECK(startsWith(frames[k], readFile(expected[k])));
+    CHECK_EQ(le32(b, 64), 64u);   // size from the first image alone
+    CHECK_EQ(le32(b, 68), 48u);
+    CHECK_EQ(le32(b, 128), 100u); // 29.97 frames per second as 2997 / 100
+    CHECK_EQ(le32(b, 132), 2997u);
+    CHECK_EQ(le32(b, 32), 33366u);
+    CHECK_EQ(le32(b, 4), uint32_t(b.size() - 8));
+    std::remove(movie.c_str());
+    std::remove(empty.c_str());
+    std::remove(text.c_str());
+}
+
+TEST(a_path_given_as_a_column_is_cut_to_its_buffer) {
+    std::string movie = tempPath("column.avi");
+    std::string column = "/nonexistent.jpg";
+    HostCallResult r = run({hostCreateString(movie), hostCreateScalar(25),
+                            hostCreateCharMatrix(column.size(), 1, column)});
+    CHECK(!r.warnings.empty() && r.warnings[0] == "Not enough space. String is truncated.");
+    CHECK(r.printed.find("Cannot open file: /n\n") != std::string::npos);
+    std::remove(movie.c_str());
+}
+
+TEST(a_full_disk_is_reported_as_an_incomplete_movie) {
+    if (!exists("/dev/full")) return;
+    HostCallResult r = makeMovie("/dev/full", 25, {kFrame1, kFrame2});
+    CHECK(!r.warnings.empty());
+    if (!r.warnings.empty())
+        CHECK_EQ(r.warnings.back(), std::string("Writing the movie file failed: the movie file is incomplete."));
+}
+
+TEST(real_readers_see_one_mjpeg_stream_with_the_source_frames) {
+    if (!haveCommand("ffprobe") || !haveCommand("ffmpeg")) {
+        std::printf("  (ffprobe or ffmpeg not installed: reader checks skipped)\n");
+        return;
+    }
+    struct Case { double fps; std::string rate; };
+    const Case cases[] = {{25, "25/1"}, {29.97, "2997/100"}, {0.5, "1/2"}};
+    for (const Case &c : cases) {
+        std::string movie = tempPath("reader.avi");
+        std::vector<std::string> images = {kFrame1, kFrame2, kFrame3, kFrame1};
+        makeMovie(movie, c.fps, images);
+        std::string info = commandOutput(
+            "ffprobe -v error -count_frames -show_entries "
+            "stream=codec_type,codec_name,width,height,r_frame_rate,nb_read_frames "
+            "-of default=noprint_wrappers=1 '" + movie + "'");
+        CHECK(info.find("codec_name=mjpeg\n") != std::string::npos);
+        CHECK(info.find("codec_type=video\n") != std::string::npos);
+        CHECK(info.find("codec_type=audio") == std::string::npos);
+        CHECK(info.find("width=64\n") != std::string::npos);
+        CHECK(info.find("height=48\n") != std::string::npos);
+        CHECK(info.find("r_frame_rate=" + c.rate + "\n") != std::string::npos);
+        CHECK(info.find("nb_read_frames=4\n") != std::string::npos);
+        std::vector<std::string> decoded = decodedFrameHashes(movie);
+        CHECK_EQ(decoded.size(), images.size());
+        for (size_t k = 0; k < decoded.size() && k < images.size(); ++k) {
+            std::vector<std::string> source = decodedFrameHashes(images[k]);
+            CHECK(source.size() == 1 && source[0] == decoded[k]);
+        }
+        std::remove(movie.c_str());
+    }
+}

@@ -1,0 +1,336 @@
+// Unit tests of the AVI writer, byte for byte against the container layout, and of the
+// JPEG size probe on crafted byte sequences.
+#include "avi_writer.h"
+#include "check.h"
+#include "jpeg_probe.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string tempPath(const char *name) {
+    return std::string("/tmp/phasekit_avi_") + std::to_string(getpid()) + "_" + name;
+}
+
+std::vector<unsigned char> readFile(const std::string &path) {
+    std::vector<unsigned char> bytes;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    int c;
+    while ((c = std::getc(f)) != EOF) bytes.push_back(static_cast<unsigned char>(c));
+    std::fclose(f);
+    return bytes;
+}
+
+uint32_t le32(const std::vector<unsigned char> &b, size_t at) {
+    if (at + 4 > b.size()) return 0xDEADBEEF;
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
+}
+uint32_t le16(const std::vector<unsigned char> &b, size_t at) {
+    if (at + 2 > b.size()) return 0xDEAD;
+    return b[at] | (b[at + 1] << 8);
+}
+std::string text(const std::vector<unsigned char> &b, size_t at, size_t n = 4) {
+    if (at + n > b.size()) return "<past end>";
+    return std::string(reinterpret_cast<const char *>(b.data() + at), n);
+}
+
+// Checks the one-stream header region at its fixed offsets.
+void checkVideoHeader(const std::vector<unsigned char> &b, uint32_t width, uint32_t height,
+                      uint32_t usec, uint32_t scale, uint32_t rate, uint32_t frames) {
+    struct Field { size_t at; uint32_t value; };
+    uint32_t image = width * height * 3;
+    const Field fields[] = {
+        {16, 192}, {28, 56}, {32, usec}, {36, image}, {40, 0}, {44, 16}, {48, frames}, {52, 0},
+        {56, 1}, {60, image}, {64, width}, {68, height}, {72, 0}, {76, 0}, {80, 0}, {84, 0},
+        {92, 116}, {104, 56}, {116, 0}, {120, 0}, {124, 0}, {128, scale}, {132, rate},
+        {136, 0}, {140, frames}, {144, image}, {148, 0}, {152, 0}, {156, 0}, {160, 0},
+        {168, 40}, {172, 40}, {176, width}, {180, height}, {192, image}, {196, 0}, {200, 0},
+        {204, 0}, {208, 0}, {216, 3876},
+    };
+    for (const Field &f : fields) {
+        if (le32(b, f.at) != f.value)
+            recordFailure(__FILE__, __LINE__, "field at " + std::to_string(f.at) + ": " +
+                                                  std::to_string(le32(b, f.at)) + " != " +
+                                                  std::to_string(f.value));
+    }
+    struct Code { size_t at; const char *code; };
+    const Code codes[] = {{0, "RIFF"}, {8, "AVI "}, {12, "LIST"}, {20, "hdrl"}, {24, "avih"},
+                          {88, "LIST"}, {96, "strl"}, {100, "strh"}, {108, "vids"},
+                          {112, "MJPG"}, {164, "strf"}, {188, "MJPG"}, {212, "JUNK"},
+                          {4096, "LIST"}, {4104, "movi"}};
+    for (const Code &c : codes) CHECK_EQ(text(b, c.at), std::string(c.code));
+    CHECK_EQ(le16(b, 184), 1u);   // planes
+    CHECK_EQ(le16(b, 186), 24u);  // bit count
+    // The filler: 204 copies of the text, ending with its blank at 4095.
+    std::string filler;
+    for (int k = 0; k < 204; ++k) filler += "JUNK IN THE CHUNK! ";
+    CHECK(text(b, 220, 3876) == filler);
+    CHECK(b.size() > 4095 && b[4095] == ' ');
+}
+
+AviWriter *openVideo(const std::string &path, int64_t w = 640, int64_t h = 480, float fps = 25.0f) {
+    return aviOpen(path.c_str(), w, h, "MJPG", fps, nullptr);
+}
+
+}  // namespace
+
+TEST(a_movie_without_frames) {
+    std::string path = tempPath("empty.avi");
+    AviWriter *w = openVideo(path);
+    CHECK(w != nullptr);
+    // After open: the provisional header and an empty movie list, sizes still 0.
+    std::fflush(w->stream);
+    std::vector<unsigned char> open = readFile(path);
+    CHECK_EQ(open.size(), size_t(4108));
+    checkVideoHeader(open, 640, 480, 40000, 1, 25, 0);
+    CHECK_EQ(le32(open, 4), 0u);
+    CHECK_EQ(le32(open, 4100), 0u);
+    CHECK_EQ(aviClose(w), aviOk);
+    std::vector<unsigned char> b = readFile(path);
+    CHECK_EQ(b.size(), size_t(4116));
+    checkVideoHeader(b, 640, 480, 40000, 1, 25, 0);
+    CHECK_EQ(le32(b, 4), 4108u);
+    CHECK_EQ(le32(b, 4100), 4u);
+    CHECK_EQ(text(b, 4108), std::string("idx1"));
+    CHECK_EQ(le32(b, 4112), 0u);
+    std::remove(path.c_str());
+}
+
+TEST(frames_are_padded_chunks_with_index_entries) {
+    std::string path = tempPath("frames.avi");
+    AviWriter *w = openVideo(path);
+    struct Frame { size_t length; uint32_t size; };
+    const Frame frames[] = {{1001, 1004}, {1002, 1004}, {8, 8}, {0, 0}, {3, 4}};
+    std::vector<std::vector<unsigned char>> data;
+    for (const Frame &f : frames) {
+        std::vector<unsigned char> bytes(f.length);
+        for (size_t k = 0; k < f.length; ++k) bytes[k] = static_cast<unsigned char>(k * 7 + f.length);
+        CHECK_EQ(aviAddFrame(w, bytes.data(), f.length), aviOk);
+        data.push_back(bytes);
+    }
+    CHECK_EQ(aviClose(w), aviOk);
+    std::vector<unsigned char> b = readFile(path);
+    size_t at = 4108, offset = 4, moviSize = 4;
+    size_t indexAt = 4108;
+    for (const Frame &f : frames) indexAt += 8 + f.size;
+    CHECK_EQ(text(b, indexAt), std::string("idx1"));
+    CHECK_EQ(le32(b, indexAt + 4), 16u * 5);
+    for (size_t k = 0; k < 5; ++k) {
+        const Frame &f = frames[k];
+        CHECK_EQ(text(b, at), std::string("00dc"));
+        CHECK_EQ(le32(b, at + 4), f.size);
+        CHECK(f.length == 0 || std::memcmp(b.data() + at + 8, data[k].data(), f.length) == 0);
+        for (size_t z = f.length; z < f.size; ++z) CHECK_EQ(int(b[at + 8 + z]), 0);
+        size_t entry = indexAt + 8 + 16 * k;
+        CHECK_EQ(text(b, entry), std::string("00dc"));
+        CHECK_EQ(le32(b, entry + 4), 16u);
+        CHECK_EQ(le32(b, entry + 8), uint32_t(offset));
+        CHECK_EQ(le32(b, entry + 12), f.size);
+        at += 8 + f.size;
+        offset += 8 + f.size;
+        moviSize += 8 + f.size;
+    }
+    CHECK_EQ(le32(b, 4100), uint32_t(moviSize));
+    CHECK_EQ(le32(b, 4), uint32_t(b.size() - 8));
+    checkVideoHeader(b, 640, 480, 40000, 1, 25, 5);
+    std::remove(path.c_str());
+}
+
+TEST(two_frames_of_1001_and_1002_bytes_make_a_6172_byte_file) {
+    std::string path = tempPath("two.avi");
+    AviWriter *w = openVideo(path, 640, 480, 25.0f);
+    std::vector<unsigned char> a(1001, 1), c(1002, 2);
+    aviAddFrame(w, a.data(), a.size());
+    aviAddFrame(w, c.data(), c.size());
+    CHECK_EQ(aviClose(w), aviOk);
+    std::vector<unsigned char> b = readFile(path);
+    CHECK_EQ(b.size(), size_t(6172));
+    CHECK_EQ(le32(b, 4), 6164u);
+    CHECK_EQ(le32(b, 4100), 2028u);
+    CHECK_EQ(le32(b, 4108 + 2028 - 4 + 8 + 8), 4u);      // first index offset
+    CHECK_EQ(le32(b, 4108 + 2028 - 4 + 8 + 24), 1016u);  // second index offset
+    std::remove(path.c_str());
+}
+
+TEST(size_and_rate_set_after_open_reach_the_file_at_close) {
+    struct Case { float fps; uint32_t usec, scale, rate; };
+    const Case cases[] = {
+        {30.0f, 33333, 1, 30}, {25.0f, 40000, 1, 25}, {1.0f, 1000000, 1, 1},
+        {29.97f, 33366, 100, 2997}, {0.5f, 2000000, 10, 5}, {12.5f, 80000, 10, 125},
+        {23.976f, 41708, 1000, 23976},
+    };
+    for (const Case &c : cases) {
+        std::string path = tempPath("rate.avi");
+        AviWriter *w = openVideo(path, 300, 300, 30.0f);
+        aviSetFps(w, c.fps);
+        aviSetSize(w, 64, 48);
+        CHECK_EQ(aviClose(w), aviOk);
+        std::vector<unsigned char> b = readFile(path);
+        checkVideoHeader(b, 64, 48, c.usec, c.scale, c.rate, 0);
+        std::remove(path.c_str());
+    }
+    // A rate that is not a decimal fraction is still played at its speed.
+    std::string path = tempPath("third.avi");
+    AviWriter *w = openVideo(path, 8, 8, 1.0f / 3.0f);
+    CHECK(w->videoHeader.rate >= 1);
+    double ratio = double(w->videoHeader.rate) / w->videoHeader.scale;
+    CHECK_NEAR(ratio, 1.0 / 3.0, 1e-6);
+    aviClose(w);
+    std::remove(path.c_str());
+}
+
+TEST(large_sizes_wrap_in_the_four_size_fields) {
+    std::string path = tempPath("wrap.avi");
+    AviWriter *w = openVideo(path, 65535, 65535, 25.0f);
+    aviClose(w);
+    std::vector<unsigned char> b = readFile(path);
+    uint32_t wrapped = 65535u * 65535u * 3u;
+    for (size_t at : {36, 60, 144, 192}) CHECK_EQ(le32(b, at), wrapped);
+    std::remove(path.c_str());
+}
+
+TEST(the_index_grows_by_1024_when_a_frame_would_take_its_last_slot) {
+    std::string path = tempPath("index.avi");
+    AviWriter *w = openVideo(path, 4, 4, 25.0f);
+    unsigned char byte = 7;
+    for (int k = 0; k < 1023; ++k) aviAddFrame(w, &byte, 1);
+    CHECK_EQ(w->indexCapacity, uint64_t(1024));
+    aviAddFrame(w, &byte, 1);
+    CHECK_EQ(w->indexCapacity, uint64_t(2048));
+    for (int k = 0; k < 1100; ++k) aviAddFrame(w, &byte, 1);
+    CHECK_EQ(w->indexCapacity, uint64_t(3072));
+    CHECK_EQ(aviClose(w), aviOk);
+    std::vector<unsigned char> b = readFile(path);
+    const size_t frames = 1023 + 1 + 1100;
+    size_t indexAt = 4108 + frames * 12;
+    CHECK_EQ(le32(b, indexAt + 4), uint32_t(16 * frames));
+    CHECK_EQ(le32(b, indexAt + 8 + 16 * (frames - 1) + 8), uint32_t(4 + 12 * (frames - 1)));
+    CHECK_EQ(le32(b, 48), uint32_t(frames));
+    std::remove(path.c_str());
+}
+
+TEST(the_audio_option_declares_a_second_stream) {
+    std::string path = tempPath("audio.avi");
+    AviAudioParams audio{2, 16, 44100};
+    AviWriter *w = aviOpen(path.c_str(), 320, 240, "MJPG", 25.0f, &audio);
+    CHECK_EQ(aviClose(w), aviOk);
+    std::vector<unsigned char> b = readFile(path);
+    CHECK_EQ(le32(b, 16), 294u);
+    CHECK_EQ(le32(b, 56), 2u);  // streams
+    CHECK_EQ(text(b, 212), std::string("LIST"));
+    CHECK_EQ(le32(b, 216), 94u);
+    CHECK_EQ(text(b, 220), std::string("strl"));
+    CHECK_EQ(text(b, 224), std::string("strh"));
+    CHECK_EQ(le32(b, 228), 56u);
+    CHECK_EQ(text(b, 232), std::string("auds"));
+    CHECK_EQ(le32(b, 236), 1u);  // handler bytes 01 00 00 00
+    struct Field { size_t at; uint32_t value; };
+    const Field fields[] = {{240, 0}, {244, 0}, {248, 0}, {252, 1}, {256, 44100}, {260, 0},
+                            {264, 0}, {268, 176400}, {272, 0xFFFFFFFFu}, {276, 4}, {280, 0},
+                            {284, 0}, {292, 18}, {300, 44100}, {304, 176400}};
+    for (const Field &f : fields) CHECK_EQ(le32(b, f.at), f.value);
+    CHECK_EQ(text(b, 288), std::string("strf"));
+    CHECK_EQ(le16(b, 296), 1u);
+    CHECK_EQ(le16(b, 298), 2u);
+    CHECK_EQ(le16(b, 308), 4u);
+    CHECK_EQ(le16(b, 310), 16u);
+    CHECK_EQ(le16(b, 312), 0u);
+    CHECK_EQ(text(b, 314), std::string("JUNK"));
+    CHECK_EQ(le32(b, 318), 3774u);
+    std::string filler;
+    for (int k = 0; k < 198; ++k) filler += "JUNK IN THE CHUNK! ";
+    filler += "JUNK IN THE ";
+    CHECK(text(b, 322, 3774) == filler);
+    CHECK_EQ(text(b, 4096), std::string("LIST"));
+    std::remove(path.c_str());
+}
+
+TEST(index_entries_marked_as_audio_and_a_missing_index) {
+    std::string path = tempPath("idx.bin");
+    FILE *f = std::fopen(path.c_str(), "wb+");
+    uint64_t entries[3] = {8, (uint64_t(1) << 31) | 20, 12};
+    CHECK_EQ(writeIndex(f, 3, entries), 0);
+    CHECK_EQ(writeIndex(f, 3, nullptr), -1);
+    std::fclose(f);
+    std::vector<unsigned char> b = readFile(path);
+    CHECK_EQ(b.size(), size_t(8 + 48));
+    CHECK_EQ(text(b, 0), std::string("idx1"));
+    CHECK_EQ(text(b, 8), std::string("00dc"));
+    CHECK_EQ(text(b, 24), std::string("01wb"));
+    CHECK_EQ(le32(b, 24 + 8), 4u + 8 + 8);  // offset after the first entry
+    CHECK_EQ(le32(b, 24 + 12), 20u);        // bit 31 cleared
+    CHECK_EQ(le32(b, 40 + 8), 4u + 16 + 20 + 8);
+    std::remove(path.c_str());
+}
+
+TEST(frames_that_would_reach_2_gib_are_refused) {
+    std::string path = tempPath("limit.avi");
+    AviWriter *w = openVideo(path, 8, 8, 25.0f);
+    // At 4108 with no frames: chunk 8 + S, index 8 + 16 must stay below 2^31.
+    const uint64_t largest = (uint64_t(1) << 31) - 4108 - 8 - 8 - 16 - 1;
+    const uint64_t largestPadded = largest & ~uint64_t(3);
+    CHECK(aviFrameFits(w, largestPadded));
+    CHECK(!aviFrameFits(w, largestPadded + 1));
+    CHECK(!aviFrameFits(w, uint64_t(1) << 40));
+    unsigned char byte = 0;  // not read: the frame is refused first
+    CHECK_EQ(aviAddFrame(w, &byte, largestPadded + 1), aviFrameTooLarge);
+    CHECK_EQ(w->chunkCount, uint64_t(0));
+    CHECK_EQ(aviClose(w), aviOk);
+    CHECK_EQ(readFile(path).size(), size_t(4116));
+    std::remove(path.c_str());
+}
+
+TEST(write_failures_are_reported) {
+    AviWriter *w = openVideo("/dev/full", 8, 8, 25.0f);
+    if (!w) return;  // no /dev/full here
+    std::vector<unsigned char> frame(100000, 1);
+    AviStatus added = aviAddFrame(w, frame.data(), frame.size());
+    AviStatus closed = aviClose(w);
+    CHECK(added == aviWriteFailed || closed == aviWriteFailed);
+    CHECK_EQ(closed, aviWriteFailed);
+}
+
+namespace {
+
+int probe(const std::vector<unsigned char> &bytes, int32_t *width, int32_t *height) {
+    std::string path = tempPath("probe.bin");
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    f = std::fopen(path.c_str(), "rb");
+    int result = jpegFindSize(f, width, height);
+    std::fclose(f);
+    std::remove(path.c_str());
+    return result;
+}
+
+}  // namespace
+
+TEST(jpeg_probe_on_crafted_bytes) {
+    typedef std::vector<unsigned char> Bytes;
+    struct Case { const char *name; Bytes bytes; int result; int32_t width, height; };
+    const Case cases[] = {
+        {"frame header at 2", {0xFF, 0xD8, 0xFF, 0xC0, 0, 17, 8, 0x01, 0x02, 0x03, 0x04}, 0, 0x0304, 0x0102},
+        {"fill byte passes the marker over", {0xFF, 0xFF, 0xC0, 0, 0, 0, 0, 0, 0, 0xFF, 0xC0, 0, 17, 8, 0, 48, 0, 64}, 0, 64, 48},
+        {"second byte of a pair never starts one", {0x00, 0xFF, 0xFF, 0xC0, 0, 0, 0, 0, 9, 0, 9}, -1, 0, 0},
+        {"largest sizes", {0xFF, 0xC0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, 0, 65535, 65535},
+        {"progressive only", {0xFF, 0xD8, 0xFF, 0xC2, 0, 17, 8, 0, 48, 0, 64, 0xFF, 0xD9}, -1, 0, 0},
+        {"empty", {}, -1, 0, 0},
+        {"ends after the marker prefix", {0x12, 0xFF}, -1, 0, 0},
+        {"ends within the seven bytes", {0xFF, 0xC0, 0, 17, 8, 0, 48, 0}, -1, 0, 0},
+        {"ends right after the pair", {0xFF, 0xC0}, -1, 0, 0},
+    };
+    for (const Case &c : cases) {
+        int32_t width = -1, height = -1;
+        int result = probe(c.bytes, &width, &height);
+        if (result != c.result) recordFailure(__FILE__, __LINE__, std::string("probe: ") + c.name);
+        if (c.result == 0 && (width != c.width || height != c.height))
+            recordFailure(__FILE__, __LINE__, std::string("probe size: ") + c.name);
+    }
+}
