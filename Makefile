@@ -2,7 +2,7 @@
 # under AddressSanitizer and UndefinedBehaviorSanitizer (in build-asan/).
 JOBS ?= 2
 
-.PHONY: all test test-fast bench clean
+.PHONY: all test test-fast bench octave-pkg clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
@@ -21,6 +21,10 @@ bench: all
 	./build/bench_phasemend
 	./build/bench_kernsmooth
 	./build/bench_clipforge
+
+# The Octave package phasekit-<version>.tar.gz, written into build/.
+octave-pkg:
+	sh toolbox/make_octave_pkg.sh build
 
 clean:
 	rm -rf build build-asan

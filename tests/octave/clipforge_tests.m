@@ -1,0 +1,82 @@
+% Octave tests of clipforge: a movie written from JPEG files made with imwrite, read
+% back by parsing its header and index here.
+
+%!function value = le32 (bytes, offset)
+%!  # Little-endian 32-bit value at a 0-based offset.
+%!  b = double (bytes(offset + (1:4)));
+%!  value = b(1) + 256 * b(2) + 65536 * b(3) + 16777216 * b(4);
+%!endfunction
+
+%!function bytes = read_bytes (file)
+%!  fid = fopen (file, "rb");
+%!  bytes = fread (fid, Inf, "uint8=>uint8")';
+%!  fclose (fid);
+%!endfunction
+
+%!shared folder, files
+%! folder = tempname ();
+%! mkdir (folder);
+%! files = cell (1, 12);
+%! for k = 1:12
+%!   [x, y] = meshgrid (1:80, 1:60);
+%!   image = uint8 (127 + 120 * sin ((x + 3 * k) / 7) .* cos (y / 9));
+%!   files{k} = fullfile (folder, sprintf ("frame%02d.jpg", k));
+%!   imwrite (image, files{k}, "Quality", 90);
+%! end
+
+%!test # banner, progress lines, and the header, index and frames read back
+%! movie = fullfile (folder, "movie.avi");
+%! out = evalc ("clipforge (movie, 12.5, files{:})");
+%! lines = strsplit (out, "\n", "CollapseDelimiters", false);
+%! assert (numel (lines), 5);
+%! assert (lines{3}, "  0 frames on 11...");
+%! assert (lines{4}, " 10 frames on 11...");
+%! b = read_bytes (movie);
+%! assert (char (b([1:4, 9:12])), "RIFFAVI ");
+%! assert (le32 (b, 4), numel (b) - 8);
+%! assert (le32 (b, 48), 12);               # total frames
+%! assert ([le32(b, 64), le32(b, 68)], [80 60]);
+%! assert (char (b(113:116)), "MJPG");
+%! assert (le32 (b, 132) / le32 (b, 128), 12.5);  # rate / scale
+%! assert (le32 (b, 32), 80000);            # microseconds per frame
+%! assert (le32 (b, 140), 12);              # stream length
+%! assert (char (b(4097:4100)), "LIST");
+%! movi = le32 (b, 4100);
+%! idx = 4104 + movi;
+%! assert (char (b(idx + (1:4))), "idx1");
+%! assert (le32 (b, idx + 4), 16 * 12);
+%! for k = 1:12
+%!   entry = idx + 8 + 16 * (k - 1);
+%!   assert (char (b(entry + (1:4))), "00dc");
+%!   offset = le32 (b, entry + 8);
+%!   size = le32 (b, entry + 12);
+%!   source = read_bytes (files{k});
+%!   assert (size, 4 * ceil (numel (source) / 4));
+%!   assert (b(4104 + offset + 8 + (1:numel (source))), source);
+%! end
+%! assert (idx + 8 + 16 * 12, numel (b));
+
+%!test # too few arguments: two warnings and no file
+%! movie = fullfile (folder, "none.avi");
+%! lastwarn ("");
+%! evalc ("clipforge (movie, 25)");
+%! assert (lastwarn (), "1) avi filepath   2) fps   3)... image filepaths");
+%! assert (! exist (movie, "file"));
+
+%!test # an unusable frame rate: a warning and no file
+%! movie = fullfile (folder, "bad.avi");
+%! for fps = {0, -1, NaN, Inf, [], "25", 1i}
+%!   lastwarn ("");
+%!   evalc ("clipforge (movie, fps{1}, files{1})");
+%!   assert (lastwarn (), "The frame rate (argument 2) must be a positive, finite real number.");
+%!   assert (! exist (movie, "file"));
+%! end
+
+%!test # a first image without a baseline frame header
+%! movie = fullfile (folder, "nosize.avi");
+%! notjpeg = fullfile (folder, "notes.txt");
+%! fid = fopen (notjpeg, "w"); fputs (fid, "not a jpeg"); fclose (fid);
+%! lastwarn ("");
+%! evalc ("clipforge (movie, 25, notjpeg, files{1})");
+%! assert (strtrim (lastwarn ()), "Cannot find width/height of jpeg");  # its newline is kept
+%! assert (numel (read_bytes (movie)), 4108);

@@ -1,0 +1,88 @@
+% Octave tests of kernsmooth_c, called exactly as a user types it.
+
+%!function out = plain_smooth (map, kernel)
+%!  # The formula written plainly: weighted mean of the valid in-map window samples.
+%!  [M, N] = size (map);
+%!  [Mk, Nk] = size (kernel);
+%!  hr = fix ((Mk - 1) / 2);
+%!  hc = fix ((Nk - 1) / 2);
+%!  re = NaN (M, N);
+%!  im = NaN (M, N);
+%!  for c = 1:N
+%!    for j = 1:M
+%!      if (isnan (real (map(j, c))) || isnan (imag (map(j, c))))
+%!        continue;
+%!      end
+%!      S = 0; Tre = 0; Tim = 0;
+%!      for k = -hc:hc
+%!        for h = -hr:hr
+%!          r = j + h; q = c + k;
+%!          if (r < 1 || r > M || q < 1 || q > N)
+%!            continue;
+%!          end
+%!          v = map(r, q);
+%!          if (isnan (real (v)) || isnan (imag (v)))
+%!            continue;
+%!          end
+%!          w = kernel(h + hr + 1, k + hc + 1);
+%!          S += w; Tre += w * real (v); Tim += w * imag (v);
+%!        end
+%!      end
+%!      if (S > 0)
+%!        re(j, c) = Tre / S;
+%!        im(j, c) = Tim / S;
+%!      end
+%!    end
+%!  end
+%!  out = complex (re, im);
+%!endfunction
+
+%!test # no arguments print the 8-line help
+%! out = evalc ("kernsmooth_c ()");
+%! lines = strsplit (out, "\n", "CollapseDelimiters", false);
+%! assert (numel (lines), 9);
+%! assert (lines{1}, "\tReturns the 2D-filtered map.");
+%! assert (lines{3}, "\t\t\tsmoothed_map = kernsmooth(map,smoothing_kernel);");
+%! assert (lines{7}, "");
+
+%!error <kernsmooth_c: This function takes zero, three or four arguments.> kernsmooth_c (1)
+%!error <This function takes zero, three or four arguments.> kernsmooth_c (1, 2, 3)
+%!error <This function takes zero, three or four arguments.> kernsmooth_c (1, 2, 3, 4)
+%!error <map must be a full> kernsmooth_c (single (ones (3)), ones (3))
+%!error <map must be a full> kernsmooth_c (sparse (ones (3)), ones (3))
+%!error <map must be a full> kernsmooth_c ({1}, ones (3))
+%!error <smoothing_kernel must be a full> kernsmooth_c (ones (3), int8 (ones (3)))
+%!error <smoothing_kernel must not be empty.> kernsmooth_c (ones (3), [])
+
+%!test # agreement with the plain formula on random complex maps with NaN
+%! for trial = 1:4
+%!   M = 20 + trial; N = 17 + 3 * trial;
+%!   map = complex (randn (M, N), randn (M, N));
+%!   map(rand (M, N) < 0.05) = NaN;
+%!   holes = rand (M, N) < 0.05;
+%!   map(holes) = complex (real (map(holes)), NaN);
+%!   kernel = rand (2 * trial + 1, trial + 2);
+%!   assert (kernsmooth_c (map, kernel), plain_smooth (map, kernel), 1e-12);
+%! end
+
+%!test # local means with border renormalisation, and a zero-sum kernel
+%! map = complex (magic (5), -magic (5));
+%! s = kernsmooth_c (map, ones (3));
+%! assert (s(1, 1), mean (mean (map(1:2, 1:2))), 1e-12);
+%! assert (s(3, 1), mean (mean (map(2:4, 1:2))), 1e-12);
+%! z = kernsmooth_c (map, zeros (3));
+%! assert (all (isnan (real (z(:)))) && all (isnan (imag (z(:)))));
+
+%!test # a real map has zero imaginary parts (Octave shows an all-real result as real)
+%! map = magic (6);
+%! s = kernsmooth_c (map, ones (3));
+%! assert (isreal (s));
+%! assert (s, real (plain_smooth (complex (map, 0), ones (3))), 1e-12);
+%! map(2, 2) = NaN;
+%! s = kernsmooth_c (map, ones (3));
+%! assert (isnan (real (s(2, 2))) && isnan (imag (s(2, 2))));
+%! valid = ! isnan (map);
+%! assert (imag (s(valid)), zeros (nnz (valid), 1));
+
+%!test # empty maps give empty results of the same size
+%! assert (size (kernsmooth_c (zeros (0, 3), ones (3))), [0 3]);

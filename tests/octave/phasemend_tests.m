@@ -1,0 +1,74 @@
+% Octave tests of phasemend, called exactly as a user types it.
+
+%!shared truth, wrapped, valid
+%! [x, y] = meshgrid (linspace (-1, 1, 150), linspace (-1, 1, 120));
+%! truth = 30 * exp (-((x - 0.3).^2 + (y + 0.2).^2) / 0.3) ...
+%!         - 25 * exp (-((x + 0.4).^2 + (y - 0.3).^2) / 0.2) + 3 * x;
+%! wrapped = angle (exp (1i * truth));
+%! wrapped(30:36, 40:46) = NaN;
+%! wrapped(80:84, 100:110) = NaN;
+%! valid = ! isnan (wrapped);
+
+%!test # the surface needs unwrapping and is smooth enough for it
+%! assert (max (truth(:)) - min (truth(:)) > 8 * pi);
+%! assert (max (abs (diff (truth(:, 1:end), 1, 1)(:))) < pi / 2);
+%! assert (max (abs (diff (truth, 1, 2)(:))) < pi / 2);
+
+%!test # wrong argument counts print the 13-line help and return nothing
+%! for args = {{}, {1, 2}, {1, 2, 3, 4}}
+%!   out = evalc ("phasemend (args{1}{:})");
+%!   lines = strsplit (out, "\n", "CollapseDelimiters", false);
+%!   assert (numel (lines), 14);
+%!   assert (lines{1}, "Returns the 2D unwrapped phase map using a non-continuous path.");
+%!   assert (lines{3}, "\t\tunwrapped = phasemend(wrapped,xref,yref);");
+%!   assert (lines{9}, "\tFast two-dimensional phase-unwrapping algorithm based");
+%!   assert (! isempty (strfind (lines{11}, "Gdeisat")));
+%!   assert (lines{12}, "\tApplied Optics, Vol. 41, No. 35, pp. 7437, 2002");
+%! end
+
+%!test # help shows the help file, not the extension's own text
+%! out = evalc ("help phasemend");
+%! assert (! isempty (strfind (out, "UNWRAPPED = PHASEMEND(WRAPPED, XREF, YREF)")));
+%! assert (! isempty (strfind (out, "Example:")));
+
+%!error <phasemend:    x_ref and/or y_ref can not be smaller than 1 nor larger than the matrix size.> phasemend (ones (3), 0, 1)
+%!error <x_ref and/or y_ref> phasemend (ones (3), 4, 1)
+%!error <x_ref and/or y_ref> phasemend (ones (3), 1, 4)
+%!error <x_ref and/or y_ref> phasemend (ones (3), NaN, 1)
+%!error <x_ref and/or y_ref> phasemend (ones (3), 1, -Inf)
+%!error <phasemend: wrapped must be a full \(not sparse\) double matrix.> phasemend (single (ones (3)))
+%!error <wrapped must be a full> phasemend (int16 (ones (3)))
+%!error <wrapped must be a full> phasemend (true (3))
+%!error <wrapped must be a full> phasemend ("abc")
+%!error <wrapped must be a full> phasemend ({1})
+%!error <wrapped must be a full> phasemend (struct ("a", 1))
+%!error <wrapped must be a full> phasemend (sparse (ones (3)))
+%!error <xref and yref must be non-empty> phasemend (ones (3), [], 1)
+%!error <xref and yref must be non-empty> phasemend (ones (3), 1, "1")
+
+%!test # without a reference: the truth up to one common multiple of 2*pi
+%! u = phasemend (wrapped);
+%! assert (size (u), size (wrapped));
+%! assert (isreal (u));
+%! assert (isnan (u), ! valid);
+%! d = u(valid) - truth(valid);
+%! k = round (d(1) / (2 * pi));
+%! assert (max (abs (d - 2 * pi * k)) < 1e-9);
+
+%!test # with a reference: the reference keeps its wrapped value
+%! u = phasemend (wrapped, 75.9, 60.2);
+%! assert (u(60, 75), wrapped(60, 75));
+%! shift = wrapped(60, 75) - truth(60, 75);
+%! assert (max (abs (u(valid) - truth(valid) - shift)) < 1e-9);
+
+%!test # reproducible from call to call
+%! noisy = angle (exp (1i * (truth + 0.8 * randn (size (truth)))));
+%! assert (phasemend (noisy), phasemend (noisy));
+
+%!test # special inputs
+%! assert (size (phasemend (zeros (0, 4))), [0 4]);
+%! assert (size (phasemend (zeros (5, 0))), [5 0]);
+%! assert (all (isnan (phasemend (NaN (3)))(:)));
+%! assert (phasemend ([3 -3]), [3, -3 + 2 * pi], 1e-12);
+%! assert (phasemend ([0.5 Inf 0.25]), [0.5 NaN 0.25]);
+%! assert (phasemend (complex ([3 -3], [9 9])), [3, -3 + 2 * pi], 1e-12);

@@ -1,0 +1,37 @@
+%KERNSMOOTH_C  NaN-aware kernel smoothing of a complex 2-D map.
+%
+%   SMOOTHED = KERNSMOOTH_C(MAP, KERNEL)
+%
+%   MAP        M-by-N double matrix, complex or real (a real map has zero imaginary
+%              parts). A sample is missing when its real or imaginary part is NaN.
+%   KERNEL     non-empty real double matrix of weights (its imaginary part, if any,
+%              is ignored). It is applied as a correlation, not flipped: weight
+%              KERNEL(h+hr+1, k+hc+1) multiplies the sample at offset (h, k), with
+%              hr = floor((rows-1)/2) and hc = floor((columns-1)/2). An even side uses
+%              only its first 2*hr+1 rows or 2*hc+1 columns.
+%
+%   SMOOTHED   M-by-N complex matrix. Each sample is the weighted sum of the valid
+%              samples of its window inside the map, divided by the sum of the
+%              weights actually used, so borders and holes are renormalised.
+%
+%   NaN handling: a missing sample stays missing (NaN + NaN*i) and takes no part in
+%   its neighbours' windows. A window whose used weights sum to zero or less (or to
+%   NaN) also gives NaN + NaN*i. Octave shows a result whose imaginary parts are all
+%   zero (for example from a real map) as a real matrix.
+%
+%   Messages:
+%   - Called with no arguments, KERNSMOOTH_C prints its help text.
+%   - "This function takes zero, three or four arguments." for any count but 0 and
+%     2 (the text is kept as it is because callers match on it).
+%   - "map must be a full (not sparse) double matrix."
+%   - "smoothing_kernel must be a full (not sparse) double matrix."
+%   - "smoothing_kernel must not be empty."
+%   - "map and smoothing_kernel must have fewer than 2^31 elements."
+%   An empty MAP gives an empty complex result of the same size.
+%
+%   Example:
+%     field = exp (1i * peaks (200)) + 0.2 * (randn (200) + 1i * randn (200));
+%     field(50:60, 50:60) = NaN;
+%     smoothed = kernsmooth_c (field, ones (5) / 25);
+%
+%   See also PHASEMEND, CLIPFORGE.

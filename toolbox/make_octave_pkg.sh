@@ -1,0 +1,24 @@
+#!/bin/sh
+# Writes the Octave package phasekit-<version>.tar.gz into the folder given (default:
+# build/): DESCRIPTION, INDEX, COPYING, the help files in inst/, and in src/ the
+# extension sources with make_toolbox.m, which `pkg install` runs through src/Makefile.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${1:-"$root/build"}
+version=$(sed -n 's/^Version: *//p' "$root/toolbox/octave-pkg/DESCRIPTION")
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+pkg="$stage/phasekit"
+mkdir -p "$pkg/inst" "$pkg/src/toolbox" "$pkg/src/unwrap" "$pkg/src/smooth" "$pkg/src/movie"
+cp "$root/toolbox/octave-pkg/DESCRIPTION" "$root/toolbox/octave-pkg/INDEX" \
+   "$root/toolbox/octave-pkg/post_install.m" "$pkg/"
+cp "$root/LICENSE" "$pkg/COPYING"
+cp "$root/toolbox/phasemend.m" "$root/toolbox/kernsmooth_c.m" "$root/toolbox/clipforge.m" "$pkg/inst/"
+cp "$root/toolbox/make_toolbox.m" "$pkg/src/toolbox/"
+cp "$root/toolbox/octave-pkg/Makefile" "$pkg/src/"
+for part in unwrap smooth movie; do
+  cp "$root/$part"/*.cpp "$root/$part"/*.h "$pkg/src/$part/"
+done
+mkdir -p "$out"
+tar -czf "$out/phasekit-$version.tar.gz" -C "$stage" phasekit
+echo "wrote $out/phasekit-$version.tar.gz"

@@ -1,0 +1,44 @@
+%PHASEMEND  Unwrap a 2-D phase map by reliability sorting along a non-continuous path.
+%
+%   UNWRAPPED = PHASEMEND(WRAPPED)
+%   UNWRAPPED = PHASEMEND(WRAPPED, XREF, YREF)
+%
+%   WRAPPED    M-by-N double matrix of wrapped phase in radians (-pi..pi). NaN marks
+%              a missing pixel; infinite samples count as missing too. For a complex
+%              matrix the real part is used.
+%   XREF, YREF optional 1-based column (XREF) and row (YREF) of a known point,
+%              truncated toward zero. Only their first elements are read.
+%
+%   UNWRAPPED  M-by-N real matrix. Every valid pixel differs from its wrapped value
+%              by a whole multiple of 2*pi; missing pixels are NaN.
+%
+%   Method: each pixel whose eight neighbours are all valid gets a reliability from
+%   the second differences of the wrapped phase; neighbouring valid pixels in a row
+%   or a column are joined most reliable pair first, so that unwrapping follows the
+%   reliable regions rather than a scan order (Herraez, Burton, Lalor and Gdeisat,
+%   Applied Optics 41(35), 7437, 2002).
+%
+%   Reference point: with XREF and YREF the result at that pixel equals its wrapped
+%   value. Without them, each connected region of valid pixels comes out up to one
+%   common multiple of 2*pi. A reference on a missing pixel acts as no reference.
+%   Results are the same from call to call and for any number of threads.
+%
+%   Messages:
+%   - Called with other than one or three arguments, PHASEMEND prints its help text
+%     and returns nothing.
+%   - "x_ref and/or y_ref can not be smaller than 1 nor larger than the matrix size."
+%     when the reference lies outside the map (or is NaN or infinite).
+%   - "wrapped must be a full (not sparse) double matrix."
+%   - "xref and yref must be non-empty full (not sparse) double values."
+%   - "wrapped is too large: its pixel and edge counts must stay below 2^31."
+%   An empty WRAPPED gives an empty result of the same size.
+%
+%   Example:
+%     [x, y] = meshgrid (linspace (-1, 1, 256));
+%     truth = 40 * exp (-(x.^2 + y.^2) / 0.2);
+%     wrapped = angle (exp (1i * truth));
+%     wrapped(100:110, 50:60) = NaN;
+%     unwrapped = phasemend (wrapped, 128, 128);
+%     max (abs (unwrapped(:) - truth(:) + truth(128,128) - wrapped(128,128)))
+%
+%   See also KERNSMOOTH_C, CLIPFORGE.
