@@ -2,11 +2,15 @@
 # under AddressSanitizer and UndefinedBehaviorSanitizer (in build-asan/).
 JOBS ?= 2
 
-.PHONY: all test test-fast bench octave-pkg clean
+.PHONY: all demo test test-fast bench octave-pkg clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 	cmake --build build -j $(JOBS)
+
+# Builds everything and runs the demo; its outputs go to demo-out/.
+demo: all
+	./build/unwrapping_demo --out demo-out
 
 test: all
 	cd build && ctest --output-on-failure -j $(JOBS)
@@ -27,4 +31,4 @@ octave-pkg:
 	sh toolbox/make_octave_pkg.sh build
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan demo-out

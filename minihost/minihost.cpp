@@ -349,7 +349,12 @@ void mexWarnMsgTxt(const char *text) {
     HostState &h = host();
     if (h.current) {
         h.current->warnings.push_back(text);
-        if (h.options.echoWarnings) std::fprintf(stderr, "Warning: %s\n", text);
+        if (h.options.echoWarnings) {
+            // Some warning texts end in their own newline; show one line break only.
+            size_t n = std::strlen(text);
+            bool ownNewline = n > 0 && text[n - 1] == '\n';
+            std::fprintf(stderr, "Warning: %s%s", text, ownNewline ? "" : "\n");
+        }
     } else {
         std::fprintf(stderr, "Warning: %s\n", text);
     }

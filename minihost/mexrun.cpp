@@ -1,0 +1,178 @@
+// mexrun: loads an extension file into the standalone host and calls it from the command
+// line, with .npy files, numbers and texts as arguments and .npy files for the outputs.
+// Exit status: 0 when the call succeeded, 1 when the extension ended it with an error,
+// 2 when mexrun itself could not do its part (extension, argument or output files).
+#include "minihost.h"
+#include "npy.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: mexrun EXTENSION [ARG ...] [-o OUT.npy ...]\n"
+    "\n"
+    "Loads EXTENSION (a path to an extension file, or the name of one built next to\n"
+    "mexrun, such as phasemend) into the standalone host and calls it like MATLAB would.\n"
+    "\n"
+    "Arguments, in order:\n"
+    "  FILE.npy   a NumPy array of 0 to 2 dimensions, C or Fortran order: float64 and\n"
+    "             complex128 become double matrices; float32, complex64, int8..int64,\n"
+    "             uint8..uint64 and bool become arrays of the matching class (so the\n"
+    "             extension's own checks answer). A 1-D array of n elements is 1 x n.\n"
+    "  NUMBER     a 1x1 double (anything strtod reads whole: 25, -1.5e3, nan, inf).\n"
+    "  TEXT       any other argument becomes a character row.\n"
+    "  -o OUT.npy output slot k goes to the k-th -o file (float64 or complex128, 2-D).\n"
+    "  --         everything after it is an argument, even -o or --help.\n"
+    "\n"
+    "Printed text goes to stdout, warnings to stderr as \"Warning: <text>\", and an error\n"
+    "to stderr as \"Error using NAME\" followed by its text.\n"
+    "\n"
+    "Exit status: 0 success; 1 the extension ended the call with an error (or left an\n"
+    "output unassigned); 2 the extension could not be found or loaded, an argument file\n"
+    "could not be read or is not a usable .npy file, or an output could not be written.\n"
+    "\n"
+    "Examples:\n"
+    "  mexrun phasemend wrapped.npy -o unwrapped.npy\n"
+    "  mexrun phasemend wrapped.npy 120 80 -o unwrapped.npy\n"
+    "  mexrun kernsmooth_c field.npy kernel.npy -o smoothed.npy\n"
+    "  mexrun clipforge movie.avi 25 frame1.jpg frame2.jpg\n";
+
+std::string folderOfExecutable() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    path[n] = '\0';
+    std::string s(path);
+    size_t slash = s.rfind('/');
+    return slash == std::string::npos ? "." : s.substr(0, slash);
+}
+
+bool endsWith(const std::string &s, const std::string &tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A path as given when it names a file; else NAME.mexa64 (or NAME) next to mexrun.
+std::string resolveExtension(const std::string &name) {
+    if (access(name.c_str(), F_OK) == 0) return name;
+    std::string folder = folderOfExecutable();
+    for (const std::string &candidate : {folder + "/" + name + ".mexa64", folder + "/" + name})
+        if (access(candidate.c_str(), F_OK) == 0) return candidate;
+    return "";
+}
+
+std::string baseName(const std::string &path) {
+    std::string s = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    size_t dot = s.find('.');
+    return dot == std::string::npos ? s : s.substr(0, dot);
+}
+
+bool parseNumber(const std::string &text, double *value) {
+    if (text.empty()) return false;
+    char *end = nullptr;
+    errno = 0;
+    *value = std::strtod(text.c_str(), &end);
+    return end && *end == '\0';
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    std::string first = argv[1];
+    if (first == "--help" || first == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    std::vector<std::string> args, outputs;
+    bool optionsEnded = false;
+    for (int k = 2; k < argc; ++k) {
+        std::string a = argv[k];
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && a == "-o") {
+            if (k + 1 >= argc) {
+                std::fprintf(stderr, "mexrun: -o needs a file name\n");
+                return 2;
+            }
+            outputs.push_back(argv[++k]);
+        } else {
+            args.push_back(a);
+        }
+    }
+
+    std::string path = resolveExtension(first);
+    if (path.empty()) {
+        std::fprintf(stderr, "mexrun: no extension file '%s' (nor %s.mexa64 next to mexrun)\n",
+                     first.c_str(), first.c_str());
+        return 2;
+    }
+    HostExtension ext = hostLoadExtension(path);
+    if (!ext.entry) {
+        std::fprintf(stderr, "mexrun: cannot load %s: %s\n", path.c_str(), ext.error.c_str());
+        return 2;
+    }
+
+    std::vector<mxArray *> inputs;
+    auto release = [&inputs]() {
+        for (mxArray *a : inputs) hostDestroyArray(a);
+    };
+    for (const std::string &a : args) {
+        double value;
+        if (endsWith(a, ".npy")) {
+            std::string error;
+            mxArray *array = npyRead(a, &error);
+            if (!array) {
+                std::fprintf(stderr, "mexrun: %s\n", error.c_str());
+                release();
+                return 2;
+            }
+            inputs.push_back(array);
+        } else if (parseNumber(a, &value)) {
+            inputs.push_back(hostCreateScalar(value));
+        } else {
+            inputs.push_back(hostCreateString(a));
+        }
+    }
+
+    std::vector<const mxArray *> constInputs(inputs.begin(), inputs.end());
+    HostCallResult result = hostCall(ext.entry, static_cast<int>(outputs.size()), constInputs,
+                                     HostCallOptions{true, true});
+    release();
+    std::fflush(stdout);
+    std::string name = baseName(path);
+    if (result.failed) {
+        std::fprintf(stderr, "Error using %s\n%s", name.c_str(), result.errorText.c_str());
+        if (result.errorText.empty() || result.errorText.back() != '\n') std::fputc('\n', stderr);
+        return 1;
+    }
+    int status = 0;
+    for (size_t k = 0; k < outputs.size(); ++k) {
+        const mxArray *out = k < result.outputs.size() ? result.outputs[k] : nullptr;
+        if (!out) {
+            std::fprintf(stderr, "Error using %s\nOne or more output arguments not assigned.\n",
+                         name.c_str());
+            status = 1;
+            break;
+        }
+        std::string error;
+        if (!npyWrite(outputs[k], out, &error)) {
+            std::fprintf(stderr, "mexrun: %s\n", error.c_str());
+            status = 2;
+            break;
+        }
+    }
+    hostReleaseOutputs(&result);
+    return status;
+}

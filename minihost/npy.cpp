@@ -1,0 +1,254 @@
+// npy.cpp: the .npy format: the magic "\x93NUMPY", a version (1.0 with a 16-bit header
+// length, 2.0 and 3.0 with a 32-bit one), then a Python dict literal giving 'descr' (the
+// dtype), 'fortran_order' and 'shape', padded with blanks and a newline so the data
+// starts on a 64-byte boundary (16 in older writers; any boundary is accepted here).
+#include "npy.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const char kMagic[] = "\x93NUMPY";
+const size_t kMagicLength = 6;
+
+struct Dtype {
+    HostClass cls;
+    bool complex;
+    size_t itemSize;  // bytes of one number (one part of a complex number)
+    bool swap;        // big-endian in the file
+};
+
+bool parseDescr(const std::string &descr, Dtype *dtype) {
+    if (descr.size() < 3) return false;
+    char order = descr[0];
+    if (order != '<' && order != '>' && order != '|' && order != '=') return false;
+    char kind = descr[1];
+    int bytes = std::atoi(descr.c_str() + 2);
+    dtype->swap = order == '>' && bytes > 1;
+    dtype->complex = false;
+    struct Entry { char kind; int bytes; HostClass cls; bool complex; };
+    const Entry table[] = {
+        {'f', 8, hostDoubleClass, false}, {'f', 4, hostSingleClass, false},
+        {'c', 16, hostDoubleClass, true}, {'c', 8, hostSingleClass, true},
+        {'i', 1, hostInt8Class, false},   {'i', 2, hostInt16Class, false},
+        {'i', 4, hostInt32Class, false},  {'i', 8, hostInt64Class, false},
+        {'u', 1, hostUint8Class, false},  {'u', 2, hostUint16Class, false},
+        {'u', 4, hostUint32Class, false}, {'u', 8, hostUint64Class, false},
+        {'b', 1, hostLogicalClass, false},
+    };
+    for (const Entry &e : table) {
+        if (e.kind == kind && e.bytes == bytes) {
+            dtype->cls = e.cls;
+            dtype->complex = e.complex;
+            dtype->itemSize = e.complex ? static_cast<size_t>(bytes) / 2 : static_cast<size_t>(bytes);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The text after 'key': in the header dict, with blanks skipped.
+bool findValue(const std::string &header, const std::string &key, size_t *at) {
+    size_t k = header.find("'" + key + "'");
+    if (k == std::string::npos) k = header.find("\"" + key + "\"");
+    if (k == std::string::npos) return false;
+    k = header.find(':', k + key.size() + 2);
+    if (k == std::string::npos) return false;
+    ++k;
+    while (k < header.size() && header[k] == ' ') ++k;
+    *at = k;
+    return k < header.size();
+}
+
+bool parseHeader(const std::string &header, Dtype *dtype, bool *fortran, std::vector<size_t> *shape,
+                 std::string *error) {
+    size_t at;
+    if (!findValue(header, "descr", &at) || (header[at] != '\'' && header[at] != '"')) {
+        *error = "no 'descr' entry in the header";
+        return false;
+    }
+    size_t end = header.find(header[at], at + 1);
+    if (end == std::string::npos) {
+        *error = "malformed 'descr' entry";
+        return false;
+    }
+    std::string descr = header.substr(at + 1, end - at - 1);
+    if (!parseDescr(descr, dtype)) {
+        *error = "unsupported dtype '" + descr + "'";
+        return false;
+    }
+    if (!findValue(header, "fortran_order", &at)) {
+        *error = "no 'fortran_order' entry in the header";
+        return false;
+    }
+    if (header.compare(at, 4, "True") == 0) *fortran = true;
+    else if (header.compare(at, 5, "False") == 0) *fortran = false;
+    else {
+        *error = "malformed 'fortran_order' entry";
+        return false;
+    }
+    if (!findValue(header, "shape", &at) || header[at] != '(') {
+        *error = "no 'shape' entry in the header";
+        return false;
+    }
+    end = header.find(')', at);
+    if (end == std::string::npos) {
+        *error = "malformed 'shape' entry";
+        return false;
+    }
+    shape->clear();
+    size_t k = at + 1;
+    while (k < end) {
+        while (k < end && (header[k] == ' ' || header[k] == ',')) ++k;
+        if (k >= end) break;
+        if (header[k] < '0' || header[k] > '9') {
+            *error = "malformed 'shape' entry";
+            return false;
+        }
+        size_t value = 0;
+        while (k < end && header[k] >= '0' && header[k] <= '9') {
+            size_t digit = static_cast<size_t>(header[k] - '0');
+            if (value > (SIZE_MAX - digit) / 10) {
+                *error = "shape too large";
+                return false;
+            }
+            value = value * 10 + digit;
+            ++k;
+        }
+        shape->push_back(value);
+    }
+    if (shape->size() > 2) {
+        *error = "arrays of more than 2 dimensions are not supported";
+        return false;
+    }
+    return true;
+}
+
+void swapBytes(unsigned char *p, size_t size) {
+    for (size_t a = 0, b = size - 1; a < b; ++a, --b) std::swap(p[a], p[b]);
+}
+
+}  // namespace
+
+mxArray *npyRead(const std::string &path, std::string *error) {
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = "cannot open " + path;
+        return nullptr;
+    }
+    std::vector<unsigned char> file;
+    unsigned char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) file.insert(file.end(), buffer, buffer + n);
+    bool readError = std::ferror(f) != 0;
+    std::fclose(f);
+    if (readError) {
+        *error = "cannot read " + path;
+        return nullptr;
+    }
+    auto fail = [&](const std::string &why) -> mxArray * {
+        *error = path + ": not a usable .npy file: " + why;
+        return nullptr;
+    };
+    if (file.size() < 10 || std::memcmp(file.data(), kMagic, kMagicLength) != 0)
+        return fail("missing the .npy magic");
+    int major = file[6];
+    size_t headerLength, headerStart;
+    if (major == 1) {
+        headerLength = file[8] | (file[9] << 8);
+        headerStart = 10;
+    } else if (major == 2 || major == 3) {
+        if (file.size() < 12) return fail("truncated header");
+        headerLength = file[8] | (file[9] << 8) | (file[10] << 16) | (size_t(file[11]) << 24);
+        headerStart = 12;
+    } else {
+        return fail("unknown format version " + std::to_string(major));
+    }
+    if (headerStart + headerLength > file.size()) return fail("truncated header");
+    std::string header(file.begin() + headerStart, file.begin() + headerStart + headerLength);
+    Dtype dtype;
+    bool fortran = false;
+    std::vector<size_t> shape;
+    std::string why;
+    if (!parseHeader(header, &dtype, &fortran, &shape, &why)) return fail(why);
+
+    size_t rows = 1, columns = 1;
+    if (shape.size() == 1) columns = shape[0];
+    if (shape.size() == 2) {
+        rows = shape[0];
+        columns = shape[1];
+    }
+    size_t partSize = dtype.complex ? 2 * dtype.itemSize : dtype.itemSize;
+    if (columns != 0 && rows > SIZE_MAX / columns / partSize) return fail("shape too large");
+    size_t count = rows * columns;
+    size_t dataStart = headerStart + headerLength;
+    if (file.size() - dataStart < count * partSize) return fail("the data is shorter than its shape");
+
+    mxArray *array = hostCreateOfClass(dtype.cls, rows, columns, dtype.complex);
+    unsigned char *re = static_cast<unsigned char *>(hostDataOf(array));
+    unsigned char *im = static_cast<unsigned char *>(hostImagDataOf(array));
+    const unsigned char *data = file.data() + dataStart;
+    for (size_t r = 0; r < rows; ++r) {
+        for (size_t c = 0; c < columns; ++c) {
+            // The file's element (r, c) in its own order; the host's is column-major.
+            size_t source = fortran ? r + c * rows : r * columns + c;
+            size_t target = r + c * rows;
+            const unsigned char *item = data + source * partSize;
+            std::memcpy(re + target * dtype.itemSize, item, dtype.itemSize);
+            if (dtype.swap) swapBytes(re + target * dtype.itemSize, dtype.itemSize);
+            if (dtype.complex) {
+                std::memcpy(im + target * dtype.itemSize, item + dtype.itemSize, dtype.itemSize);
+                if (dtype.swap) swapBytes(im + target * dtype.itemSize, dtype.itemSize);
+            }
+        }
+    }
+    if (dtype.cls == hostLogicalClass)
+        for (size_t k = 0; k < count; ++k) re[k] = re[k] != 0;
+    return array;
+}
+
+bool npyWrite(const std::string &path, const mxArray *array, std::string *error) {
+    if (hostClassOf(array) != hostDoubleClass || mxIsSparse(array)) {
+        *error = "only full double arrays can be written as .npy";
+        return false;
+    }
+    bool complex = mxIsComplex(array);
+    size_t rows = mxGetM(array), columns = mxGetN(array);
+    std::string header = std::string("{'descr': '") + (complex ? "<c16" : "<f8") +
+                         "', 'fortran_order': True, 'shape': (" + std::to_string(rows) + ", " +
+                         std::to_string(columns) + "), }";
+    // Pad with blanks and a newline so the data starts on a 64-byte boundary.
+    size_t total = kMagicLength + 4 + header.size() + 1;
+    header.append((64 - total % 64) % 64, ' ');
+    header += '\n';
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        *error = "cannot create " + path;
+        return false;
+    }
+    unsigned char preamble[10];
+    std::memcpy(preamble, kMagic, kMagicLength);
+    preamble[6] = 1;
+    preamble[7] = 0;
+    preamble[8] = static_cast<unsigned char>(header.size() & 0xFF);
+    preamble[9] = static_cast<unsigned char>(header.size() >> 8);
+    std::fwrite(preamble, 1, sizeof preamble, f);
+    std::fwrite(header.data(), 1, header.size(), f);
+    const double *re = mxGetPr(array);
+    const double *im = mxGetPi(array);
+    size_t count = rows * columns;
+    if (!complex) {
+        if (count > 0) std::fwrite(re, sizeof(double), count, f);
+    } else {
+        for (size_t k = 0; k < count; ++k) {
+            double pair[2] = {re[k], im[k]};
+            std::fwrite(pair, sizeof(double), 2, f);
+        }
+    }
+    bool failed = std::ferror(f) != 0;
+    failed = std::fclose(f) != 0 || failed;
+    if (failed) *error = "cannot write " + path;
+    return !failed;
+}

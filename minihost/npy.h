@@ -1,0 +1,20 @@
+// npy.h: reading and writing NumPy .npy files (format versions 1 to 3) as host arrays.
+// Arrays of 0 to 2 dimensions, C or Fortran order, little- or big-endian numbers of the
+// classes the host knows (float64/32, complex128/64, signed and unsigned integers of
+// 8 to 64 bits, bool). A 0-D array becomes 1x1 and a 1-D array of n elements 1xn.
+#ifndef PHASEKIT_NPY_H
+#define PHASEKIT_NPY_H
+
+#include "minihost.h"
+
+#include <string>
+
+// Reads a .npy file into a new host array; null with a message in *error when the
+// file cannot be read or is not a .npy file this host can represent.
+mxArray *npyRead(const std::string &path, std::string *error);
+
+// Writes a double array (real or complex) as a 2-D .npy file in Fortran order; false
+// with a message in *error when it cannot.
+bool npyWrite(const std::string &path, const mxArray *array, std::string *error);
+
+#endif // PHASEKIT_NPY_H

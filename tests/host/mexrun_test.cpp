@@ -1,0 +1,264 @@
+// Tests of the command line runner mexrun: .npy round trips (files written here byte by
+// byte, read back here and, when numpy is installed, by numpy), argument kinds, and
+// every exit status.
+#include "check.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kFolder = "/tmp/phasekit_mexrun_" + std::to_string(getpid());
+
+std::string file(const std::string &name) { return kFolder + "/" + name; }
+
+struct Run {
+    int status;
+    std::string out, err;
+};
+
+std::string slurp(const std::string &path) {
+    std::string s;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return s;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) s.append(buffer, n);
+    std::fclose(f);
+    return s;
+}
+
+Run mexrun(const std::string &arguments) {
+    std::string command = std::string(MEXRUN) + " " + arguments + " >" + file("stdout") + " 2>" +
+                          file("stderr");
+    int raw = std::system(command.c_str());
+    Run r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(file("stdout")), slurp(file("stderr"))};
+    return r;
+}
+
+// Writes a .npy file: the header dict as given, data bytes as given.
+void writeNpy(const std::string &path, const std::string &dict, const std::vector<unsigned char> &data,
+              int version = 1) {
+    std::string header = dict;
+    size_t preamble = version == 1 ? 10 : 12;
+    while ((preamble + header.size() + 1) % 64) header += ' ';
+    header += '\n';
+    std::string bytes = "\x93NUMPY";
+    bytes += static_cast<char>(version);
+    bytes += '\0';
+    bytes += static_cast<char>(header.size() & 0xFF);
+    bytes += static_cast<char>(header.size() >> 8);
+    if (version != 1) bytes += std::string(2, '\0');
+    bytes += header;
+    bytes.append(data.begin(), data.end());
+    FILE *f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+std::vector<unsigned char> doublesLE(const std::vector<double> &values, bool bigEndian = false) {
+    std::vector<unsigned char> out;
+    for (double v : values) {
+        unsigned char b[8];
+        std::memcpy(b, &v, 8);
+        if (bigEndian)
+            for (int k = 0; k < 4; ++k) std::swap(b[k], b[7 - k]);
+        out.insert(out.end(), b, b + 8);
+    }
+    return out;
+}
+
+// Reads back a 2-D float64/complex128 Fortran-order file written by mexrun.
+struct Npy {
+    std::string descr;
+    size_t rows = 0, columns = 0;
+    std::vector<double> values;  // re, im interleaved for complex
+};
+
+Npy readNpy(const std::string &path) {
+    Npy n;
+    std::string s = slurp(path);
+    if (s.size() < 10 || s.compare(0, 6, "\x93NUMPY") != 0) return n;
+    size_t length = static_cast<unsigned char>(s[8]) | (static_cast<unsigned char>(s[9]) << 8);
+    std::string header = s.substr(10, length);
+    size_t d = header.find("'descr': '");
+    n.descr = header.substr(d + 10, header.find('\'', d + 10) - d - 10);
+    if (header.find("'fortran_order': True") == std::string::npos) return n;
+    size_t sh = header.find("'shape': (");
+    std::sscanf(header.c_str() + sh + 10, "%zu, %zu", &n.rows, &n.columns);
+    size_t count = (s.size() - 10 - length) / 8;
+    n.values.resize(count);
+    if (count) std::memcpy(n.values.data(), s.data() + 10 + length, count * 8);
+    return n;
+}
+
+bool haveNumpy() {
+    return std::system("/usr/bin/python3 -c 'import numpy' >/dev/null 2>&1") == 0;
+}
+
+struct Setup {
+    Setup() {
+        std::system(("mkdir -p " + kFolder).c_str());
+        writeNpy(file("one.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (1, 1), }", doublesLE({1.0}));
+    }
+    ~Setup() { std::system(("rm -rf " + kFolder).c_str()); }
+} setup;
+
+}  // namespace
+
+TEST(npy_arrays_round_trip_through_an_identity_smoothing) {
+    // kernsmooth_c with a 1x1 kernel of 1 returns its map: what comes out is what
+    // mexrun read, in MATLAB's column-major layout, as complex128.
+    struct Case {
+        const char *name;
+        std::string dict;
+        std::vector<unsigned char> data;
+        int version;
+        size_t rows, columns;
+        std::vector<double> columnMajor;  // real parts
+        std::vector<double> imag;
+    };
+    const Case cases[] = {
+        {"C order", "{'descr': '<f8', 'fortran_order': False, 'shape': (2, 3), }",
+         doublesLE({1, 2, 3, 4, 5, 6}), 1, 2, 3, {1, 4, 2, 5, 3, 6}, {}},
+        {"Fortran order", "{'descr': '<f8', 'fortran_order': True, 'shape': (2, 3), }",
+         doublesLE({1, 2, 3, 4, 5, 6}), 1, 2, 3, {1, 2, 3, 4, 5, 6}, {}},
+        {"1-D is a row", "{'descr': '<f8', 'fortran_order': False, 'shape': (3,), }",
+         doublesLE({7, 8, 9}), 1, 1, 3, {7, 8, 9}, {}},
+        {"0-D is 1x1", "{'descr': '<f8', 'fortran_order': False, 'shape': (), }",
+         doublesLE({7.5}), 1, 1, 1, {7.5}, {}},
+        {"big-endian", "{'descr': '>f8', 'fortran_order': False, 'shape': (1, 2), }",
+         doublesLE({1.25, -2.5}, true), 1, 1, 2, {1.25, -2.5}, {}},
+        {"version 2 header", "{'descr': '<f8', 'fortran_order': False, 'shape': (2,), }",
+         doublesLE({3, 4}), 2, 1, 2, {3, 4}, {}},
+        {"complex128, C order", "{'descr': '<c16', 'fortran_order': False, 'shape': (2, 2), }",
+         doublesLE({1, -1, 2, -2, 3, -3, 4, -4}), 1, 2, 2, {1, 3, 2, 4}, {-1, -3, -2, -4}},
+    };
+    for (const Case &c : cases) {
+        writeNpy(file("in.npy"), c.dict, c.data, c.version);
+        Run r = mexrun("kernsmooth_c " + file("in.npy") + " " + file("one.npy") + " -o " + file("out.npy"));
+        if (r.status != 0) {
+            recordFailure(__FILE__, __LINE__, std::string(c.name) + ": " + r.err);
+            continue;
+        }
+        Npy out = readNpy(file("out.npy"));
+        CHECK_EQ(out.descr, std::string("<c16"));
+        CHECK_EQ(out.rows, c.rows);
+        CHECK_EQ(out.columns, c.columns);
+        bool same = out.values.size() == 2 * c.columnMajor.size();
+        for (size_t k = 0; same && k < c.columnMajor.size(); ++k)
+            same = out.values[2 * k] == c.columnMajor[k] &&
+                   out.values[2 * k + 1] == (c.imag.empty() ? 0.0 : c.imag[k]);
+        if (!same) recordFailure(__FILE__, __LINE__, std::string("values differ: ") + c.name);
+    }
+}
+
+TEST(other_dtypes_reach_the_extension_as_their_own_classes) {
+    struct Case { const char *descr; size_t itemBytes; };
+    const Case cases[] = {{"<f4", 4}, {"<i4", 4}, {"|u1", 1}, {"|b1", 1}, {"<i8", 8}, {"<c8", 8}};
+    for (const Case &c : cases) {
+        writeNpy(file("typed.npy"),
+                 std::string("{'descr': '") + c.descr + "', 'fortran_order': False, 'shape': (2, 2), }",
+                 std::vector<unsigned char>(4 * c.itemBytes, 1));
+        Run r = mexrun("phasemend " + file("typed.npy") + " -o " + file("out.npy"));
+        CHECK_EQ(r.status, 1);
+        CHECK_EQ(r.err, std::string("Error using phasemend\nwrapped must be a full (not sparse) double matrix.\n"));
+    }
+}
+
+TEST(numbers_texts_printed_text_warnings_and_errors) {
+    writeNpy(file("row.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (1, 3), }",
+             doublesLE({3, -3, 3}));
+    Run ok = mexrun("phasemend " + file("row.npy") + " 2 1 -o " + file("out.npy"));
+    CHECK_EQ(ok.status, 0);
+    Npy out = readNpy(file("out.npy"));
+    CHECK(out.values.size() == 3 && out.values[1] == -3.0 && out.values[0] == 3.0 - 6.283185307179586);
+
+    Run refused = mexrun("phasemend " + file("row.npy") + " 0 1 -o " + file("out.npy"));
+    CHECK_EQ(refused.status, 1);
+    CHECK_EQ(refused.err, std::string("Error using phasemend\n   x_ref and/or y_ref can not be smaller "
+                                      "than 1 nor larger than the matrix size.\n"));
+
+    Run help = mexrun("phasemend");
+    CHECK_EQ(help.status, 0);
+    CHECK(help.out.find("Returns the 2D unwrapped phase map") == 0);
+
+    Run unassigned = mexrun("phasemend -o " + file("out.npy"));
+    CHECK_EQ(unassigned.status, 1);
+    CHECK(unassigned.err.find("One or more output arguments not assigned.") != std::string::npos);
+
+    Run warned = mexrun("clipforge " + file("movie.avi") + " 25");
+    CHECK_EQ(warned.status, 0);
+    CHECK_EQ(warned.err, std::string("Warning: Not enough input argument.\n"
+                                     "Warning: 1) avi filepath   2) fps   3)... image filepaths\n"));
+
+    Run movie = mexrun("clipforge " + file("movie.avi") + " 25 " + TEST_DATA_DIR + "/frame1.jpg " +
+                       TEST_DATA_DIR + "/frame2.jpg");
+    CHECK_EQ(movie.status, 0);
+    CHECK(movie.out.find("  0 frames on 1...\n") != std::string::npos);
+    CHECK(slurp(file("movie.avi")).size() > 4116);
+
+    // After --, "-o" is a text argument: phasemend gets a character row and refuses it.
+    Run ended = mexrun("phasemend -- -o");
+    CHECK_EQ(ended.status, 1);
+    CHECK(ended.err.find("wrapped must be a full") != std::string::npos);
+
+    Run usage = mexrun("--help");
+    CHECK_EQ(usage.status, 0);
+    CHECK(usage.out.find("Usage: mexrun EXTENSION") == 0);
+    CHECK(usage.out.find("Exit status") != std::string::npos);
+}
+
+TEST(files_mexrun_cannot_use_give_exit_status_2) {
+    std::FILE *f = std::fopen(file("not_a_library.mexa64").c_str(), "wb");
+    std::fputs("plain text", f);
+    std::fclose(f);
+    writeNpy(file("short.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (3, 3), }", doublesLE({1, 2}));
+    writeNpy(file("text.npy"), "{'descr': '<U3', 'fortran_order': False, 'shape': (2,), }",
+             std::vector<unsigned char>(24, 65));
+    writeNpy(file("cube.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (1, 1, 1), }", doublesLE({1}));
+    writeNpy(file("noshape.npy"), "{'descr': '<f8', 'fortran_order': False, }", doublesLE({1}));
+    f = std::fopen(file("magic.npy").c_str(), "wb");
+    std::fputs("NUMPY? not really, just text", f);
+    std::fclose(f);
+    struct Case { std::string arguments; std::string message; };
+    const Case cases[] = {
+        {"no_such_extension", "no extension file"},
+        {file("not_a_library.mexa64"), "cannot load"},
+        {"phasemend " + file("missing.npy"), "cannot open"},
+        {"phasemend " + file("short.npy"), "shorter than its shape"},
+        {"phasemend " + file("text.npy"), "unsupported dtype"},
+        {"phasemend " + file("cube.npy"), "more than 2 dimensions"},
+        {"phasemend " + file("noshape.npy"), "no 'shape'"},
+        {"phasemend " + file("magic.npy"), "magic"},
+        {"phasemend " + file("one.npy") + " -o /nonexistent/out.npy", "cannot create"},
+        {"phasemend " + file("one.npy") + " -o", "-o needs a file name"},
+    };
+    for (const Case &c : cases) {
+        Run r = mexrun(c.arguments);
+        CHECK_EQ(r.status, 2);
+        if (r.err.find(c.message) == std::string::npos)
+            recordFailure(__FILE__, __LINE__, "message for '" + c.arguments + "': " + r.err);
+    }
+}
+
+TEST(numpy_reads_what_mexrun_writes) {
+    if (!haveNumpy()) {
+        std::printf("  (numpy not installed: check skipped)\n");
+        return;
+    }
+    writeNpy(file("grid.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (2, 3), }",
+             doublesLE({1, 2, 3, 4, 5, 6}));
+    Run r = mexrun("kernsmooth_c " + file("grid.npy") + " " + file("one.npy") + " -o " + file("out.npy"));
+    CHECK_EQ(r.status, 0);
+    std::string check = "/usr/bin/python3 -c \"import numpy; a = numpy.load('" + file("out.npy") +
+                        "'); assert a.dtype == numpy.complex128 and a.shape == (2, 3); "
+                        "assert (a == numpy.array([[1, 2, 3], [4, 5, 6]])).all()\"";
+    CHECK_EQ(std::system(check.c_str()), 0);
+}
