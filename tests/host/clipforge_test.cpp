@@ -1,8 +1,7 @@
 // Whole calls of the built clipforge.mexa64 through the standalone host: banner,
 // progress lines, every failure path, frames copied unchanged, and (when ffprobe and
 // ffmpeg are installed) the movie as a real reader sees it.
-#include "check.h"
-#include "minihost.h"
+#include "test_support.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,26 +22,12 @@ const std::string kFrame3 = kData + "/frame3.jpg";
 const std::string kOtherSize = kData + "/other_size.jpg";
 
 MexEntry clipforge() {
-    static HostExtension ext = hostLoadExtension(EXTENSION_DIR "/clipforge.mexa64");
-    if (!ext.entry) {
-        recordFailure(__FILE__, __LINE__, "cannot load clipforge: " + ext.error);
-        std::exit(1);
-    }
-    return ext.entry;
+    static MexEntry entry = builtExtension("clipforge");
+    return entry;
 }
 
 std::string tempPath(const std::string &name) {
     return "/tmp/phasekit_clip_" + std::to_string(getpid()) + "_" + name;
-}
-
-std::vector<unsigned char> readFile(const std::string &path) {
-    std::vector<unsigned char> bytes;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    int c;
-    while ((c = std::getc(f)) != EOF) bytes.push_back(static_cast<unsigned char>(c));
-    std::fclose(f);
-    return bytes;
 }
 
 void writeFile(const std::string &path, const std::vector<unsigned char> &bytes) {
@@ -54,11 +39,6 @@ void writeFile(const std::string &path, const std::vector<unsigned char> &bytes)
 bool exists(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
-}
-
-uint32_t le32(const std::vector<unsigned char> &b, size_t at) {
-    if (at + 4 > b.size()) return 0xDEADBEEF;
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
 }
 
 // Runs clipforge with a movie path, a frame rate array and text arguments; every array
@@ -194,7 +174,7 @@ TEST(unusable_arguments_are_refused_before_the_movie_is_created) {
 TEST(failures_after_the_writer_opened_leave_the_provisional_file_closed) {
     std::string movie = tempPath("fail.avi");
     std::string noSize = tempPath("progressive.jpg");
-    std::vector<unsigned char> progressive = readFile(kFrame1);
+    std::vector<unsigned char> progressive = readFileBytes(kFrame1);
     for (size_t k = 0; k + 1 < progressive.size(); ++k)
         if (progressive[k] == 0xFF && progressive[k + 1] == 0xC0) progressive[k + 1] = 0xC2;
     writeFile(noSize, progressive);
@@ -210,7 +190,7 @@ TEST(failures_after_the_writer_opened_leave_the_provisional_file_closed) {
         CHECK_EQ(r.warnings.size(), c.warning.empty() ? size_t(0) : size_t(1));
         if (!c.warning.empty() && !r.warnings.empty()) CHECK_EQ(r.warnings[0], c.warning);
         // The stream was closed: the provisional header is on disk, sizes 0, no index.
-        std::vector<unsigned char> b = readFile(movie);
+        std::vector<unsigned char> b = readFileBytes(movie);
         CHECK_EQ(b.size(), size_t(4108));
         CHECK_EQ(le32(b, 4), 0u);
         CHECK_EQ(le32(b, 64), 300u);
@@ -237,7 +217,7 @@ TEST(progress_lines_count_frames_against_images_minus_one) {
         size_t bannerEnd = r.printed.find('\n', r.printed.find('\n') + 1) + 1;
         CHECK_EQ(r.printed.substr(bannerEnd), c.lines);
         CHECK(r.warnings.empty());
-        std::vector<unsigned char> b = readFile(movie);
+        std::vector<unsigned char> b = readFileBytes(movie);
         CHECK_EQ(le32(b, 48), uint32_t(c.images));
         CHECK_EQ(framesOf(b).size(), c.images);
         std::remove(movie.c_str());
@@ -255,11 +235,11 @@ TEST(frames_are_the_files_unchanged_and_unreadable_ones_are_skipped) {
     CHECK_EQ(r.warnings.size(), size_t(1));
     if (!r.warnings.empty())
         CHECK_EQ(r.warnings[0], std::string("Cannot open image file, skipped: /nonexistent/x.jpg"));
-    std::vector<unsigned char> b = readFile(movie);
+    std::vector<unsigned char> b = readFileBytes(movie);
     std::vector<std::vector<unsigned char>> frames = framesOf(b);
     const std::string expected[] = {kFrame1, kFrame2, empty, text, kOtherSize, kFrame3};
     CHECK_EQ(frames.size(), size_t(6));
-    for (size_t k = 0; k < frames.size() && k < 6; ++k) CHECK(startsWith(frames[k], readFile(expected[k])));
+    for (size_t k = 0; k < frames.size() && k < 6; ++k) CHECK(startsWith(frames[k], readFileBytes(expected[k])));
     CHECK_EQ(le32(b, 64), 64u);   // size from the first image alone
     CHECK_EQ(le32(b, 68), 48u);
     CHECK_EQ(le32(b, 128), 100u); // 29.97 frames per second as 2997 / 100

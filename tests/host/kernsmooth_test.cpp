@@ -1,9 +1,8 @@
 // Whole calls of the built kernsmooth_c.mexa64 through the standalone host: help, the
 // error texts, local means, NaN handling, kernel shapes, real maps, and agreement with
 // the plain formula.
-#include "check.h"
-#include "minihost.h"
 #include "smooth_reference.h"
+#include "test_support.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,12 +15,8 @@ namespace {
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 
 MexEntry kernsmooth() {
-    static HostExtension ext = hostLoadExtension(EXTENSION_DIR "/kernsmooth_c.mexa64");
-    if (!ext.entry) {
-        recordFailure(__FILE__, __LINE__, "cannot load kernsmooth_c: " + ext.error);
-        std::exit(1);
-    }
-    return ext.entry;
+    static MexEntry entry = builtExtension("kernsmooth_c");
+    return entry;
 }
 
 struct Smoothed {

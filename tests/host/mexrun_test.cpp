@@ -1,7 +1,7 @@
 // Tests of the command line runner mexrun: .npy round trips (files written here byte by
 // byte, read back here and, when numpy is installed, by numpy), argument kinds, and
 // every exit status.
-#include "check.h"
+#include "test_support.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,22 +23,11 @@ struct Run {
     std::string out, err;
 };
 
-std::string slurp(const std::string &path) {
-    std::string s;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return s;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) s.append(buffer, n);
-    std::fclose(f);
-    return s;
-}
-
 Run mexrun(const std::string &arguments) {
     std::string command = std::string(MEXRUN) + " " + arguments + " >" + file("stdout") + " 2>" +
                           file("stderr");
     int raw = std::system(command.c_str());
-    Run r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(file("stdout")), slurp(file("stderr"))};
+    Run r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFileText(file("stdout")), readFileText(file("stderr"))};
     return r;
 }
 
@@ -83,7 +72,7 @@ struct Npy {
 
 Npy readNpy(const std::string &path) {
     Npy n;
-    std::string s = slurp(path);
+    std::string s = readFileText(path);
     if (s.size() < 10 || s.compare(0, 6, "\x93NUMPY") != 0) return n;
     size_t length = static_cast<unsigned char>(s[8]) | (static_cast<unsigned char>(s[9]) << 8);
     std::string header = s.substr(10, length);
@@ -202,7 +191,7 @@ TEST(numbers_texts_printed_text_warnings_and_errors) {
                        TEST_DATA_DIR + "/frame2.jpg");
     CHECK_EQ(movie.status, 0);
     CHECK(movie.out.find("  0 frames on 1...\n") != std::string::npos);
-    CHECK(slurp(file("movie.avi")).size() > 4116);
+    CHECK(readFileText(file("movie.avi")).size() > 4116);
 
     // After --, "-o" is a text argument: phasemend gets a character row and refuses it.
     Run ended = mexrun("phasemend -- -o");

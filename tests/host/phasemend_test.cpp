@@ -1,8 +1,7 @@
 // Whole calls of the built phasemend.mexa64 through the standalone host, as MATLAB
 // would make them: help, argument errors, results on known surfaces, memory.
-#include "check.h"
-#include "minihost.h"
 #include "surfaces.h"
+#include "test_support.h"
 
 #include <omp.h>
 
@@ -18,12 +17,8 @@ const double Inf = std::numeric_limits<double>::infinity();
 const double TwoPi = 6.283185307179586;
 
 MexEntry phasemend() {
-    static HostExtension ext = hostLoadExtension(EXTENSION_DIR "/phasemend.mexa64");
-    if (!ext.entry) {
-        recordFailure(__FILE__, __LINE__, "cannot load phasemend: " + ext.error);
-        std::exit(1);
-    }
-    return ext.entry;
+    static MexEntry entry = builtExtension("phasemend");
+    return entry;
 }
 
 // Calls phasemend on a map (and a reference when given); returns the result samples.

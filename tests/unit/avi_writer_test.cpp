@@ -1,8 +1,8 @@
 // Unit tests of the AVI writer, byte for byte against the container layout, and of the
 // JPEG size probe on crafted byte sequences.
 #include "avi_writer.h"
-#include "check.h"
 #include "jpeg_probe.h"
+#include "test_support.h"
 
 #include <unistd.h>
 
@@ -17,24 +17,6 @@ std::string tempPath(const char *name) {
     return std::string("/tmp/phasekit_avi_") + std::to_string(getpid()) + "_" + name;
 }
 
-std::vector<unsigned char> readFile(const std::string &path) {
-    std::vector<unsigned char> bytes;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    int c;
-    while ((c = std::getc(f)) != EOF) bytes.push_back(static_cast<unsigned char>(c));
-    std::fclose(f);
-    return bytes;
-}
-
-uint32_t le32(const std::vector<unsigned char> &b, size_t at) {
-    if (at + 4 > b.size()) return 0xDEADBEEF;
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
-}
-uint32_t le16(const std::vector<unsigned char> &b, size_t at) {
-    if (at + 2 > b.size()) return 0xDEAD;
-    return b[at] | (b[at + 1] << 8);
-}
 std::string text(const std::vector<unsigned char> &b, size_t at, size_t n = 4) {
     if (at + n > b.size()) return "<past end>";
     return std::string(reinterpret_cast<const char *>(b.data() + at), n);
@@ -86,13 +68,13 @@ TEST(a_movie_without_frames) {
     CHECK(w != nullptr);
     // After open: the provisional header and an empty movie list, sizes still 0.
     std::fflush(w->stream);
-    std::vector<unsigned char> open = readFile(path);
+    std::vector<unsigned char> open = readFileBytes(path);
     CHECK_EQ(open.size(), size_t(4108));
     checkVideoHeader(open, 640, 480, 40000, 1, 25, 0);
     CHECK_EQ(le32(open, 4), 0u);
     CHECK_EQ(le32(open, 4100), 0u);
     CHECK_EQ(aviClose(w), aviOk);
-    std::vector<unsigned char> b = readFile(path);
+    std::vector<unsigned char> b = readFileBytes(path);
     CHECK_EQ(b.size(), size_t(4116));
     checkVideoHeader(b, 640, 480, 40000, 1, 25, 0);
     CHECK_EQ(le32(b, 4), 4108u);
@@ -115,7 +97,7 @@ TEST(frames_are_padded_chunks_with_index_entries) {
         data.push_back(bytes);
     }
     CHECK_EQ(aviClose(w), aviOk);
-    std::vector<unsigned char> b = readFile(path);
+    std::vector<unsigned char> b = readFileBytes(path);
     size_t at = 4108, offset = 4, moviSize = 4;
     size_t indexAt = 4108;
     for (const Frame &f : frames) indexAt += 8 + f.size;
@@ -149,7 +131,7 @@ TEST(two_frames_of_1001_and_1002_bytes_make_a_6172_byte_file) {
     aviAddFrame(w, a.data(), a.size());
     aviAddFrame(w, c.data(), c.size());
     CHECK_EQ(aviClose(w), aviOk);
-    std::vector<unsigned char> b = readFile(path);
+    std::vector<unsigned char> b = readFileBytes(path);
     CHECK_EQ(b.size(), size_t(6172));
     CHECK_EQ(le32(b, 4), 6164u);
     CHECK_EQ(le32(b, 4100), 2028u);
@@ -171,7 +153,7 @@ TEST(size_and_rate_set_after_open_reach_the_file_at_close) {
         aviSetFps(w, c.fps);
         aviSetSize(w, 64, 48);
         CHECK_EQ(aviClose(w), aviOk);
-        std::vector<unsigned char> b = readFile(path);
+        std::vector<unsigned char> b = readFileBytes(path);
         checkVideoHeader(b, 64, 48, c.usec, c.scale, c.rate, 0);
         std::remove(path.c_str());
     }
@@ -189,7 +171,7 @@ TEST(large_sizes_wrap_in_the_four_size_fields) {
     std::string path = tempPath("wrap.avi");
     AviWriter *w = openVideo(path, 65535, 65535, 25.0f);
     aviClose(w);
-    std::vector<unsigned char> b = readFile(path);
+    std::vector<unsigned char> b = readFileBytes(path);
     uint32_t wrapped = 65535u * 65535u * 3u;
     for (size_t at : {36, 60, 144, 192}) CHECK_EQ(le32(b, at), wrapped);
     std::remove(path.c_str());
@@ -206,7 +188,7 @@ TEST(the_index_grows_by_1024_when_a_frame_would_take_its_last_slot) {
     for (int k = 0; k < 1100; ++k) aviAddFrame(w, &byte, 1);
     CHECK_EQ(w->indexCapacity, uint64_t(3072));
     CHECK_EQ(aviClose(w), aviOk);
-    std::vector<unsigned char> b = readFile(path);
+    std::vector<unsigned char> b = readFileBytes(path);
     const size_t frames = 1023 + 1 + 1100;
     size_t indexAt = 4108 + frames * 12;
     CHECK_EQ(le32(b, indexAt + 4), uint32_t(16 * frames));
@@ -220,7 +202,7 @@ TEST(the_audio_option_declares_a_second_stream) {
     AviAudioParams audio{2, 16, 44100};
     AviWriter *w = aviOpen(path.c_str(), 320, 240, "MJPG", 25.0f, &audio);
     CHECK_EQ(aviClose(w), aviOk);
-    std::vector<unsigned char> b = readFile(path);
+    std::vector<unsigned char> b = readFileBytes(path);
     CHECK_EQ(le32(b, 16), 294u);
     CHECK_EQ(le32(b, 56), 2u);  // streams
     CHECK_EQ(text(b, 212), std::string("LIST"));
@@ -258,7 +240,7 @@ TEST(index_entries_marked_as_audio_and_a_missing_index) {
     CHECK_EQ(writeIndex(f, 3, entries), 0);
     CHECK_EQ(writeIndex(f, 3, nullptr), -1);
     std::fclose(f);
-    std::vector<unsigned char> b = readFile(path);
+    std::vector<unsigned char> b = readFileBytes(path);
     CHECK_EQ(b.size(), size_t(8 + 48));
     CHECK_EQ(text(b, 0), std::string("idx1"));
     CHECK_EQ(text(b, 8), std::string("00dc"));
@@ -282,7 +264,7 @@ TEST(frames_that_would_reach_2_gib_are_refused) {
     CHECK_EQ(aviAddFrame(w, &byte, largestPadded + 1), aviFrameTooLarge);
     CHECK_EQ(w->chunkCount, uint64_t(0));
     CHECK_EQ(aviClose(w), aviOk);
-    CHECK_EQ(readFile(path).size(), size_t(4116));
+    CHECK_EQ(readFileBytes(path).size(), size_t(4116));
     std::remove(path.c_str());
 }
 
