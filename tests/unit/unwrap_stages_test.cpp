@@ -295,14 +295,6 @@ TEST(sortEdges_matches_the_plain_ordering_record_for_record) {
     for (size_t k = 0; k < keys.size(); ++k) CHECK_EQ(edges[k].reliability, double(k + 1));
 }
 
-TEST(partitionEdges_splits_below_and_at_least_pivot) {
-    std::vector<PixelEdge> edges = edgesWithKeys({4, 9, 1, 7, 4, 2, 8, 4});
-    PixelEdge *m = partitionEdges(&edges.front(), &edges.back(), 4.0);
-    CHECK(m > &edges.front() && m <= &edges.back());
-    for (PixelEdge *p = &edges.front(); p < m; ++p) CHECK(p->reliability < 4.0);
-    for (PixelEdge *p = m; p <= &edges.back(); ++p) CHECK(p->reliability >= 4.0);
-}
-
 namespace {
 
 // Pixels for merge tests: a row of lone pixels.
