@@ -10,6 +10,7 @@ all:
 
 # Builds everything and runs the demo; its outputs go to demo-out/.
 demo: all
+	@test -x build/unwrapping_demo || { echo "The demo needs libjpeg and libpng (Debian: apt-get install libjpeg-dev libpng-dev)"; exit 1; }
 	./build/unwrapping_demo --out demo-out
 
 test: all

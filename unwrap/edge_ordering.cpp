@@ -56,7 +56,7 @@ PixelEdge *partitionEdges(PixelEdge *lo, PixelEdge *hi, double pivot) {
 }
 
 // Ranges up to this many records may be finished by insertion sort.
-const ptrdiff_t kSmallRange = 16;
+const ptrdiff_t kSmallRange = 32;
 
 // Sorts a small range by insertion sort when its keys are all different, and reports
 // whether it did. Distinct keys have only one sorted order, so the result is exactly
