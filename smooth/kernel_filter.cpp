@@ -49,13 +49,15 @@ void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t 
     }
     double s = 0, tRe = 0, tIm = 0;
     for (int32_t k = -w.halfColumns; k <= w.halfColumns; ++k) {
-        int32_t q = c + k;
+        // Widened: a kernel nearly as long as a map of 2^31 - 1 samples reaches past
+        // the 32-bit range from the far end.
+        int64_t q = static_cast<int64_t>(c) + k;
         if (q < 0 || q >= N) continue;
-        const double *weights = in.kernel + (k + w.halfColumns) * in.kernelRows + w.halfRows;
+        const double *weights = in.kernel + static_cast<int64_t>(k + w.halfColumns) * in.kernelRows + w.halfRows;
         for (int32_t h = -w.halfRows; h <= w.halfRows; ++h) {
-            int32_t r = j + h;
+            int64_t r = static_cast<int64_t>(j) + h;
             if (r < 0 || r >= M) continue;
-            int32_t n = r + q * M;
+            int64_t n = r + q * M;
             double re = in.re[n];
             double im = in.im ? in.im[n] : 0.0;
             if (mxIsNaN(re) || mxIsNaN(im)) continue;
