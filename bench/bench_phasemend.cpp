@@ -1,9 +1,11 @@
 // bench_phasemend: times whole phasemend calls through the standalone host on synthetic
-// maps (smooth surface + noise + NaN holes) and, in the same run, std::sort on as many
-// 32-byte records as the call has edges. Prints medians; never run as a test.
+// maps (smooth surface + noise + NaN holes) and, in the same run, std::sort on the same
+// edge records (32 bytes each), built by the unwrapper's own stages from the same map.
+// Prints medians; never run as a test.
 // Usage: bench_phasemend [runs] [largest side]
 #include "minihost.h"
 #include "surfaces.h"
+#include "unwrap.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,14 +15,6 @@
 #include <vector>
 
 namespace {
-
-struct Record32 {  // the size and key position of an edge record
-    double key;
-    void *a;
-    void *b;
-    int32_t step;
-};
-static_assert(sizeof(Record32) == 32, "edge records are 32 bytes");
 
 double seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -52,14 +46,14 @@ int main(int argc, char **argv) {
         punchHoles(map, side, side, 20, side / 40, 5);
         mxArray *input = hostCreateMatrix(side, side, map);
 
-        size_t edges = 0;  // counted as the extension counts them
-        auto valid = [&](size_t i) { return map[i] == map[i]; };
-        for (int c = 0; c < side; ++c)
-            for (int r = 0; r < side; ++r) {
-                size_t i = r + static_cast<size_t>(c) * side;
-                if (r + 1 < side && valid(i) && valid(i + 1)) ++edges;
-                if (c + 1 < side && valid(i) && valid(i + side)) ++edges;
-            }
+        // The call's own edge records, for the std::sort baseline.
+        std::vector<PhasePixel> grid(pixels);
+        initPixels(map.data(), grid.data(), side, side);
+        computeReliability(grid.data(), side, side);
+        std::vector<int32_t> offsets(2 * static_cast<size_t>(side));
+        std::vector<PixelEdge> built(static_cast<size_t>(countEdges(grid.data(), offsets.data(), side, side)));
+        fillEdges(grid.data(), built.data(), offsets.data(), side, side);
+        size_t edges = built.size();
 
         std::vector<double> callTimes, sortTimes;
         size_t peak = 0;
@@ -70,18 +64,10 @@ int main(int argc, char **argv) {
             peak = std::max(peak, r.peakBytes);
             hostReleaseOutputs(&r);
 
-            // Keys like the extension's: mostly small sums, some large random ones.
-            std::vector<Record32> records(edges);
-            uint32_t state = 99 + run;
-            for (Record32 &e : records) {
-                double u = uniform01(&state);
-                e.key = u < 0.05 ? 2 * 9999999.0 + (state & 65535) : u * 300.0;
-                e.a = e.b = nullptr;
-                e.step = 0;
-            }
+            std::vector<PixelEdge> records(built);
             start = std::chrono::steady_clock::now();
             std::sort(records.begin(), records.end(),
-                      [](const Record32 &x, const Record32 &y) { return x.key < y.key; });
+                      [](const PixelEdge &x, const PixelEdge &y) { return x.reliability < y.reliability; });
             sortTimes.push_back(seconds(start));
         }
         double call = median(callTimes), sort = median(sortTimes);
