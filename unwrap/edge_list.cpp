@@ -28,11 +28,14 @@ int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t colum
         int32_t count = 0;
         for (int32_t r = 0; r < rows; ++r)
             count += (column[r].valid == 1 && neighbour[r].valid == 1);
-        edgeOffsets[columns + 1 + c] = count;
+        edgeOffsets[static_cast<int64_t>(columns) + 1 + c] = count;
     }
-    // Entry k becomes the start of slice k; the last entry is the total.
-    for (int32_t k = 1; k < 2 * columns; ++k) edgeOffsets[k] += edgeOffsets[k - 1];
-    return edgeOffsets[2 * columns - 1];
+    // Entry k becomes the start of slice k; the last entry is the total. Positions in
+    // this array reach 2N - 1, beyond 32 bits for a single row of 2^30 pixels or more,
+    // while its values (edge counts) stay below 2^31.
+    const int64_t entries = 2 * static_cast<int64_t>(columns);
+    for (int64_t k = 1; k < entries; ++k) edgeOffsets[k] += edgeOffsets[k - 1];
+    return edgeOffsets[entries - 1];
 }
 
 static inline void writeEdge(PixelEdge *edge, PhasePixel *a, PhasePixel *b) {
@@ -56,7 +59,7 @@ void fillEdges(PhasePixel *pixels, PixelEdge *edges, const int32_t *edgeOffsets,
     for (int32_t c = 0; c < columns - 1; ++c) {
         PhasePixel *column = pixels + c * rows;
         PhasePixel *neighbour = column + rows;
-        PixelEdge *edge = edges + edgeOffsets[columns + c];
+        PixelEdge *edge = edges + edgeOffsets[static_cast<int64_t>(columns) + c];
         for (int32_t r = 0; r < rows; ++r)
             if (column[r].valid == 1 && neighbour[r].valid == 1)
                 writeEdge(edge++, &column[r], &neighbour[r]);

@@ -69,9 +69,10 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     int32_t columns = static_cast<int32_t>(columnsWide);
     int32_t rows = static_cast<int32_t>(rowsWide);
 
-    // Without a reference, a position outside the grid stands for none.
-    int32_t refColumn = columns + 1;
-    int32_t refRow = rows + 1;
+    // Without a reference, a position outside the grid stands for none (N + 1, M + 1,
+    // held at the largest 32-bit value for a side of 2^31 - 1).
+    int32_t refColumn = columns < INT32_MAX ? columns + 1 : INT32_MAX;
+    int32_t refRow = rows < INT32_MAX ? rows + 1 : INT32_MAX;
     if (nrhs == 3) {
         for (int k = 1; k <= 2; ++k) {
             if (!isFullDouble(prhs[k]) || mxGetNumberOfElements(prhs[k]) == 0) {
