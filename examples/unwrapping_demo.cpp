@@ -320,7 +320,7 @@ int main(int argc, char **argv) {
     std::string movie = settings.out + "/unwrapping.avi";
     std::vector<mxArray *> args = {hostCreateString(movie), hostCreateScalar(15)};
     for (const std::string &j : jpegs) args.push_back(hostCreateString(j));
-    HostCallResult written = call(movieWriter, "clipforge", 0, std::vector<const mxArray *>(args.begin(), args.end()));
+    call(movieWriter, "clipforge", 0, std::vector<const mxArray *>(args.begin(), args.end()));
     for (mxArray *a : args) hostDestroyArray(a);
     double timeMovie = since(start);
 
@@ -353,6 +353,5 @@ int main(int argc, char **argv) {
     std::printf("  %s, %s, %s (frame %d)\n", wrappedPng.c_str(), unwrappedPng.c_str(), errorPng.c_str(),
                 shownFrame + 1);
     std::printf("  %s/ (the JPEG frames)\n", framesDir.c_str());
-    (void)written;
     return 0;
 }

@@ -245,15 +245,9 @@ int mxGetString_730(const mxArray *array, char *buffer, size_t length) {
     return copied < count ? 1 : 0;
 }
 
-void *mxMalloc(size_t bytes) {
-    void *block = allocateZeroed(bytes);
-    if (!block) outOfMemory();
-    HostState &h = host();
-    std::lock_guard<std::mutex> guard(h.lock);
-    h.blocks[block] = BlockInfo{bytes, h.scope};
-    accountBytes(h, bytes, 0);
-    return block;
-}
+// Every block comes zeroed, so a plain allocation is a zero-filled one of one byte
+// elements; both go through the same registry.
+void *mxMalloc(size_t bytes) { return mxCalloc(bytes, 1); }
 
 void *mxCalloc(size_t count, size_t elementSize) {
     if (elementSize != 0 && count > std::numeric_limits<size_t>::max() / elementSize)

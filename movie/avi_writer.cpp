@@ -226,28 +226,19 @@ AviWriter *aviOpen(const char *path, int64_t width, int64_t height, const char *
     std::memset(w, 0, sizeof *w);
     w->stream = stream;
 
-    int32_t imageSize = imageBytes(width, height);
-    w->mainHeader.maxBytesPerSec = imageSize;
-    w->mainHeader.suggestedBufferSize = imageSize;
     w->mainHeader.flags = kHasIndexFlag;
     w->mainHeader.streams = audio ? 2 : 1;
-    w->mainHeader.width = static_cast<int32_t>(width);
-    w->mainHeader.height = static_cast<int32_t>(height);
-
     std::memcpy(w->videoHeader.type, "vids", 4);
     std::memcpy(w->videoHeader.handler, codec, 4);
-    w->videoHeader.suggestedBufferSize = imageSize;
-    setRate(w, fps);
-
     AviBitmapInfo &f = w->videoFormat;
     f.headerSize = kBitmapInfoSize;
-    f.width = width;
-    f.height = height;
     f.planes = 1;
     f.bitCount = 24;
     const unsigned char *c = reinterpret_cast<const unsigned char *>(codec);
     f.compression = c[0] | (c[1] << 8) | (c[2] << 16) | (static_cast<uint32_t>(c[3]) << 24);
-    f.imageSize = static_cast<uint32_t>(imageSize);
+    // The size and rate fields are those the setters keep up to date.
+    aviSetSize(w, width, height);
+    setRate(w, fps);
 
     if (audio) {
         // Integer division: 12-bit samples count as one byte each.
@@ -276,10 +267,7 @@ AviWriter *aviOpen(const char *path, int64_t width, int64_t height, const char *
     writeDword(stream, 0);
     writeChars(stream, "AVI ", 4);
     writeHeaderList(w);
-    writeChars(stream, "LIST", 4);
-    w->moviSizePos = std::ftell(stream);
-    writeDword(stream, 0);
-    writeChars(stream, "movi", 4);
+    w->moviSizePos = beginList(stream, "movi");  // its size is patched at close
 
     w->indexCapacity = kIndexGrowth;
     w->index = static_cast<uint64_t *>(mxMalloc(kIndexGrowth * sizeof(uint64_t)));
