@@ -7,7 +7,9 @@
 
 #include "mex.h"
 
-#ifdef __SSE2__
+#include "../portable/portability.h"
+
+#if PHASEKIT_HAVE_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -70,7 +72,7 @@ void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t 
     finish(s, tRe, tIm, outRe, outIm, i);
 }
 
-#ifdef __SSE2__
+#if PHASEKIT_HAVE_SSE2
 const int32_t kLanes = 8;  // rows per block: four vectors of two
 
 // Rows j0..j0+7 of column c, all of whose windows lie inside the map's rows.
@@ -120,7 +122,7 @@ void filterColumn(const SmoothingInput &in, const Window &w, int32_t c, double *
                   double *outIm) {
     const int32_t M = in.rows;
     int32_t j = 0;
-#ifdef __SSE2__
+#if PHASEKIT_HAVE_SSE2
     // Rows before firstInterior or from lastInterior on have windows that leave the map.
     int32_t firstInterior = w.halfRows;
     int32_t lastInterior = M - w.halfRows;  // exclusive

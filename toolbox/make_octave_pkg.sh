@@ -1,7 +1,8 @@
 #!/bin/sh
 # Writes the Octave package phasekit-<version>.tar.gz into the folder given (default:
 # build/): DESCRIPTION, INDEX, COPYING, the help files in inst/, and in src/ the
-# extension sources with make_toolbox.m, which `pkg install` runs through src/Makefile.
+# extension sources and the portability header they include, with make_toolbox.m,
+# which `pkg install` runs through src/Makefile.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-"$root/build"}
@@ -9,7 +10,8 @@ version=$(sed -n 's/^Version: *//p' "$root/toolbox/octave-pkg/DESCRIPTION")
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 pkg="$stage/phasekit"
-mkdir -p "$pkg/inst" "$pkg/src/toolbox" "$pkg/src/unwrap" "$pkg/src/smooth" "$pkg/src/movie"
+mkdir -p "$pkg/inst" "$pkg/src/toolbox" "$pkg/src/unwrap" "$pkg/src/smooth" "$pkg/src/movie" \
+         "$pkg/src/portable"
 cp "$root/toolbox/octave-pkg/DESCRIPTION" "$root/toolbox/octave-pkg/INDEX" \
    "$root/toolbox/octave-pkg/post_install.m" "$pkg/"
 cp "$root/LICENSE" "$pkg/COPYING"
@@ -19,6 +21,7 @@ cp "$root/toolbox/octave-pkg/Makefile" "$pkg/src/"
 for part in unwrap smooth movie; do
   cp "$root/$part"/*.cpp "$root/$part"/*.h "$pkg/src/$part/"
 done
+cp "$root/portable"/*.h "$pkg/src/portable/"
 mkdir -p "$out"
 tar -czf "$out/phasekit-$version.tar.gz" -C "$stage" phasekit
 echo "wrote $out/phasekit-$version.tar.gz"

@@ -54,7 +54,7 @@ end
 function build_in_octave (name, sources, defines, use_openmp, output_folder)
   % mkoctfile takes compiler flags from the environment only, and CXXFLAGS replaces
   % its defaults, so the optimisation level is given here too.
-  flags = '-O2 -std=c++17 -ffp-contract=off';
+  flags = '-O2 -std=c++11 -ffp-contract=off';
   link = '';
   if (use_openmp)
     flags = [flags ' -fopenmp'];
@@ -86,14 +86,14 @@ function build_in_matlab (name, sources, defines, use_openmp, output_folder)
           prefix = '/usr/local/opt/libomp';
         end
       end
-      args = [args, {['CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -Xpreprocessor -fopenmp -I' prefix '/include'], ...
+      args = [args, {['CXXFLAGS=$CXXFLAGS -std=c++11 -ffp-contract=off -Xpreprocessor -fopenmp -I' prefix '/include'], ...
                      ['LDFLAGS=$LDFLAGS -L' prefix '/lib -lomp']}];
     else
-      args = [args, {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fopenmp', ...
+      args = [args, {'CXXFLAGS=$CXXFLAGS -std=c++11 -ffp-contract=off -fopenmp', ...
                      'LDFLAGS=$LDFLAGS -fopenmp'}];
     end
   elseif (~ispc ())
-    args = [args, {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off'}];
+    args = [args, {'CXXFLAGS=$CXXFLAGS -std=c++11 -ffp-contract=off'}];
   end
   mex (args{:}, defines{:}, sources{:});
 end
