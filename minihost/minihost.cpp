@@ -245,9 +245,17 @@ int mxGetString_730(const mxArray *array, char *buffer, size_t length) {
     return copied < count ? 1 : 0;
 }
 
-// Every block comes zeroed, so a plain allocation is a zero-filled one of one byte
-// elements; both go through the same registry.
-void *mxMalloc(size_t bytes) { return mxCalloc(bytes, 1); }
+// A plain allocation promises no content. Small blocks are filled with a pattern so
+// that an extension reading memory it never wrote gets garbage here, as it would in
+// a real host, instead of the zeros it may have come to expect (large blocks come
+// zeroed from the kernel, like any fresh mapping).
+const unsigned char kUnwrittenByte = 0xA5;
+
+void *mxMalloc(size_t bytes) {
+    void *block = mxCalloc(bytes, 1);
+    if (bytes < kLargeBlock) std::memset(block, kUnwrittenByte, bytes);
+    return block;
+}
 
 void *mxCalloc(size_t count, size_t elementSize) {
     if (elementSize != 0 && count > std::numeric_limits<size_t>::max() / elementSize)

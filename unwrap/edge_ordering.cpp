@@ -3,9 +3,12 @@
 // smallest key of the range, so every partition splits off a non-empty lower part,
 // and a range of equal keys is recognised by one scan and left alone. The smaller
 // part is sorted by recursion and the larger one by the loop, which bounds the depth
-// by log2 of the edge count; the parts are independent, so the final order is the
-// same whichever goes first.
+// by log2 of the edge count. The parts are independent, so the final order is the
+// same whichever goes first and on whichever thread: sortEdges hands large parts to
+// OpenMP tasks and gives, record for record, the array of sortEdgesSequential.
 #include "unwrap.h"
+
+#include "../portable/portability.h"
 
 #include <cstddef>
 #include <utility>
@@ -79,20 +82,69 @@ static bool sortSmallDistinct(PixelEdge *lo, PixelEdge *hi) {
     return true;
 }
 
-void sortEdges(PixelEdge *lo, PixelEdge *hi) {
+void sortEdgesSequential(PixelEdge *lo, PixelEdge *hi) {
     double pivot;
     if (hi - lo < kSmallRange && sortSmallDistinct(lo, hi)) return;
     if (!choosePivot(lo, hi, &pivot)) return;
     for (;;) {
         PixelEdge *m = partitionEdges(lo, hi, pivot);
         if (m - lo < hi - m + 1) {
-            sortEdges(lo, m - 1);
+            sortEdgesSequential(lo, m - 1);
             lo = m;
         } else {
-            sortEdges(m, hi);
+            sortEdgesSequential(m, hi);
             hi = m - 1;
         }
         if (hi - lo < kSmallRange && sortSmallDistinct(lo, hi)) return;
         if (!choosePivot(lo, hi, &pivot)) return;
     }
+}
+
+#if PHASEKIT_HAVE_OMP_TASKS
+// Parts smaller than this are sorted on the spot by the task that split them off: a
+// task costs about as much as sorting a few hundred records.
+const ptrdiff_t kTaskRange = 4096;
+
+// The sequential routine's own steps, with the smaller part of each split handed to a
+// task while it is large. A range is sorted the same way whoever takes it, so the
+// array does not depend on which thread runs which part, nor when.
+static void sortEdgesAsTasks(PixelEdge *lo, PixelEdge *hi) {
+    double pivot;
+    for (;;) {
+        if (hi - lo < kTaskRange) {
+            sortEdgesSequential(lo, hi);
+            return;
+        }
+        if (!choosePivot(lo, hi, &pivot)) return;
+        PixelEdge *m = partitionEdges(lo, hi, pivot);
+        PixelEdge *smallLo = lo, *smallHi = m - 1;
+        if (m - lo < hi - m + 1) {
+            lo = m;
+        } else {
+            smallLo = m;
+            smallHi = hi;
+            hi = m - 1;
+        }
+        if (smallHi - smallLo < kTaskRange) {
+            sortEdgesSequential(smallLo, smallHi);
+        } else {
+#pragma omp task firstprivate(smallLo, smallHi) untied
+            sortEdgesAsTasks(smallLo, smallHi);
+        }
+    }
+}
+#endif
+
+void sortEdges(PixelEdge *lo, PixelEdge *hi) {
+#if PHASEKIT_HAVE_OMP_TASKS
+    if (hi - lo >= kTaskRange) {
+        // One region; its first thread splits, and every thread takes tasks until all
+        // are done (the region's closing barrier waits for them).
+#pragma omp parallel
+#pragma omp single nowait
+        sortEdgesAsTasks(lo, hi);
+        return;
+    }
+#endif
+    sortEdgesSequential(lo, hi);
 }

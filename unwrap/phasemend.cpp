@@ -5,6 +5,8 @@
 
 #include "mex.h"
 
+#include "../portable/portability.h"
+
 static const char *const kHelpLines[] = {
     "Returns the 2D unwrapped phase map using a non-continuous path.\n",
     "\tCommand line:\n",
@@ -29,6 +31,14 @@ static const char kReferenceTypeError[] =
     "xref and yref must be non-empty full (not sparse) double values.";
 static const char kTooLargeError[] =
     "wrapped is too large: its pixel and edge counts must stay below 2^31.";
+
+// A working array that its first stage writes whole before anything reads it, so it
+// needs no zero fill; large ones are offered huge pages.
+static void *workingArray(size_t count, size_t recordSize) {
+    void *block = mxMalloc(count * recordSize);
+    adviseHugePages(block, count * recordSize);
+    return block;
+}
 
 static bool isFullDouble(const mxArray *a) { return mxIsDouble(a) && !mxIsSparse(a); }
 
@@ -95,8 +105,8 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (columns == 0 || rows == 0) return;  // nothing to unwrap: an empty map of that size
     double *unwrapped = mxGetPr(plhs[0]);
 
-    PhasePixel *pixels =
-        static_cast<PhasePixel *>(mxCalloc(static_cast<size_t>(rows * columns), sizeof(PhasePixel)));
+    const size_t pixelCount = static_cast<size_t>(rows * columns);
+    PhasePixel *pixels = static_cast<PhasePixel *>(workingArray(pixelCount, sizeof(PhasePixel)));
     initPixels(wrapped, pixels, columns, rows);
     computeReliability(pixels, columns, rows);
 
@@ -104,13 +114,15 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     int32_t *edgeOffsets = static_cast<int32_t *>(mxCalloc(2 * static_cast<size_t>(columns),
                                                            sizeof(int32_t)));
     int32_t edgeCount = countEdges(pixels, edgeOffsets, columns, rows);
-    PixelEdge *edges = static_cast<PixelEdge *>(mxCalloc(static_cast<size_t>(edgeCount),
-                                                         sizeof(PixelEdge)));
+    PixelEdge *edges =
+        static_cast<PixelEdge *>(workingArray(static_cast<size_t>(edgeCount), sizeof(PixelEdge)));
     fillEdges(pixels, edges, edgeOffsets, columns, rows);
     if (edgeCount > 0) sortEdges(edges, edges + edgeCount - 1);
-    mergeGroups(edges, edgeCount);
+    GroupLink *links = static_cast<GroupLink *>(workingArray(pixelCount, sizeof(GroupLink)));
+    mergeGroups(pixels, links, edges, edgeCount, columns, rows);
     writeUnwrapped(pixels, unwrapped, refColumn, refRow, columns, rows);
 
+    mxFree(links);
     mxFree(edges);
     mxFree(pixels);
 }

@@ -50,10 +50,25 @@ int32_t wrapStep(double difference);
 // Edge ordering stage. Ranges are given by their first and last record, inclusive.
 bool choosePivot(const PixelEdge *lo, const PixelEdge *hi, double *pivot);
 PixelEdge *partitionEdges(PixelEdge *lo, PixelEdge *hi, double pivot);
+// On the calling thread alone.
+void sortEdgesSequential(PixelEdge *lo, PixelEdge *hi);
+// The same array, record for record, with large parts sorted by OpenMP tasks.
 void sortEdges(PixelEdge *lo, PixelEdge *hi);
 
-// Group merging stage.
-void mergeGroups(PixelEdge *edges, int32_t edgeCount);
+// A pixel's place in the group forest that the merge builds beside the pixel records:
+// a group is a tree whose root is the group's head, and each member stores its step
+// count relative to its parent, so joining two groups relinks one root instead of
+// walking the absorbed members.
+struct GroupLink {
+    int32_t parent;   // index of the parent pixel; on a head, minus the group's size
+    int32_t offset;   // increment minus the parent's increment; 0 on a head
+};
+
+// Group merging stage: joins the groups of the sorted edges' pixels (links: one entry
+// per pixel, written here before it is read), then gives every pixel its increment,
+// its head and, on heads, the group's size. last and next are not maintained.
+void mergeGroups(PhasePixel *pixels, GroupLink *links, const PixelEdge *edges, int32_t edgeCount,
+                 int32_t columns, int32_t rows);
 
 // Result stage.
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,

@@ -1,6 +1,9 @@
 // Unit tests of the unwrapper's stages, called by their own names on small grids.
 #include "check.h"
 #include "unwrap.h"
+#include "unwrap_reference.h"
+
+#include <omp.h>
 
 #include <algorithm>
 #include <cmath>
@@ -306,62 +309,130 @@ std::vector<PhasePixel> lonePixels(size_t n) {
     return pixels;
 }
 
-PixelEdge edgeOf(PhasePixel *a, PhasePixel *b, int32_t increment) {
-    return PixelEdge{0.0, a, b, increment};
+struct EdgeSpec { int first, second, increment; };
+
+}  // namespace
+
+TEST(mergeGroups_cases_in_both_forms) {
+    // Expected increments and heads hold for the chain walk and for the linked merge;
+    // the chain's last member is checked on the chain walk only (the other form keeps
+    // no chains).
+    struct Case {
+        const char *name;
+        size_t n;
+        std::vector<EdgeSpec> edges;
+        std::vector<int32_t> increments;
+        std::vector<int> heads;  // -1: the pixel heads itself
+        int last;                // last member of the chain of pixel heads[0], or -1
+    };
+    const Case cases[] = {
+        {"both alone: first heads, second gets -increment", 2, {{0, 1, -1}}, {0, 1}, {0, 0}, 1},
+        {"(middle, right) then (left, middle): case 3", 3, {{1, 2, 1}, {0, 1, -1}},
+         {-1, 0, -1}, {1, 1, 1}, 0},
+        {"equal groups: the second pixel's group absorbs", 4, {{0, 1, 0}, {2, 3, 1}, {1, 2, -1}},
+         {-1, -1, 0, -1}, {2, 2, 2, 2}, 1},
+        {"the strictly larger first group absorbs", 5,
+         {{0, 1, 1}, {1, 2, 1}, {3, 4, -1}, {2, 3, 1}}, {0, -1, -2, -3, -2}, {0, 0, 0, 0, 0}, 4},
+        {"a loop whose steps disagree: the last edge is skipped", 4,
+         {{0, 1, 0}, {1, 3, 0}, {3, 2, 0}, {0, 2, 1}}, {0, 0, 0, 0}, {0, 0, 0, 0}, 2},
+        {"no edges", 3, {}, {0, 0, 0}, {-1, -1, -1}, -1},
+    };
+    for (const Case &c : cases) {
+        for (bool chainWalk : {true, false}) {
+            std::vector<PhasePixel> p = lonePixels(c.n);
+            std::vector<PixelEdge> edges;
+            for (const EdgeSpec &s : c.edges)
+                edges.push_back(PixelEdge{0.0, &p[s.first], &p[s.second], s.increment});
+            std::vector<GroupLink> links(c.n);
+            if (chainWalk) mergeGroupsByChainWalk(edges.data(), static_cast<int32_t>(edges.size()));
+            else mergeGroups(p.data(), links.data(), edges.data(), static_cast<int32_t>(edges.size()),
+                             static_cast<int32_t>(c.n), 1);
+            bool same = true;
+            for (size_t k = 0; k < c.n; ++k) {
+                const PhasePixel *head = c.heads[k] < 0 ? &p[k] : &p[static_cast<size_t>(c.heads[k])];
+                same = same && p[k].increment == c.increments[k] && p[k].head == head;
+                if (head == &p[k]) {
+                    int32_t members = 0;
+                    for (const PhasePixel &q : p) members += q.head == &p[k];
+                    same = same && p[k].groupSize == members;
+                }
+            }
+            if (chainWalk && c.last >= 0) same = same && p[static_cast<size_t>(c.heads[0])].last == &p[static_cast<size_t>(c.last)];
+            if (!same)
+                recordFailure(__FILE__, __LINE__, std::string(chainWalk ? "chain walk: " : "linked: ") + c.name);
+        }
+    }
+}
+
+namespace {
+
+// A random map with many equal keys: values quantised to a few levels (equal second
+// differences), NaN holes (edges with initial reliabilities).
+std::vector<double> quantisedMap(int32_t rows, int32_t columns, int levels, double nanShare,
+                                 uint32_t seed) {
+    std::vector<double> map(static_cast<size_t>(rows) * columns);
+    uint32_t state = seed;
+    for (double &v : map) {
+        state = state * 1664525u + 1013904223u;
+        double u = static_cast<double>(state >> 8) / 16777216.0;
+        state = state * 1664525u + 1013904223u;
+        double w = static_cast<double>(state >> 8) / 16777216.0;
+        v = w < nanShare ? NaN : -3.0 + 6.0 * std::floor(u * levels) / levels;
+    }
+    return map;
+}
+
+bool sameEdge(const PixelEdge &a, const PhasePixel *baseA, const PixelEdge &b, const PhasePixel *baseB) {
+    return sameBits(a.reliability, b.reliability) && a.increment == b.increment &&
+           a.first - baseA == b.first - baseB && a.second - baseA == b.second - baseB;
 }
 
 }  // namespace
 
-TEST(mergeGroups_cases) {
-    {   // Both alone: first heads, second gets -increment.
-        std::vector<PhasePixel> p = lonePixels(2);
-        PixelEdge e = edgeOf(&p[0], &p[1], -1);
-        mergeGroups(&e, 1);
-        CHECK_EQ(p[0].increment, 0);
-        CHECK_EQ(p[1].increment, 1);
-        CHECK(p[1].head == &p[0] && p[0].groupSize == 2 && p[0].last == &p[1]);
+TEST(parallel_ordering_and_linked_merge_match_the_plain_forms) {
+    struct Case { int32_t rows, columns, levels; double nanShare; };
+    const Case cases[] = {
+        {300, 280, 4, 0.05},   // about 170000 edges: the ordering splits into tasks
+        {200, 200, 1, 0.0},    // constant map: every interior key 0
+        {150, 170, 7, 0.3},
+        {1, 20000, 3, 0.02},   // a single row
+        {20000, 1, 3, 0.02},   // a single column
+        {40, 50, 5, 1.0},      // all NaN: no edges
+        {3, 3, 2, 0.0},
+    };
+    int saved = omp_get_max_threads();
+    uint32_t seed = 7;
+    for (const Case &c : cases) {
+        std::vector<double> map = quantisedMap(c.rows, c.columns, c.levels, c.nanShare, seed++);
+        Grid plain = makeGrid(c.rows, c.columns, map);
+        computeReliability(plain.pixels.data(), c.columns, c.rows);
+        std::vector<PixelEdge> plainEdges = buildEdges(plain);
+        if (!plainEdges.empty()) sortEdgesSequential(&plainEdges.front(), &plainEdges.back());
+        mergeGroupsByChainWalk(plainEdges.data(), static_cast<int32_t>(plainEdges.size()));
+        for (int threads : {1, 2, 3, 7}) {
+            omp_set_num_threads(threads);
+            Grid fast = makeGrid(c.rows, c.columns, map);
+            computeReliability(fast.pixels.data(), c.columns, c.rows);
+            std::vector<PixelEdge> edges = buildEdges(fast);
+            if (!edges.empty()) sortEdges(&edges.front(), &edges.back());
+            bool sameOrder = edges.size() == plainEdges.size();
+            for (size_t k = 0; sameOrder && k < edges.size(); ++k)
+                sameOrder = sameEdge(edges[k], fast.pixels.data(), plainEdges[k], plain.pixels.data());
+            CHECK(sameOrder);
+            std::vector<GroupLink> links(fast.pixels.size());
+            mergeGroups(fast.pixels.data(), links.data(), edges.data(), static_cast<int32_t>(edges.size()),
+                        c.columns, c.rows);
+            bool sameGroups = true;
+            for (size_t i = 0; i < fast.pixels.size(); ++i) {
+                const PhasePixel &a = fast.pixels[i], &b = plain.pixels[i];
+                sameGroups = sameGroups && a.increment == b.increment &&
+                             a.head - fast.pixels.data() == b.head - plain.pixels.data() &&
+                             (b.head != &b || a.groupSize == b.groupSize);
+            }
+            CHECK(sameGroups);
+        }
     }
-    {   // (middle, right) then (left, middle): the left pixel joins by case 3.
-        std::vector<PhasePixel> p = lonePixels(3);
-        PixelEdge e[2] = {edgeOf(&p[1], &p[2], 1), edgeOf(&p[0], &p[1], -1)};
-        mergeGroups(e, 2);
-        CHECK_EQ(p[1].increment, 0);
-        CHECK_EQ(p[2].increment, -1);
-        CHECK_EQ(p[0].increment, -1);
-        CHECK(p[0].head == &p[1] && p[1].groupSize == 3 && p[1].last == &p[0]);
-    }
-    {   // Equal groups: the group of the edge's second pixel absorbs the first's.
-        std::vector<PhasePixel> p = lonePixels(4);
-        PixelEdge e[3] = {edgeOf(&p[0], &p[1], 0), edgeOf(&p[2], &p[3], 1),
-                          edgeOf(&p[1], &p[2], -1)};
-        mergeGroups(e, 3);
-        for (int k = 0; k < 4; ++k) CHECK(p[k].head == &p[2]);
-        CHECK_EQ(p[2].groupSize, 4);
-        CHECK(p[2].last == &p[1]);
-        // Every edge holds: first.increment == second.increment + edge.increment.
-        for (const PixelEdge &x : e) CHECK_EQ(x.first->increment, x.second->increment + x.increment);
-    }
-    {   // Larger first group absorbs: sizes 3 and 2.
-        std::vector<PhasePixel> p = lonePixels(5);
-        PixelEdge e[4] = {edgeOf(&p[0], &p[1], 1), edgeOf(&p[1], &p[2], 1),
-                          edgeOf(&p[3], &p[4], -1), edgeOf(&p[2], &p[3], 1)};
-        mergeGroups(e, 4);
-        for (int k = 0; k < 5; ++k) CHECK(p[k].head == &p[0]);
-        for (const PixelEdge &x : e) CHECK_EQ(x.first->increment, x.second->increment + x.increment);
-        CHECK_EQ(p[0].increment, 0);
-    }
-    {   // A 2x2 loop whose steps disagree: the last edge is skipped.
-        std::vector<PhasePixel> p = lonePixels(4);
-        PixelEdge e[4] = {edgeOf(&p[0], &p[1], 0), edgeOf(&p[1], &p[3], 0),
-                          edgeOf(&p[3], &p[2], 0), edgeOf(&p[0], &p[2], 1)};
-        mergeGroups(e, 4);
-        for (int k = 0; k < 4; ++k) CHECK_EQ(p[k].increment, 0);
-    }
-    {   // No edges: every pixel stays alone.
-        std::vector<PhasePixel> p = lonePixels(3);
-        mergeGroups(nullptr, 0);
-        for (const PhasePixel &x : p) CHECK(x.head == &x && x.next == nullptr && x.increment == 0);
-    }
+    omp_set_num_threads(saved);
 }
 
 TEST(writeUnwrapped_reference_shift_and_missing_pixels) {
