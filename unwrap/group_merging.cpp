@@ -43,8 +43,8 @@ inline int32_t findHead(GroupLink *links, int32_t x, int32_t *steps) {
 // The sorted edges reach pixels in no spatial order, so nearly every link access
 // misses the cache. Prefetching an edge's two links a little ahead, and their parents
 // a little less ahead, overlaps those misses; it changes no result.
-const int32_t kLinkLookahead = 16;
-const int32_t kParentLookahead = 8;
+const int32_t kLinkLookahead = 64;
+const int32_t kParentLookahead = 24;
 
 inline int32_t pixelIndex(const PhasePixel *pixels, const PhasePixel *p) {
     return static_cast<int32_t>(p - pixels);
