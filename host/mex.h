@@ -2,8 +2,8 @@
  * and linkage of the 64-bit MATLAB extension API. Extension sources include only
  * this header; when MATLAB or Octave build them, their own mex.h takes its place,
  * so nothing here may differ from what those hosts declare. Sizes are size_t, and
- * the two operations whose 64-bit versions carry the _730 suffix link under that
- * name, as in MATLAB's own header. */
+ * the operations whose 64-bit versions carry the _730 suffix link under that name,
+ * as in MATLAB's own header. */
 #ifndef PHASEKIT_HOST_MEX_H
 #define PHASEKIT_HOST_MEX_H
 
@@ -25,6 +25,7 @@ typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 /* The 64-bit API keeps the old names as macros over the sized entry points. */
 #define mxCreateDoubleMatrix mxCreateDoubleMatrix_730
 #define mxGetString mxGetString_730
+#define mxGetNumberOfDimensions mxGetNumberOfDimensions_730
 
 /* Entry point every extension exports. */
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
@@ -33,6 +34,9 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
 size_t mxGetM(const mxArray *array);
 size_t mxGetN(const mxArray *array);
 size_t mxGetNumberOfElements(const mxArray *array);
+/* 2 for a matrix; more for an array with a third (or later) side other than 1. For
+ * such an array mxGetN is the product of every side but the first. */
+size_t mxGetNumberOfDimensions_730(const mxArray *array);
 double *mxGetPr(const mxArray *array);
 double *mxGetPi(const mxArray *array);
 mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag);

@@ -1,7 +1,8 @@
 // mexrun: loads an extension file into the standalone host and calls it from the command
 // line, with .npy files, numbers and texts as arguments and .npy files for the outputs.
 // Exit status: 0 when the call succeeded, 1 when the extension ended it with an error,
-// 2 when mexrun itself could not do its part (extension, argument or output files).
+// 2 when mexrun itself could not do its part (extension, argument or output files),
+// 3 with --strict when the call succeeded but the extension gave a warning.
 #include "minihost.h"
 #include "npy.h"
 
@@ -17,7 +18,7 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: mexrun EXTENSION [ARG ...] [-o OUT.npy ...]\n"
+    "Usage: mexrun [--strict] EXTENSION [ARG ...] [-o OUT.npy ...]\n"
     "\n"
     "Loads EXTENSION (a path to an extension file, or the name of one built next to\n"
     "mexrun, such as phasemend) into the standalone host and calls it like MATLAB would.\n"
@@ -30,20 +31,27 @@ const char kUsage[] =
     "  NUMBER     a 1x1 double (anything strtod reads whole: 25, -1.5e3, nan, inf).\n"
     "  TEXT       any other argument becomes a character row.\n"
     "  -o OUT.npy output slot k goes to the k-th -o file (float64 or complex128, 2-D).\n"
-    "  --         everything after it is an argument, even -o or --help.\n"
+    "  --strict   a warning from the extension makes the exit status 3 (for scripts:\n"
+    "             clipforge, for one, reports an unusable image or an incomplete movie\n"
+    "             by a warning). May also come before EXTENSION.\n"
+    "  --         everything after it is an argument, even -o, --strict or --help.\n"
     "\n"
     "Printed text goes to stdout, warnings to stderr as \"Warning: <text>\", and an error\n"
     "to stderr as \"Error using NAME\" followed by its text.\n"
     "\n"
-    "Exit status: 0 success; 1 the extension ended the call with an error (or left an\n"
-    "output unassigned); 2 the extension could not be found or loaded, an argument file\n"
-    "could not be read or is not a usable .npy file, or an output could not be written.\n"
+    "Exit status:\n"
+    "  0  the call succeeded (with --strict: and gave no warning)\n"
+    "  1  the extension ended the call with an error, or left an output unassigned\n"
+    "  2  the extension could not be found or loaded, an argument file could not be read\n"
+    "     or is not a usable .npy file, or an output could not be written\n"
+    "  3  with --strict only: the call succeeded, but the extension gave a warning\n"
     "\n"
     "Examples:\n"
     "  mexrun phasemend wrapped.npy -o unwrapped.npy\n"
     "  mexrun phasemend wrapped.npy 120 80 -o unwrapped.npy\n"
     "  mexrun kernsmooth_c field.npy kernel.npy -o smoothed.npy\n"
-    "  mexrun clipforge movie.avi 25 frame1.jpg frame2.jpg\n";
+    "  mexrun clipforge movie.avi 25 frame1.jpg frame2.jpg\n"
+    "  mexrun --strict clipforge movie.avi 25 frame*.jpg || echo \"no complete movie\"\n";
 
 std::string folderOfExecutable() {
     char path[4096];
@@ -82,14 +90,22 @@ bool parseNumber(const std::string &text, double *value) {
     return end && *end == '\0';
 }
 
+const int kWarnedStatus = 3;
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2) {
+    bool strict = false;
+    int next = 1;
+    if (next < argc && std::strcmp(argv[next], "--strict") == 0) {
+        strict = true;
+        ++next;
+    }
+    if (next >= argc) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    std::string first = argv[1];
+    std::string first = argv[next];
     if (first == "--help" || first == "-h") {
         std::fputs(kUsage, stdout);
         return 0;
@@ -97,10 +113,12 @@ int main(int argc, char **argv) {
 
     std::vector<std::string> args, outputs;
     bool optionsEnded = false;
-    for (int k = 2; k < argc; ++k) {
+    for (int k = next + 1; k < argc; ++k) {
         std::string a = argv[k];
         if (!optionsEnded && a == "--") {
             optionsEnded = true;
+        } else if (!optionsEnded && a == "--strict") {
+            strict = true;
         } else if (!optionsEnded && a == "-o") {
             if (k + 1 >= argc) {
                 std::fprintf(stderr, "mexrun: -o needs a file name\n");
@@ -173,6 +191,8 @@ int main(int argc, char **argv) {
             break;
         }
     }
+    bool warned = !result.warnings.empty();
     hostReleaseOutputs(&result);
+    if (status == 0 && strict && warned) status = kWarnedStatus;
     return status;
 }

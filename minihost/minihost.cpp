@@ -26,6 +26,8 @@ struct mxArray_tag {
     void *imag;    // imaginary elements, null for real arrays
     size_t partBytes;  // bytes of the real part (and of the imaginary part, if any)
     size_t bytes;      // bytes held by real + imag, for the memory account
+    size_t dimensionCount;  // 2 for a matrix; columns is then the product of sides 2..
+    size_t *sides;          // every side when dimensionCount > 2, else null
 };
 
 namespace {
@@ -99,6 +101,7 @@ mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool
     a->rows = rows;
     a->columns = columns;
     a->sparse = sparse;
+    a->dimensionCount = 2;
     size_t elementSize = hostElementSize(cls);
     size_t count = (sparse || shapeOnly) ? 1 : rows * columns;
     if (elementSize > 0) {
@@ -117,6 +120,7 @@ mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool
 
 void freeArray(mxArray *a) {
     if (!a) return;
+    std::free(a->sides);
     releaseBlock(a->real, a->partBytes);
     releaseBlock(a->imag, a->partBytes);
     std::free(a);
@@ -138,6 +142,24 @@ size_t hostElementSize(HostClass cls) {
 
 mxArray *hostCreateOfClass(HostClass cls, size_t rows, size_t columns, bool complex) {
     return newArray(cls, rows, columns, complex, false);
+}
+
+mxArray *hostCreateArray(HostClass cls, const std::vector<size_t> &sides, bool complex) {
+    // As in MATLAB, trailing sides of 1 beyond the second do not count, and fewer than
+    // two sides are padded with 1.
+    std::vector<size_t> kept(sides);
+    while (kept.size() > 2 && kept.back() == 1) kept.pop_back();
+    while (kept.size() < 2) kept.push_back(1);
+    size_t columns = 1;
+    for (size_t k = 1; k < kept.size(); ++k) columns *= kept[k];
+    mxArray *a = newArray(cls, kept[0], columns, complex, false);
+    if (kept.size() > 2) {
+        a->sides = static_cast<size_t *>(std::calloc(kept.size(), sizeof(size_t)));
+        if (!a->sides) outOfMemory();
+        std::memcpy(a->sides, kept.data(), kept.size() * sizeof(size_t));
+        a->dimensionCount = kept.size();
+    }
+    return a;
 }
 
 mxArray *hostCreateDouble(size_t rows, size_t columns, bool complex) {
@@ -193,6 +215,7 @@ extern "C" {
 size_t mxGetM(const mxArray *array) { return array->rows; }
 size_t mxGetN(const mxArray *array) { return array->columns; }
 size_t mxGetNumberOfElements(const mxArray *array) { return array->rows * array->columns; }
+size_t mxGetNumberOfDimensions_730(const mxArray *array) { return array->dimensionCount; }
 
 // Only double arrays have double data; any other class yields null, so an extension
 // that reads another class as doubles fails loudly here instead of reading garbage.

@@ -40,6 +40,8 @@ mxArray *hostCreateMatrix(size_t rows, size_t columns, const std::vector<double>
 mxArray *hostCreateString(const std::string &text);              // 1xN char row
 mxArray *hostCreateCharMatrix(size_t rows, size_t columns, const std::string &text);
 mxArray *hostCreateOfClass(HostClass cls, size_t rows, size_t columns, bool complex = false);
+// An array of any number of sides (3-D and beyond), zero-filled.
+mxArray *hostCreateArray(HostClass cls, const std::vector<size_t> &sides, bool complex = false);
 mxArray *hostCreateSparse(size_t rows, size_t columns);          // sparse double, no nonzeros
 // A double array that reports the given size but holds a single sample: for checking
 // that an extension refuses a size before reading any data.

@@ -4,7 +4,9 @@
 // starts on a 64-byte boundary (16 in older writers; any boundary is accepted here).
 #include "npy.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -148,11 +150,15 @@ mxArray *npyRead(const std::string &path, std::string *error) {
         *error = "cannot read " + path;
         return nullptr;
     }
+    return npyDecode(file.data(), file.size(), path, error);
+}
+
+mxArray *npyDecode(const unsigned char *file, size_t size, const std::string &name, std::string *error) {
     auto fail = [&](const std::string &why) -> mxArray * {
-        *error = path + ": not a usable .npy file: " + why;
+        *error = name + ": not a usable .npy file: " + why;
         return nullptr;
     };
-    if (file.size() < 10 || std::memcmp(file.data(), kMagic, kMagicLength) != 0)
+    if (size < 10 || std::memcmp(file, kMagic, kMagicLength) != 0)
         return fail("missing the .npy magic");
     int major = file[6];
     size_t headerLength, headerStart;
@@ -160,14 +166,14 @@ mxArray *npyRead(const std::string &path, std::string *error) {
         headerLength = file[8] | (file[9] << 8);
         headerStart = 10;
     } else if (major == 2 || major == 3) {
-        if (file.size() < 12) return fail("truncated header");
+        if (size < 12) return fail("truncated header");
         headerLength = file[8] | (file[9] << 8) | (file[10] << 16) | (size_t(file[11]) << 24);
         headerStart = 12;
     } else {
         return fail("unknown format version " + std::to_string(major));
     }
-    if (headerStart + headerLength > file.size()) return fail("truncated header");
-    std::string header(file.begin() + headerStart, file.begin() + headerStart + headerLength);
+    if (headerLength > size - headerStart) return fail("truncated header");
+    std::string header(file + headerStart, file + headerStart + headerLength);
     Dtype dtype;
     bool fortran = false;
     std::vector<size_t> shape;
@@ -180,16 +186,21 @@ mxArray *npyRead(const std::string &path, std::string *error) {
         rows = shape[0];
         columns = shape[1];
     }
+    // NumPy's sides are signed 64-bit, and an empty array must not hide a side that no
+    // host could index: every side, the element count and the byte size must fit.
+    const size_t sideLimit = static_cast<size_t>(PTRDIFF_MAX);
     size_t partSize = dtype.complex ? 2 * dtype.itemSize : dtype.itemSize;
-    if (columns != 0 && rows > SIZE_MAX / columns / partSize) return fail("shape too large");
+    if (rows > sideLimit || columns > sideLimit) return fail("shape too large");
+    if (columns != 0 && rows > sideLimit / columns / partSize) return fail("shape too large");
     size_t count = rows * columns;
     size_t dataStart = headerStart + headerLength;
-    if (file.size() - dataStart < count * partSize) return fail("the data is shorter than its shape");
+    if (size - dataStart < count * partSize) return fail("the data is shorter than its shape");
 
     mxArray *array = hostCreateOfClass(dtype.cls, rows, columns, dtype.complex);
+    if (count == 0) return array;  // nothing to copy, however long the other side
     unsigned char *re = static_cast<unsigned char *>(hostDataOf(array));
     unsigned char *im = static_cast<unsigned char *>(hostImagDataOf(array));
-    const unsigned char *data = file.data() + dataStart;
+    const unsigned char *data = file + dataStart;
     for (size_t r = 0; r < rows; ++r) {
         for (size_t c = 0; c < columns; ++c) {
             // The file's element (r, c) in its own order; the host's is column-major.

@@ -12,6 +12,8 @@
 // Reads a .npy file into a new host array; null with a message in *error when the
 // file cannot be read or is not a .npy file this host can represent.
 mxArray *npyRead(const std::string &path, std::string *error);
+// The same from the bytes of a whole file; name is used in messages.
+mxArray *npyDecode(const unsigned char *bytes, size_t size, const std::string &name, std::string *error);
 
 // Writes a double array (real or complex) as a 2-D .npy file in Fortran order; false
 // with a message in *error when it cannot.

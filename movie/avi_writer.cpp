@@ -346,8 +346,3 @@ AviStatus aviClose(AviWriter *writer) {
     releaseWriter(writer);
     return failed ? aviWriteFailed : aviOk;
 }
-
-void aviAbandon(AviWriter *writer) {
-    std::fclose(writer->stream);
-    releaseWriter(writer);
-}

@@ -106,9 +106,6 @@ void aviSetSize(AviWriter *writer, int64_t width, int64_t height);
 bool aviFrameFits(const AviWriter *writer, uint64_t length);
 AviStatus aviAddFrame(AviWriter *writer, const void *data, uint64_t length);
 AviStatus aviClose(AviWriter *writer);
-// Closes the stream and releases the writer without finishing the file: the file keeps
-// the provisional header written at open and whatever frames were added.
-void aviAbandon(AviWriter *writer);
 
 // Byte-level primitives, one byte at a time with putc; each returns 0.
 int writeDword(FILE *stream, uint64_t value);

@@ -1,11 +1,15 @@
 // clipforge.cpp: the clipforge command. Writes the JPEG files given, in order, as the
 // frames of a Motion-JPEG AVI at the given frame rate; each file is copied unchanged,
-// and only the first is read for the frame size. Every argument is checked before the
-// movie file is created; a later image that cannot be read is skipped with a warning.
+// and only the first is read for the frame size. Every argument, and the first image,
+// is checked before the movie file is created, so a call that fails leaves any file of
+// the movie's name untouched; a later image that cannot be read is skipped with a
+// warning. Images are read only from regular files, which always end.
 #include "avi_writer.h"
 #include "jpeg_probe.h"
 
 #include "mex.h"
+
+#include "../portable/portability.h"
 
 #include <cmath>
 #include <cstdio>
@@ -53,7 +57,7 @@ static float readFrameRate(const mxArray *argument) {
 // skipped with a warning naming it (aviOk is returned, nothing is written); a file that
 // would take the movie to 2^31 bytes is not read at all.
 static AviStatus addImageFrame(AviWriter *writer, const char *path) {
-    FILE *file = std::fopen(path, "rb");
+    FILE *file = openRegularFile(path);
     if (!file) {
         warnFormatted("Cannot open image file, skipped: %s", path);
         return aviOk;
@@ -81,6 +85,42 @@ static AviStatus addImageFrame(AviWriter *writer, const char *path) {
     return status;
 }
 
+// The first problem with the text arguments (the movie path and every image path),
+// as a warning: not a character array, or a character matrix of several rows and
+// several columns, whose characters mxGetString would interleave column by column
+// into a name nobody gave. A single column keeps its long-standing reading.
+static bool textArgumentsUsable(int nrhs, const mxArray *prhs[]) {
+    for (int k = 0; k < nrhs; ++k) {
+        if (k == 1) continue;
+        const char *what = k == 0 ? "avi filepath" : "image filepath";
+        const char *problem = nullptr;
+        if (!mxIsChar(prhs[k])) problem = "must be a character array";
+        else if (mxGetM(prhs[k]) > 1 && mxGetN(prhs[k]) > 1)
+            problem = "must be one row of characters, not a character matrix";
+        if (problem) {
+            char message[128];
+            std::snprintf(message, sizeof message, "Argument %d (%s) %s.", k + 1, what, problem);
+            mexWarnMsgTxt(message);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the movie path names one of the images (the same file, by any name). Paths
+// are fetched here without the truncation warning, which their later fetch gives.
+static int imageOverwrittenByMovie(const char *moviePath, int nrhs, const mxArray *prhs[]) {
+    for (int k = 2; k < nrhs; ++k) {
+        size_t length = 2 * mxGetN(prhs[k]) + 1;
+        char *path = static_cast<char *>(mxMalloc(length));
+        mxGetString(prhs[k], path, length);
+        bool same = sameFile(moviePath, path);
+        mxFree(path);
+        if (same) return k + 1;
+    }
+    return 0;
+}
+
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     (void)nlhs;
     (void)plhs;
@@ -93,35 +133,28 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     }
 
     // Check every argument before the movie file is created.
-    for (int k = 0; k < nrhs; ++k) {
-        if (k == 1 || mxIsChar(prhs[k])) continue;
-        char message[96];
-        std::snprintf(message, sizeof message,
-                      "Argument %d (%s) must be a character array.", k + 1,
-                      k == 0 ? "avi filepath" : "image filepath");
-        mexWarnMsgTxt(message);
-        return;
-    }
+    if (!textArgumentsUsable(nrhs, prhs)) return;
     float fps = readFrameRate(prhs[1]);
     if (fps == 0.0f) {
         mexWarnMsgTxt(kBadFps);
         return;
     }
-
     char *moviePath = getStringArgument(prhs[0]);
-    AviWriter *writer = aviOpen(moviePath, kProvisionalSide, kProvisionalSide, "MJPG",
-                                kProvisionalFps, nullptr);
-    if (!writer) {
-        mexWarnMsgTxt(kCannotOpenAvi);
+    int overwritten = imageOverwrittenByMovie(moviePath, nrhs, prhs);
+    if (overwritten) {
+        char message[128];
+        std::snprintf(message, sizeof message,
+                      "The movie path names the same file as argument %d (an image): nothing is written, so the image is kept.",
+                      overwritten);
+        mexWarnMsgTxt(message);
         return;
     }
-    aviSetFps(writer, fps);
 
+    // The first image gives the frame size; a movie is made only once it has one.
     char *firstPath = getStringArgument(prhs[2]);
-    FILE *first = std::fopen(firstPath, "rb");
+    FILE *first = openRegularFile(firstPath);
     if (!first) {
         mexPrintf("Cannot open file: %s\n", firstPath);
-        aviAbandon(writer);
         return;
     }
     int32_t width = 0, height = 0;
@@ -129,9 +162,16 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     std::fclose(first);
     if (found != 0) {
         mexWarnMsgTxt(kNoJpegSize);
-        aviAbandon(writer);
         return;
     }
+
+    AviWriter *writer = aviOpen(moviePath, kProvisionalSide, kProvisionalSide, "MJPG",
+                                kProvisionalFps, nullptr);
+    if (!writer) {
+        mexWarnMsgTxt(kCannotOpenAvi);
+        return;
+    }
+    aviSetFps(writer, fps);
     aviSetSize(writer, width, height);
 
     bool failed = false;

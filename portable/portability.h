@@ -62,4 +62,77 @@ inline void adviseHugePages(void *block, size_t bytes) {
 inline void adviseHugePages(void *, size_t) {}
 #endif
 
+// openRegularFile(path): the file opened for reading ("rb") when it is a regular file;
+// null when it cannot be opened or is anything else (a directory, a FIFO, a device
+// such as /dev/zero). Such inputs could stall the open or never end; a regular file
+// always ends. On POSIX the open does not block, so a FIFO without a writer is
+// refused at once rather than waited for.
+//
+// sameFile(a, b): whether two paths name one existing file, through hard or symbolic
+// links too; false when either does not exist.
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <stdio.h>
+#include <windows.h>
+inline bool regularFileInfo(HANDLE handle, BY_HANDLE_FILE_INFORMATION *info) {
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(handle, info) &&
+           (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+inline FILE *openRegularFile(const char *path) {
+    FILE *file = fopen(path, "rb");
+    if (!file) return NULL;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!regularFileInfo(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &info)) {
+        fclose(file);
+        return NULL;
+    }
+    return file;
+}
+inline bool fileInfo(const char *path, BY_HANDLE_FILE_INFORMATION *info) {
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BOOL known = GetFileInformationByHandle(handle, info);
+    CloseHandle(handle);
+    return known != 0;
+}
+inline bool sameFile(const char *a, const char *b) {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return fileInfo(a, &x) && fileInfo(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+#else
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+inline FILE *openRegularFile(const char *path) {
+    int flags = O_RDONLY | O_NONBLOCK;
+#ifdef O_CLOEXEC
+    flags |= O_CLOEXEC;
+#endif
+    int descriptor = open(path, flags);
+    if (descriptor < 0) return NULL;
+    struct stat info;
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(descriptor);
+        return NULL;
+    }
+    FILE *file = fdopen(descriptor, "rb");
+    if (!file) close(descriptor);
+    return file;
+}
+inline bool sameFile(const char *a, const char *b) {
+    struct stat x, y;
+    return stat(a, &x) == 0 && stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+#endif
+
 #endif // PHASEKIT_PORTABILITY_H

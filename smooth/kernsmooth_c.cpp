@@ -20,6 +20,9 @@ static const char *const kHelpLines[] = {
 static const char kCountError[] = "This function takes zero, three or four arguments.";
 static const char kMapTypeError[] = "map must be a full (not sparse) double matrix.";
 static const char kKernelTypeError[] = "smoothing_kernel must be a full (not sparse) double matrix.";
+static const char kMapDimensionsError[] =
+    "map must be a 2-D matrix; for a stack of maps, smooth each slice map(:,:,k) on its own.";
+static const char kKernelDimensionsError[] = "smoothing_kernel must be a 2-D matrix.";
 static const char kKernelEmptyError[] = "smoothing_kernel must not be empty.";
 static const char kTooLargeError[] = "map and smoothing_kernel must have fewer than 2^31 elements.";
 
@@ -49,6 +52,16 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     }
     if (!isFullDouble(kernel)) {
         mexErrMsgTxt(kKernelTypeError);
+        return;
+    }
+    // A third side would be read as more columns: smoothing across slices, or a
+    // kernel whose planes are laid side by side.
+    if (mxGetNumberOfDimensions(map) > 2) {
+        mexErrMsgTxt(kMapDimensionsError);
+        return;
+    }
+    if (mxGetNumberOfDimensions(kernel) > 2) {
+        mexErrMsgTxt(kKernelDimensionsError);
         return;
     }
     if (mxGetM(kernel) == 0 || mxGetN(kernel) == 0) {

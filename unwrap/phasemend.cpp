@@ -29,6 +29,9 @@ static const char kWrappedTypeError[] =
     "wrapped must be a full (not sparse) double matrix.";
 static const char kReferenceTypeError[] =
     "xref and yref must be non-empty full (not sparse) double values.";
+static const char kWrappedDimensionsError[] =
+    "wrapped must be a 2-D matrix; for a stack of maps, unwrap each slice wrapped(:,:,k) on its own.";
+static const char kReferenceDimensionsError[] = "xref and yref must not have more than two dimensions.";
 static const char kTooLargeError[] =
     "wrapped is too large: its pixel and edge counts must stay below 2^31.";
 
@@ -62,6 +65,11 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         mexErrMsgTxt(kWrappedTypeError);
         return;
     }
+    // A third side would be read as more columns, carrying phase across slices.
+    if (mxGetNumberOfDimensions(prhs[0]) > 2) {
+        mexErrMsgTxt(kWrappedDimensionsError);
+        return;
+    }
     const double *wrapped = mxGetPr(prhs[0]);
     size_t columnsWide = mxGetN(prhs[0]);
     size_t rowsWide = mxGetM(prhs[0]);
@@ -87,6 +95,10 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         for (int k = 1; k <= 2; ++k) {
             if (!isFullDouble(prhs[k]) || mxGetNumberOfElements(prhs[k]) == 0) {
                 mexErrMsgTxt(kReferenceTypeError);
+                return;
+            }
+            if (mxGetNumberOfDimensions(prhs[k]) > 2) {
+                mexErrMsgTxt(kReferenceDimensionsError);
                 return;
             }
         }

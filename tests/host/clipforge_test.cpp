@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <limits>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,20 @@ HostCallResult run(const std::vector<mxArray *> &args) {
     HostCallResult r = hostCall(clipforge(), 0, inputs);
     for (mxArray *a : args) hostDestroyArray(a);
     return r;
+}
+
+// The same, on a thread, with a deadline: a call that has not returned after the given
+// seconds fails the whole test program (it may never return).
+HostCallResult runWithin(int seconds, const std::vector<mxArray *> &args) {
+    std::packaged_task<HostCallResult()> task([&args]() { return run(args); });
+    std::future<HostCallResult> done = task.get_future();
+    std::thread(std::move(task)).detach();
+    if (done.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
+        recordFailure(__FILE__, __LINE__, "clipforge did not return within the deadline");
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
+    return done.get();
 }
 
 HostCallResult makeMovie(const std::string &movie, double fps, const std::vector<std::string> &images) {
@@ -171,36 +188,85 @@ TEST(unusable_arguments_are_refused_before_the_movie_is_created) {
     }
 }
 
-TEST(failures_after_the_writer_opened_leave_the_provisional_file_closed) {
-    std::string movie = tempPath("fail.avi");
+TEST(failing_calls_create_no_movie_and_leave_existing_files_untouched) {
+    // An existing file of the movie's name, and every image, keep their bytes when the
+    // first image is unusable or when the movie path names one of the images. Inputs
+    // that never end (a device, a FIFO without a writer) count as unopenable; the
+    // calls run under a deadline, since they used to hang.
+    std::string movie = tempPath("kept.avi");
     std::string noSize = tempPath("progressive.jpg");
+    std::string photo = tempPath("photo.jpg");
+    std::string fifo = tempPath("fifo.jpg");
+    std::string link = tempPath("link.jpg");
     std::vector<unsigned char> progressive = readFileBytes(kFrame1);
     for (size_t k = 0; k + 1 < progressive.size(); ++k)
         if (progressive[k] == 0xFF && progressive[k + 1] == 0xC0) progressive[k + 1] = 0xC2;
     writeFile(noSize, progressive);
-    struct Case { std::string first; std::string printed; std::string warning; };
+    writeFile(photo, readFileBytes(kFrame1));
+    CHECK(mkfifo(fifo.c_str(), 0600) == 0);
+    CHECK(symlink(photo.c_str(), link.c_str()) == 0);
+    const std::vector<unsigned char> oldMovie = {'k', 'e', 'e', 'p', ' ', 'm', 'e'};
+    const std::string sameFile = "The movie path names the same file as argument ";
+    struct Case { std::string moviePath; std::vector<std::string> images; std::string printed, warning; };
     const Case cases[] = {
-        {"/nonexistent/image.jpg", "Cannot open file: /nonexistent/image.jpg\n", ""},
-        {noSize, "", "Cannot find width/height of jpeg\n"},
+        {movie, {"/nonexistent/image.jpg", kFrame2}, "Cannot open file: /nonexistent/image.jpg\n", ""},
+        {movie, {noSize, kFrame2}, "", "Cannot find width/height of jpeg\n"},
+        {movie, {"/dev/zero", kFrame2}, "Cannot open file: /dev/zero\n", ""},
+        {movie, {fifo, kFrame2}, "Cannot open file: " + fifo + "\n", ""},
+        {movie, {kData, kFrame2}, "Cannot open file: " + kData + "\n", ""},
+        {photo, {photo}, "", sameFile + "3 (an image): nothing is written, so the image is kept."},
+        {link, {kFrame2, photo}, "", sameFile + "4 (an image): nothing is written, so the image is kept."},
     };
     for (const Case &c : cases) {
-        HostCallResult r = makeMovie(movie, 25, {c.first, kFrame2});
+        if (c.moviePath == movie) writeFile(movie, oldMovie);
+        std::vector<mxArray *> args = {hostCreateString(c.moviePath), hostCreateScalar(25)};
+        for (const std::string &image : c.images) args.push_back(hostCreateString(image));
+        HostCallResult r = runWithin(20, args);
         CHECK(r.printed.find(c.printed) != std::string::npos);
         CHECK(r.printed.find("frames on") == std::string::npos);
         CHECK_EQ(r.warnings.size(), c.warning.empty() ? size_t(0) : size_t(1));
         if (!c.warning.empty() && !r.warnings.empty()) CHECK_EQ(r.warnings[0], c.warning);
-        // The stream was closed: the provisional header is on disk, sizes 0, no index.
-        std::vector<unsigned char> b = readFileBytes(movie);
-        CHECK_EQ(b.size(), size_t(4108));
-        CHECK_EQ(le32(b, 4), 0u);
-        CHECK_EQ(le32(b, 64), 300u);
-        CHECK_EQ(le32(b, 132), 30u);
-        CHECK_EQ(le32(b, 4100), 0u);
-        std::remove(movie.c_str());
+        if (c.moviePath == movie) CHECK(readFileBytes(movie) == oldMovie);
+        CHECK(readFileBytes(photo) == readFileBytes(kFrame1));
     }
-    std::remove(noSize.c_str());
-    HostCallResult r = makeMovie("/nonexistent/dir/movie.avi", 25, {kFrame1});
+    // Nothing is created either when no file of that name existed.
+    std::remove(movie.c_str());
+    HostCallResult r = makeMovie(movie, 25, {"/nonexistent/image.jpg"});
+    CHECK(!exists(movie));
+    r = makeMovie("/nonexistent/dir/movie.avi", 25, {kFrame1});
     CHECK(r.warnings.size() == 1 && r.warnings[0] == "Couldn't open AVI for writing\n");
+    // Later images that never end are skipped like unreadable ones.
+    r = runWithin(20, {hostCreateString(movie), hostCreateScalar(25), hostCreateString(kFrame1),
+                       hostCreateString("/dev/zero"), hostCreateString(fifo)});
+    CHECK_EQ(r.warnings.size(), size_t(2));
+    CHECK_EQ(framesOf(readFileBytes(movie)).size(), size_t(1));
+    for (const std::string &path : {movie, noSize, photo, fifo, link}) std::remove(path.c_str());
+}
+
+TEST(character_matrices_of_several_rows_and_columns_are_refused) {
+    // ['ab.avi'; 'cd.avi'] would be read column by column as "acbd..aavvii".
+    std::string folder = tempPath("matrix");
+    CHECK(mkdir(folder.c_str(), 0700) == 0);
+    struct Case { int matrixArgument; std::string warning; };
+    const Case cases[] = {
+        {1, "Argument 1 (avi filepath) must be one row of characters, not a character matrix."},
+        {3, "Argument 3 (image filepath) must be one row of characters, not a character matrix."},
+    };
+    for (const Case &c : cases) {
+        std::string a = folder + "/ab.avi", b = folder + "/cd.avi";
+        std::string interleaved;
+        for (size_t k = 0; k < a.size(); ++k) interleaved += std::string(1, a[k]) + b[k];
+        std::vector<mxArray *> args = {
+            c.matrixArgument == 1 ? hostCreateCharMatrix(2, a.size(), interleaved) : hostCreateString(a),
+            hostCreateScalar(25),
+            c.matrixArgument == 3 ? hostCreateCharMatrix(2, a.size(), interleaved) : hostCreateString(kFrame1)};
+        HostCallResult r = run(args);
+        CHECK(r.warnings.size() == 1 && r.warnings[0] == c.warning);
+        CHECK(!exists(a));
+        CHECK(rmdir(folder.c_str()) == 0);  // empty: nothing was created in it
+        CHECK(mkdir(folder.c_str(), 0700) == 0);
+    }
+    rmdir(folder.c_str());
 }
 
 TEST(progress_lines_count_frames_against_images_minus_one) {

@@ -74,6 +74,9 @@ TEST(wrong_kinds_of_input_are_refused_before_anything_is_created) {
     const std::string kernelError = "smoothing_kernel must be a full (not sparse) double matrix.";
     const std::string emptyError = "smoothing_kernel must not be empty.";
     const std::string largeError = "map and smoothing_kernel must have fewer than 2^31 elements.";
+    const std::string mapSidesError =
+        "map must be a 2-D matrix; for a stack of maps, smooth each slice map(:,:,k) on its own.";
+    const std::string kernelSidesError = "smoothing_kernel must be a 2-D matrix.";
     auto map = []() { return hostCreateDouble(4, 4, true); };
     auto kernel = []() { return hostCreateDouble(3, 3, false); };
     struct Case { mxArray *map, *kernel; std::string error; };
@@ -94,6 +97,10 @@ TEST(wrong_kinds_of_input_are_refused_before_anything_is_created) {
         {hostCreateDoubleShapeOnly(size_t(1) << 16, size_t(1) << 15), kernel(), largeError},
         {hostCreateDoubleShapeOnly(1, size_t(1) << 31), kernel(), largeError},
         {map(), hostCreateDoubleShapeOnly(size_t(1) << 31, 1), largeError},
+        // A third side must not be read as more columns (smoothing across slices).
+        {hostCreateArray(hostDoubleClass, {4, 4, 3}, true), kernel(), mapSidesError},
+        {hostCreateArray(hostDoubleClass, {4, 4, 1, 2}), kernel(), mapSidesError},
+        {map(), hostCreateArray(hostDoubleClass, {3, 3, 3}), kernelSidesError},
     };
     for (Case &c : cases) {
         HostCallResult r = hostCall(kernsmooth(), 1, {c.map, c.kernel});

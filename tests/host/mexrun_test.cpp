@@ -24,7 +24,8 @@ struct Run {
 };
 
 Run mexrun(const std::string &arguments) {
-    std::string command = std::string(MEXRUN) + " " + arguments + " >" + file("stdout") + " 2>" +
+    // Under a time limit: a run that hangs ends with status 124 and fails its check.
+    std::string command = "timeout 60 " + std::string(MEXRUN) + " " + arguments + " >" + file("stdout") + " 2>" +
                           file("stderr");
     int raw = std::system(command.c_str());
     Run r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFileText(file("stdout")), readFileText(file("stderr"))};
@@ -200,7 +201,7 @@ TEST(numbers_texts_printed_text_warnings_and_errors) {
 
     Run usage = mexrun("--help");
     CHECK_EQ(usage.status, 0);
-    CHECK(usage.out.find("Usage: mexrun EXTENSION") == 0);
+    CHECK(usage.out.find("Usage: mexrun [--strict] EXTENSION") == 0);
     CHECK(usage.out.find("Exit status") != std::string::npos);
 }
 
@@ -213,6 +214,7 @@ TEST(files_mexrun_cannot_use_give_exit_status_2) {
              std::vector<unsigned char>(24, 65));
     writeNpy(file("cube.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (1, 1, 1), }", doublesLE({1}));
     writeNpy(file("noshape.npy"), "{'descr': '<f8', 'fortran_order': False, }", doublesLE({1}));
+    writeNpy(file("huge.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (18446744073709551615, 0), }", {});
     f = std::fopen(file("magic.npy").c_str(), "wb");
     std::fputs("NUMPY? not really, just text", f);
     std::fclose(f);
@@ -225,6 +227,7 @@ TEST(files_mexrun_cannot_use_give_exit_status_2) {
         {"phasemend " + file("text.npy"), "unsupported dtype"},
         {"phasemend " + file("cube.npy"), "more than 2 dimensions"},
         {"phasemend " + file("noshape.npy"), "no 'shape'"},
+        {"phasemend " + file("huge.npy"), "shape too large"},
         {"phasemend " + file("magic.npy"), "magic"},
         {"phasemend " + file("one.npy") + " -o /nonexistent/out.npy", "cannot create"},
         {"phasemend " + file("one.npy") + " -o", "-o needs a file name"},
@@ -235,6 +238,36 @@ TEST(files_mexrun_cannot_use_give_exit_status_2) {
         if (r.err.find(c.message) == std::string::npos)
             recordFailure(__FILE__, __LINE__, "message for '" + c.arguments + "': " + r.err);
     }
+}
+
+TEST(empty_arrays_with_a_long_side_are_read_without_visiting_it) {
+    writeNpy(file("long_empty.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (9223372036854775807, 0), }", {});
+    Run r = mexrun("kernsmooth_c " + file("long_empty.npy") + " 1 -o " + file("out.npy"));
+    CHECK_EQ(r.status, 0);
+    Npy out = readNpy(file("out.npy"));
+    CHECK_EQ(out.rows, size_t(9223372036854775807ULL));
+    CHECK_EQ(out.columns, size_t(0));
+}
+
+TEST(strict_runs_turn_warnings_into_exit_status_3) {
+    const std::string images = std::string(TEST_DATA_DIR) + "/frame1.jpg " + TEST_DATA_DIR + "/frame2.jpg";
+    struct Case { std::string arguments; int status; };
+    const Case cases[] = {
+        {"clipforge " + file("m.avi") + " 25", 0},
+        {"--strict clipforge " + file("m.avi") + " 25", 3},
+        {"clipforge --strict " + file("m.avi") + " 25", 3},
+        {"--strict clipforge /dev/full 25 " + images, 3},     // "... the movie file is incomplete."
+        {"clipforge /dev/full 25 " + images, 0},
+        {"--strict clipforge " + file("m.avi") + " 25 " + images, 0},
+        {"--strict phasemend " + file("one.npy") + " 0 0", 1},  // an error stays an error
+        {"clipforge -- --strict 25 " + images, 0},             // a movie named --strict
+    };
+    for (const Case &c : cases) {
+        Run r = mexrun(c.arguments);
+        if (r.status != c.status)
+            recordFailure(__FILE__, __LINE__, "status " + std::to_string(r.status) + " for '" + c.arguments + "'");
+    }
+    std::remove("--strict");
 }
 
 TEST(numpy_reads_what_mexrun_writes) {

@@ -114,6 +114,9 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
     auto dbl = [&]() { return hostCreateMatrix(3, 4, map); };
     const std::string wrappedError = "wrapped must be a full (not sparse) double matrix.";
     const std::string refTypeError = "xref and yref must be non-empty full (not sparse) double values.";
+    const std::string sidesError =
+        "wrapped must be a 2-D matrix; for a stack of maps, unwrap each slice wrapped(:,:,k) on its own.";
+    const std::string refSidesError = "xref and yref must not have more than two dimensions.";
     Case cases[] = {
         {dbl(), hostCreateScalar(0), hostCreateScalar(1), refError},
         {dbl(), hostCreateScalar(1), hostCreateScalar(0), refError},
@@ -136,6 +139,10 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
         {dbl(), hostCreateString("1"), hostCreateScalar(1), refTypeError},
         {dbl(), hostCreateScalar(1), hostCreateSparse(1, 1), refTypeError},
         {dbl(), hostCreateOfClass(hostInt32Class, 1, 1), hostCreateScalar(1), refTypeError},
+        // A third side must not be read as more columns (phase carried across slices).
+        {hostCreateArray(hostDoubleClass, {4, 4, 3}), nullptr, nullptr, sidesError},
+        {hostCreateArray(hostDoubleClass, {3, 4, 1, 2}), hostCreateScalar(1), hostCreateScalar(1), sidesError},
+        {dbl(), hostCreateArray(hostDoubleClass, {1, 1, 2}), hostCreateScalar(1), refSidesError},
     };
     for (Case &c : cases) {
         std::vector<const mxArray *> args = {c.wrapped};

@@ -72,11 +72,23 @@
 %!   assert (! exist (movie, "file"));
 %! end
 
-%!test # a first image without a baseline frame header
+%!test # a first image without a baseline frame header: no movie file
 %! movie = fullfile (folder, "nosize.avi");
 %! notjpeg = fullfile (folder, "notes.txt");
 %! fid = fopen (notjpeg, "w"); fputs (fid, "not a jpeg"); fclose (fid);
 %! lastwarn ("");
 %! evalc ("clipforge (movie, 25, notjpeg, files{1})");
 %! assert (strtrim (lastwarn ()), "Cannot find width/height of jpeg");  # its newline is kept
-%! assert (numel (read_bytes (movie)), 4108);
+%! assert (! exist (movie, "file"));
+
+%!test # a movie path that names an image, or a character matrix: nothing is written
+%! photo = files{2};
+%! before = read_bytes (photo);
+%! lastwarn ("");
+%! evalc ("clipforge (photo, 25, photo)");
+%! assert (lastwarn (), "The movie path names the same file as argument 3 (an image): nothing is written, so the image is kept.");
+%! assert (read_bytes (photo), before);
+%! paths = [fullfile(folder, "ab.avi"); fullfile(folder, "cd.avi")];
+%! evalc ("clipforge (paths, 25, files{1})");
+%! assert (lastwarn (), "Argument 1 (avi filepath) must be one row of characters, not a character matrix.");
+%! assert (numel (dir (fullfile (folder, "*.avi"))), 1);  # only movie.avi of the first test

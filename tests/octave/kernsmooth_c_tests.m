@@ -53,6 +53,8 @@
 %!error <map must be a full> kernsmooth_c ({1}, ones (3))
 %!error <smoothing_kernel must be a full> kernsmooth_c (ones (3), int8 (ones (3)))
 %!error <smoothing_kernel must not be empty.> kernsmooth_c (ones (3), [])
+%!error <kernsmooth_c: map must be a 2-D matrix; for a stack of maps, smooth each slice> kernsmooth_c (rand (4, 4, 2), ones (3))
+%!error <smoothing_kernel must be a 2-D matrix.> kernsmooth_c (ones (4), ones (3, 3, 3))
 
 %!test # agreement with the plain formula on random complex maps with NaN
 %! for trial = 1:4
