@@ -2,7 +2,7 @@
 # under AddressSanitizer and UndefinedBehaviorSanitizer (in build-asan/).
 JOBS ?= 2
 
-.PHONY: all demo test test-fast bench octave-pkg clean
+.PHONY: all demo test test-fast bench fuzz octave-pkg clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
@@ -27,9 +27,30 @@ bench: all
 	./build/bench_kernsmooth
 	./build/bench_clipforge
 
+# Fuzz targets (libFuzzer + ASan + UBSan; needs clang and libclang-rt-14-dev), each run
+# for FUZZ_SECONDS from the seeds in fuzz/corpus/; what they learn is kept in
+# build-fuzz/corpus/, and an input that crashes, leaks or hangs (10 s) lands in
+# build-fuzz/artifacts/ and fails the run.
+FUZZ_SECONDS ?= 120
+FUZZ_TARGETS = npy jpeg_probe phasemend kernsmooth_c clipforge
+
+fuzz:
+	cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j $(JOBS)
+	@mkdir -p build-fuzz/artifacts
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t; \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
+	  ./build-fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/ \
+	    build-fuzz/corpus/$$t fuzz/corpus/$$t > build-fuzz/fuzz_$$t.log 2>&1 \
+	    || { tail -60 build-fuzz/fuzz_$$t.log; exit 1; }; \
+	  grep -E "^stat::number_of_executed_units|^Done" build-fuzz/fuzz_$$t.log; \
+	done
+
 # The Octave package phasekit-<version>.tar.gz, written into build/.
 octave-pkg:
 	sh toolbox/make_octave_pkg.sh build
 
 clean:
-	rm -rf build build-asan demo-out
+	rm -rf build build-asan build-fuzz demo-out

@@ -1,0 +1,118 @@
+// fuzz_input.h: turns the fuzzer's bytes into the arguments of a call: numbers (with the
+// special values a user can type: NaN, infinities, signed zeros, huge and tiny ones),
+// and host arrays of every kind an extension may be handed (real and complex doubles,
+// other classes, text rows and matrices, sparse, cells, 3-D arrays, empty arrays and
+// arrays that only claim a huge size). Bytes past the end read as zeros, so every
+// input decodes to something.
+#ifndef PHASEKIT_FUZZ_INPUT_H
+#define PHASEKIT_FUZZ_INPUT_H
+
+#include "minihost.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+struct FuzzInput {
+    const uint8_t *data;
+    size_t size;
+    size_t at;
+
+    uint8_t byte() { return at < size ? data[at++] : 0; }
+
+    // 0 .. n - 1.
+    uint32_t below(uint32_t n) {
+        uint32_t v = byte();
+        if (n > 256) v = v << 8 | byte();
+        return n ? v % n : 0;
+    }
+
+    double number() {
+        const double inf = std::numeric_limits<double>::infinity();
+        const double specials[] = {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 0.0, -0.0,
+                                   3.141592653589793, -3.141592653589793, 1e-310, 1e300, -1e300,
+                                   2147483648.0, -2147483649.0, 0.5, 1.0, 2.9, 65535.0};
+        uint8_t kind = byte();
+        if (kind < 16) return specials[kind];
+        if (kind < 48) {
+            double raw;
+            uint8_t bytes[8];
+            for (uint8_t &b : bytes) b = byte();
+            std::memcpy(&raw, bytes, sizeof raw);
+            return raw;
+        }
+        // Quantised values in -3.2 .. 3.2: many equal keys and wraps.
+        return (static_cast<double>(byte()) - 128.0) / 40.0;
+    }
+
+    std::string text(size_t maxLength) {
+        size_t n = below(static_cast<uint32_t>(maxLength + 1));
+        std::string s;
+        for (size_t k = 0; k < n; ++k) s += static_cast<char>(32 + byte() % 95);
+        return s;
+    }
+};
+
+// A host array of a kind chosen by the input; real double matrices are the most likely.
+inline mxArray *fuzzArray(FuzzInput &in, uint32_t maxSide) {
+    uint32_t kind = in.below(24);
+    uint32_t rows = in.below(maxSide + 1), columns = in.below(maxSide + 1);
+    switch (kind) {
+    case 12: case 13: {
+        mxArray *a = hostCreateDouble(rows, columns, true);
+        for (size_t k = 0; k < mxGetNumberOfElements(a); ++k) {
+            mxGetPr(a)[k] = in.number();
+            mxGetPi(a)[k] = in.number();
+        }
+        return a;
+    }
+    case 14: return hostCreateOfClass(hostSingleClass, rows, columns);
+    case 15: return hostCreateOfClass(hostInt32Class, rows, columns);
+    case 16: return hostCreateOfClass(hostLogicalClass, rows, columns);
+    case 17: return hostCreateString(in.text(8));
+    case 18: return hostCreateCharMatrix(rows % 3 + 1, columns % 5 + 1, in.text(15));
+    case 19: return hostCreateSparse(rows, columns);
+    case 20: return hostCreateOfClass(hostCellClass, 1, 1);
+    case 21: {
+        std::vector<size_t> sides = {rows % 4 + 1, columns % 4 + 1, in.below(3) + 1};
+        return hostCreateArray(hostDoubleClass, sides, false);
+    }
+    case 22: {
+        // Sizes of 2^31 elements or more, which every extension must refuse before
+        // reading: the array holds one sample only.
+        const size_t sizes[][2] = {{size_t(1) << 31, 1}, {65536, 32768}, {46341, 46341},
+                                   {1, size_t(1) << 32}, {size_t(1) << 33, 7}};
+        const size_t *pick = sizes[in.below(5)];
+        return hostCreateDoubleShapeOnly(pick[0], pick[1]);
+    }
+    case 23: return hostCreateDouble(in.below(2) ? 0 : rows, in.below(2) ? columns : 0, false);
+    default: {
+        mxArray *a = hostCreateDouble(rows, columns, false);
+        for (size_t k = 0; k < mxGetNumberOfElements(a); ++k) mxGetPr(a)[k] = in.number();
+        return a;
+    }
+    }
+}
+
+// A 1x1 double of the input's choosing, or now and then any array.
+inline mxArray *fuzzScalar(FuzzInput &in) {
+    if (in.below(8) == 0) return fuzzArray(in, 2);
+    return hostCreateScalar(in.number());
+}
+
+// Stops the fuzzer with a message: an invariant of the call did not hold.
+inline void fuzzFailure(const char *what) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+inline bool isFullRealDoubleMatrix(const mxArray *a) {
+    return mxIsDouble(a) && !mxIsSparse(a) && !mxIsComplex(a) && mxGetNumberOfDimensions(a) == 2 &&
+           hostDataOf(a) != nullptr;
+}
+
+#endif // PHASEKIT_FUZZ_INPUT_H

@@ -1,0 +1,54 @@
+// fuzz_phasemend: whole phasemend calls through the standalone host with 0 to 4
+// arguments of any kind built from the fuzz bytes. Beyond crashes, leaks and hangs it
+// checks what every result must satisfy: the input's size, NaN exactly where the input
+// is not finite, every other sample a whole multiple of 2*pi away from its input (up
+// to rounding), and the reference pixel (when given and valid) equal to its input.
+#include "fuzz_input.h"
+
+#include <cmath>
+
+extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
+
+static void checkResult(const mxArray *wrapped, const std::vector<const mxArray *> &args,
+                        const mxArray *out) {
+    if (!out) fuzzFailure("no result");
+    if (mxGetM(out) != mxGetM(wrapped) || mxGetN(out) != mxGetN(wrapped)) fuzzFailure("result size");
+    if (mxIsComplex(out)) fuzzFailure("complex result");
+    size_t n = mxGetNumberOfElements(out);
+    if (n == 0) return;
+    const double *in = mxGetPr(wrapped);
+    const double *u = mxGetPr(out);
+    const double twoPi = 6.283185307179586;
+    for (size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(in[i])) {
+            if (!std::isnan(u[i])) fuzzFailure("a missing sample has a value");
+            continue;
+        }
+        // u = k*2*pi + in, rounded twice; any input is accepted, so the bound on the
+        // rounding grows with the magnitudes involved.
+        double shift = std::round((u[i] - in[i]) / twoPi) * twoPi;
+        double slack = 8 * 1.1102230246251565e-16 * (std::fabs(u[i]) + std::fabs(in[i]) + std::fabs(shift)) + 1e-300;
+        if (!(std::fabs(u[i] - in[i] - shift) <= slack)) fuzzFailure("not a whole number of 2*pi steps");
+    }
+    if (args.size() == 3) {
+        size_t column = static_cast<size_t>(mxGetPr(args[1])[0]) - 1;
+        size_t row = static_cast<size_t>(mxGetPr(args[2])[0]) - 1;
+        size_t i = row + column * mxGetM(wrapped);
+        if (std::isfinite(in[i]) && u[i] != in[i]) fuzzFailure("the reference pixel moved");
+    }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    FuzzInput in{data, size, 0};
+    uint32_t count = in.below(8);
+    if (count > 4) count = count == 5 ? 1 : 3;  // the counts that compute, more often
+    std::vector<mxArray *> owned;
+    for (uint32_t k = 0; k < count; ++k) owned.push_back(k == 0 ? fuzzArray(in, 40) : fuzzScalar(in));
+    std::vector<const mxArray *> args(owned.begin(), owned.end());
+    HostCallResult r = hostCall(mexFunction, 1, args);
+    if (!r.failed && (count == 1 || count == 3)) checkResult(args[0], args, r.outputs[0]);
+    if (hostLiveBlocks() != 0) fuzzFailure("host blocks outlive the call");
+    hostReleaseOutputs(&r);
+    for (mxArray *a : owned) hostDestroyArray(a);
+    return 0;
+}
