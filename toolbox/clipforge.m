@@ -2,9 +2,11 @@
 %
 %   CLIPFORGE(AVI_PATH, FPS, IMAGE_PATH_1, IMAGE_PATH_2, ...)
 %
-%   AVI_PATH      text: the movie file to create (replaced if it exists).
+%   AVI_PATH      text, one row: the movie file to create (replaced if it exists,
+%                 but only once the first image has given the frame size).
 %   FPS           frame rate, a positive finite real double (its first element).
-%   IMAGE_PATH_k  text: JPEG files, one frame each, in argument order; at least one.
+%   IMAGE_PATH_k  text, one row each: JPEG files (regular files; not devices or
+%                 pipes), one frame each, in argument order; at least one.
 %
 %   Each JPEG file is copied unchanged into its frame; nothing is decoded. The frame
 %   size is read from the first image's baseline start-of-frame header (0xFF 0xC0);
@@ -13,17 +15,22 @@
 %   two-line banner and "  k frames on n..." before frames 1, 11, 21, ... (k frames
 %   done, n = number of images minus one).
 %
-%   Messages (warnings unless said otherwise; no file is created by the first three):
+%   Messages (warnings unless said otherwise). The first six create no movie file
+%   and leave an existing file of that name untouched:
 %   - "Not enough input argument." and "1) avi filepath   2) fps   3)... image
 %     filepaths" with fewer than three arguments.
 %   - "The frame rate (argument 2) must be a positive, finite real number."
-%   - "Argument k (...) must be a character array." for a path that is not text.
+%   - "Argument k (...) must be a character array." for a path that is not text, and
+%     "Argument k (...) must be one row of characters, not a character matrix."
+%   - "The movie path names the same file as argument k (an image): nothing is
+%     written, so the image is kept." (also through a link or another spelling).
+%   - "Cannot open file: PATH" (printed) when the first image cannot be opened or is
+%     not a regular file, and "Cannot find width/height of jpeg" when it has no
+%     baseline frame header (for example a progressive JPEG).
 %   - "Couldn't open AVI for writing" when the movie file cannot be created.
-%   - "Cannot open file: PATH" (printed) when the first image cannot be opened, and
-%     "Cannot find width/height of jpeg" when it has no baseline frame header (for
-%     example a progressive JPEG): the movie file keeps only its provisional header.
 %   - "Cannot open image file, skipped: PATH" or "Cannot read image file, skipped:
-%     PATH" for a later image; the other frames are written.
+%     PATH" for a later image (also one that is not a regular file); the other
+%     frames are written.
 %   - "The movie would reach 2 GiB with PATH: no more frames are added." AVI offsets
 %     are 32-bit; the movie is closed with the frames before it.
 %   - "Writing the movie file failed: the movie file is incomplete." (a full disk).

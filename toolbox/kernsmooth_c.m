@@ -27,6 +27,9 @@
 %   - "smoothing_kernel must be a full (not sparse) double matrix."
 %   - "smoothing_kernel must not be empty."
 %   - "map and smoothing_kernel must have fewer than 2^31 elements."
+%   - "map must be a 2-D matrix; for a stack of maps, smooth each slice map(:,:,k)
+%     on its own." and "smoothing_kernel must be a 2-D matrix." for arrays of three
+%     or more dimensions (smooth a stack with a loop over k, as for PHASEMEND).
 %   An empty MAP gives an empty complex result of the same size.
 %
 %   Example:

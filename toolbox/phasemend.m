@@ -31,7 +31,16 @@
 %   - "wrapped must be a full (not sparse) double matrix."
 %   - "xref and yref must be non-empty full (not sparse) double values."
 %   - "wrapped is too large: its pixel and edge counts must stay below 2^31."
+%   - "wrapped must be a 2-D matrix; for a stack of maps, unwrap each slice
+%     wrapped(:,:,k) on its own." and "xref and yref must not have more than two
+%     dimensions." for arrays of three or more dimensions.
 %   An empty WRAPPED gives an empty result of the same size.
+%
+%   A stack of maps (M-by-N-by-K) is unwrapped slice by slice:
+%     unwrapped = zeros (size (stack));
+%     for k = 1:size (stack, 3)
+%       unwrapped(:,:,k) = phasemend (stack(:,:,k));
+%     end
 %
 %   Example:
 %     [x, y] = meshgrid (linspace (-1, 1, 256));
