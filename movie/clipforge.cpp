@@ -144,7 +144,8 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (overwritten) {
         char message[128];
         std::snprintf(message, sizeof message,
-                      "The movie path names the same file as argument %d (an image): nothing is written, so the image is kept.",
+                      "The movie path names the same file as argument %d (an image): "
+                      "nothing is written, so the image is kept.",
                       overwritten);
         mexWarnMsgTxt(message);
         return;
