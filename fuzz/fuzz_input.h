@@ -110,9 +110,11 @@ inline void fuzzFailure(const char *what) {
     std::abort();
 }
 
-inline bool isFullRealDoubleMatrix(const mxArray *a) {
-    return mxIsDouble(a) && !mxIsSparse(a) && !mxIsComplex(a) && mxGetNumberOfDimensions(a) == 2 &&
-           hostDataOf(a) != nullptr;
+// After a call: no host block may outlive it; then its outputs and arguments go.
+inline void releaseCall(HostCallResult *result, const std::vector<mxArray *> &arguments) {
+    if (hostLiveBlocks() != 0) fuzzFailure("host blocks outlive the call");
+    hostReleaseOutputs(result);
+    for (mxArray *a : arguments) hostDestroyArray(a);
 }
 
 #endif // PHASEKIT_FUZZ_INPUT_H

@@ -38,8 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<const mxArray *> args(owned.begin(), owned.end());
     HostCallResult r = hostCall(mexFunction, 1, args);
     if (!r.failed && count == 2) checkResult(args[0], args[1], r.outputs[0]);
-    if (hostLiveBlocks() != 0) fuzzFailure("host blocks outlive the call");
-    hostReleaseOutputs(&r);
-    for (mxArray *a : owned) hostDestroyArray(a);
+    releaseCall(&r, owned);
     return 0;
 }

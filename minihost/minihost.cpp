@@ -26,8 +26,7 @@ struct mxArray_tag {
     void *imag;    // imaginary elements, null for real arrays
     size_t partBytes;  // bytes of the real part (and of the imaginary part, if any)
     size_t bytes;      // bytes held by real + imag, for the memory account
-    size_t dimensionCount;  // 2 for a matrix; columns is then the product of sides 2..
-    size_t *sides;          // every side when dimensionCount > 2, else null
+    size_t dimensionCount;  // 2 for a matrix; more for N-D, whose columns are sides 2..N
 };
 
 namespace {
@@ -120,7 +119,6 @@ mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool
 
 void freeArray(mxArray *a) {
     if (!a) return;
-    std::free(a->sides);
     releaseBlock(a->real, a->partBytes);
     releaseBlock(a->imag, a->partBytes);
     std::free(a);
@@ -153,12 +151,7 @@ mxArray *hostCreateArray(HostClass cls, const std::vector<size_t> &sides, bool c
     size_t columns = 1;
     for (size_t k = 1; k < kept.size(); ++k) columns *= kept[k];
     mxArray *a = newArray(cls, kept[0], columns, complex, false);
-    if (kept.size() > 2) {
-        a->sides = static_cast<size_t *>(std::calloc(kept.size(), sizeof(size_t)));
-        if (!a->sides) outOfMemory();
-        std::memcpy(a->sides, kept.data(), kept.size() * sizeof(size_t));
-        a->dimensionCount = kept.size();
-    }
+    a->dimensionCount = kept.size();
     return a;
 }
 

@@ -26,12 +26,21 @@ static const char kNoJpegSize[] = "Cannot find width/height of jpeg\n";
 static const char kBadFps[] = "The frame rate (argument 2) must be a positive, finite real number.";
 static const char kIncomplete[] = "Writing the movie file failed: the movie file is incomplete.";
 
-// Fetches a text argument into a new host buffer sized from its column count.
-static char *getStringArgument(const mxArray *argument) {
+// Copies a text argument into a new host buffer sized from its column count; *cut
+// says whether mxGetString had to cut it.
+static char *copyTextArgument(const mxArray *argument, bool *cut) {
     size_t columns = mxGetN(argument);
     size_t length = 2 * columns + 1;
     char *buffer = static_cast<char *>(mxMalloc(length));
-    if (mxGetString(argument, buffer, length) != 0) mexWarnMsgTxt(kTruncated);
+    *cut = mxGetString(argument, buffer, length) != 0;
+    return buffer;
+}
+
+// Fetches a text argument, warning when it was cut.
+static char *getStringArgument(const mxArray *argument) {
+    bool cut;
+    char *buffer = copyTextArgument(argument, &cut);
+    if (cut) mexWarnMsgTxt(kTruncated);
     return buffer;
 }
 
@@ -107,14 +116,17 @@ static bool textArgumentsUsable(int nrhs, const mxArray *prhs[]) {
     return true;
 }
 
-// Whether the movie path names one of the images (the same file, by any name). Paths
-// are fetched here without the truncation warning, which their later fetch gives.
+// The argument number of an image that the movie path names (the same file, by any
+// name), or 0. Only an existing file can be an image, so without one nothing else is
+// looked at. Paths are fetched here without the truncation warning; their later fetch
+// gives it.
 static int imageOverwrittenByMovie(const char *moviePath, int nrhs, const mxArray *prhs[]) {
+    FileIdentity movie, image;
+    if (!identifyFile(moviePath, &movie)) return 0;
     for (int k = 2; k < nrhs; ++k) {
-        size_t length = 2 * mxGetN(prhs[k]) + 1;
-        char *path = static_cast<char *>(mxMalloc(length));
-        mxGetString(prhs[k], path, length);
-        bool same = sameFile(moviePath, path);
+        bool cut;
+        char *path = copyTextArgument(prhs[k], &cut);
+        bool same = identifyFile(path, &image) && sameIdentity(movie, image);
         mxFree(path);
         if (same) return k + 1;
     }

@@ -68,8 +68,9 @@ inline void adviseHugePages(void *, size_t) {}
 // always ends. On POSIX the open does not block, so a FIFO without a writer is
 // refused at once rather than waited for.
 //
-// sameFile(a, b): whether two paths name one existing file, through hard or symbolic
-// links too; false when either does not exist.
+// identifyFile(path, &identity): false when the path names no existing file; else the
+// file's identity, which sameIdentity compares: two paths name one file (through hard
+// or symbolic links too) exactly when their identities are the same.
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -95,18 +96,24 @@ inline FILE *openRegularFile(const char *path) {
     }
     return file;
 }
-inline bool fileInfo(const char *path, BY_HANDLE_FILE_INFORMATION *info) {
+struct FileIdentity {
+    DWORD volume, indexHigh, indexLow;
+};
+inline bool identifyFile(const char *path, FileIdentity *identity) {
     HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (handle == INVALID_HANDLE_VALUE) return false;
-    BOOL known = GetFileInformationByHandle(handle, info);
+    BY_HANDLE_FILE_INFORMATION info;
+    BOOL known = GetFileInformationByHandle(handle, &info);
     CloseHandle(handle);
-    return known != 0;
+    if (!known) return false;
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->indexHigh = info.nFileIndexHigh;
+    identity->indexLow = info.nFileIndexLow;
+    return true;
 }
-inline bool sameFile(const char *a, const char *b) {
-    BY_HANDLE_FILE_INFORMATION x, y;
-    return fileInfo(a, &x) && fileInfo(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+inline bool sameIdentity(const FileIdentity &a, const FileIdentity &b) {
+    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
 }
 #else
 #include <fcntl.h>
@@ -129,9 +136,19 @@ inline FILE *openRegularFile(const char *path) {
     if (!file) close(descriptor);
     return file;
 }
-inline bool sameFile(const char *a, const char *b) {
-    struct stat x, y;
-    return stat(a, &x) == 0 && stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+};
+inline bool identifyFile(const char *path, FileIdentity *identity) {
+    struct stat info;
+    if (stat(path, &info) != 0) return false;
+    identity->device = info.st_dev;
+    identity->inode = info.st_ino;
+    return true;
+}
+inline bool sameIdentity(const FileIdentity &a, const FileIdentity &b) {
+    return a.device == b.device && a.inode == b.inode;
 }
 #endif
 

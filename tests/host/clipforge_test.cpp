@@ -33,12 +33,6 @@ std::string tempPath(const std::string &name) {
     return "/tmp/phasekit_clip_" + std::to_string(getpid()) + "_" + name;
 }
 
-void writeFile(const std::string &path, const std::vector<unsigned char> &bytes) {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 bool exists(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
@@ -201,8 +195,8 @@ TEST(failing_calls_create_no_movie_and_leave_existing_files_untouched) {
     std::vector<unsigned char> progressive = readFileBytes(kFrame1);
     for (size_t k = 0; k + 1 < progressive.size(); ++k)
         if (progressive[k] == 0xFF && progressive[k + 1] == 0xC0) progressive[k + 1] = 0xC2;
-    writeFile(noSize, progressive);
-    writeFile(photo, readFileBytes(kFrame1));
+    writeFileBytes(noSize, progressive);
+    writeFileBytes(photo, readFileBytes(kFrame1));
     CHECK(mkfifo(fifo.c_str(), 0600) == 0);
     CHECK(symlink(photo.c_str(), link.c_str()) == 0);
     const std::vector<unsigned char> oldMovie = {'k', 'e', 'e', 'p', ' ', 'm', 'e'};
@@ -218,7 +212,7 @@ TEST(failing_calls_create_no_movie_and_leave_existing_files_untouched) {
         {link, {kFrame2, photo}, "", sameFile + "4 (an image): nothing is written, so the image is kept."},
     };
     for (const Case &c : cases) {
-        if (c.moviePath == movie) writeFile(movie, oldMovie);
+        if (c.moviePath == movie) writeFileBytes(movie, oldMovie);
         std::vector<mxArray *> args = {hostCreateString(c.moviePath), hostCreateScalar(25)};
         for (const std::string &image : c.images) args.push_back(hostCreateString(image));
         HostCallResult r = runWithin(20, args);
@@ -294,8 +288,8 @@ TEST(frames_are_the_files_unchanged_and_unreadable_ones_are_skipped) {
     std::string movie = tempPath("frames.avi");
     std::string empty = tempPath("empty.jpg");
     std::string text = tempPath("notes.txt");
-    writeFile(empty, {});
-    writeFile(text, {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});
+    writeFileBytes(empty, {});
+    writeFileBytes(text, {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});
     HostCallResult r = makeMovie(movie, 29.97, {kFrame1, kFrame2, "/nonexistent/x.jpg", empty,
                                                 text, kOtherSize, kFrame3});
     CHECK_EQ(r.warnings.size(), size_t(1));
