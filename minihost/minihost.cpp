@@ -15,6 +15,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 struct mxArray_tag {
@@ -51,11 +52,25 @@ struct HostState {
     std::vector<mxArray *> callArrays;  // arrays the extension created in this call
     HostCallResult *current = nullptr;
     HostCallOptions options = {false, false};
+    // The thread that runs the current call. Set before the entry runs, so any worker
+    // thread the extension starts sees it.
+    std::thread::id callThread;
 };
 
 HostState &host() {
     static HostState state;
     return state;
+}
+
+// MATLAB's host functions are not thread-safe and must be called on MATLAB's own
+// thread only; an extension that calls one from a worker thread is stopped here.
+void requireHostThread(const char *operation) {
+    HostState &h = host();
+    if (h.scope != 0 && std::this_thread::get_id() != h.callThread) {
+        std::fprintf(stderr, "minihost: %s called from a worker thread; host functions "
+                             "belong to the host's thread\n", operation);
+        std::abort();
+    }
 }
 
 void accountBytes(HostState &h, size_t added, size_t removed) {
@@ -225,6 +240,7 @@ bool mxIsSparse(const mxArray *array) { return array->sparse; }
 bool mxIsChar(const mxArray *array) { return array->cls == hostCharClass; }
 
 mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag) {
+    requireHostThread("mxCreateDoubleMatrix");
     HostState &h = host();
     mxArray *a = newArray(hostDoubleClass, rows, columns, flag == mxCOMPLEX, false);
     std::lock_guard<std::mutex> guard(h.lock);
@@ -274,6 +290,7 @@ void *mxMalloc(size_t bytes) {
 }
 
 void *mxCalloc(size_t count, size_t elementSize) {
+    requireHostThread("mxCalloc");
     if (elementSize != 0 && count > std::numeric_limits<size_t>::max() / elementSize)
         outOfMemory();
     size_t bytes = count * elementSize;
@@ -287,6 +304,7 @@ void *mxCalloc(size_t count, size_t elementSize) {
 }
 
 void *mxRealloc(void *block, size_t bytes) {
+    requireHostThread("mxRealloc");
     if (!block) return mxMalloc(bytes);
     HostState &h = host();
     std::lock_guard<std::mutex> guard(h.lock);
@@ -317,6 +335,7 @@ void *mxRealloc(void *block, size_t bytes) {
 }
 
 void mxFree(void *block) {
+    requireHostThread("mxFree");
     if (!block) return;
     HostState &h = host();
     std::lock_guard<std::mutex> guard(h.lock);
@@ -330,10 +349,17 @@ void mxFree(void *block) {
     h.blocks.erase(found);
 }
 
-double mxGetNaN(void) { return std::numeric_limits<double>::quiet_NaN(); }
-bool mxIsNaN(double value) { return std::isnan(value); }
+double mxGetNaN(void) {
+    requireHostThread("mxGetNaN");
+    return std::numeric_limits<double>::quiet_NaN();
+}
+bool mxIsNaN(double value) {
+    requireHostThread("mxIsNaN");
+    return std::isnan(value);
+}
 
 int mexPrintf(const char *format, ...) {
+    requireHostThread("mexPrintf");
     char small[512];
     va_list args;
     va_start(args, format);
@@ -364,6 +390,7 @@ int mexPrintf(const char *format, ...) {
 }
 
 void mexWarnMsgTxt(const char *text) {
+    requireHostThread("mexWarnMsgTxt");
     HostState &h = host();
     if (h.current) {
         h.current->warnings.push_back(text);
@@ -378,7 +405,10 @@ void mexWarnMsgTxt(const char *text) {
     }
 }
 
-void mexErrMsgTxt(const char *text) { throw CallAborted{text}; }
+void mexErrMsgTxt(const char *text) {
+    requireHostThread("mexErrMsgTxt");
+    throw CallAborted{text};
+}
 
 }  // extern "C"
 
@@ -426,6 +456,7 @@ HostCallResult hostCall(MexEntry entry, int nlhs, const std::vector<const mxArra
         h.callArrays.clear();
         h.current = &result;
         h.options = options;
+        h.callThread = std::this_thread::get_id();
     }
     try {
         entry(nlhs, slots.data(), static_cast<int>(inputs.size()),

@@ -9,35 +9,40 @@
 
 #include "../portable/portability.h"
 
+#include <cmath>
+
 #if PHASEKIT_HAVE_SSE2
 #include <emmintrin.h>
 #endif
 
 namespace {
 
-// Window of output sample (row j, column c): rows j-hr..j+hr, columns c-hc..c+hc.
+// Window of output sample (row j, column c): rows j-hr..j+hr, columns c-hc..c+hc;
+// missing is the host's NaN, fetched on the host's thread (workers call no host
+// function).
 struct Window {
     int32_t halfRows;
     int32_t halfColumns;
+    double missing;
 };
 
-// Writes NaN + NaN i; the value is fetched once for each part.
-inline void writeMissing(double *outRe, double *outIm, int32_t i) {
-    outRe[i] = mxGetNaN();
-    outIm[i] = mxGetNaN();
+inline void writeMissing(const Window &w, double *outRe, double *outIm, int32_t i) {
+    outRe[i] = w.missing;
+    outIm[i] = w.missing;
 }
 
-inline void finish(double s, double tRe, double tIm, double *outRe, double *outIm, int32_t i) {
+inline void finish(const Window &w, double s, double tRe, double tIm, double *outRe, double *outIm,
+                   int32_t i) {
     if (s > 0) {
         outRe[i] = tRe / s;
         outIm[i] = tIm / s;
     } else {
-        writeMissing(outRe, outIm, i);  // S <= 0, or NaN from a NaN weight
+        writeMissing(w, outRe, outIm, i);  // S <= 0, or NaN from a NaN weight
     }
 }
 
 inline bool centreMissing(const SmoothingInput &in, int32_t i) {
-    return mxIsNaN(in.re[i]) || (in.im && mxIsNaN(in.im[i]));
+    return std::isnan(in.re[i]) || (in.im && std::isnan(in.im[i]));
 }
 
 // One output sample, neighbour by neighbour, skipping those outside or missing.
@@ -46,7 +51,7 @@ void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t 
     const int32_t M = in.rows, N = in.columns;
     const int32_t i = j + c * M;
     if (centreMissing(in, i)) {
-        writeMissing(outRe, outIm, i);
+        writeMissing(w, outRe, outIm, i);
         return;
     }
     double s = 0, tRe = 0, tIm = 0;
@@ -62,14 +67,14 @@ void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t 
             int64_t n = r + q * M;
             double re = in.re[n];
             double im = in.im ? in.im[n] : 0.0;
-            if (mxIsNaN(re) || mxIsNaN(im)) continue;
+            if (std::isnan(re) || std::isnan(im)) continue;
             double weight = weights[h];
             s += weight;
             tRe += weight * re;
             tIm += weight * im;
         }
     }
-    finish(s, tRe, tIm, outRe, outIm, i);
+    finish(w, s, tRe, tIm, outRe, outIm, i);
 }
 
 #if PHASEKIT_HAVE_SSE2
@@ -111,9 +116,9 @@ void filterBlock(const SmoothingInput &in, const Window &w, int32_t j0, int32_t 
     for (int32_t l = 0; l < kLanes; ++l) {
         int32_t i = j0 + l + c * M;
         if (centreMissing(in, i))
-            writeMissing(outRe, outIm, i);
+            writeMissing(w, outRe, outIm, i);
         else
-            finish(sLane[l], reLane[l], imLane[l], outRe, outIm, i);
+            finish(w, sLane[l], reLane[l], imLane[l], outRe, outIm, i);
     }
 }
 #endif
@@ -139,7 +144,7 @@ void filterColumn(const SmoothingInput &in, const Window &w, int32_t c, double *
 
 void filterMap(const SmoothingInput &input, double *outRe, double *outIm) {
     // Truncating division: an even side uses only its first 2*half+1 rows or columns.
-    const Window window = {(input.kernelRows - 1) / 2, (input.kernelColumns - 1) / 2};
+    const Window window = {(input.kernelRows - 1) / 2, (input.kernelColumns - 1) / 2, mxGetNaN()};
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < input.columns; ++c) filterColumn(input, window, c, outRe, outIm);
 }

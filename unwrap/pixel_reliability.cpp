@@ -30,7 +30,7 @@ void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int3
             PhasePixel &p = pixels[i];
             // An infinite sample would turn reliabilities into NaN, which no ordering
             // can sort; it is as unusable as a missing one.
-            bool valid = !mxIsNaN(s) && !std::isinf(s);
+            bool valid = !std::isnan(s) && !std::isinf(s);
             p.increment = 0;
             p.groupSize = 1;
             p.valid = valid ? 1 : 0;

@@ -9,6 +9,8 @@ void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, in
                     int32_t columns, int32_t rows) {
     // Without a reference the position lies outside the grid and the shift is 0.
     int32_t refIncrement = 0;
+    // Host functions are called on the host's thread only, so the NaN is fetched here.
+    const double missing = mxGetNaN();
     if (refColumn < columns && refRow < rows)
         refIncrement = pixels[static_cast<int64_t>(refColumn) * rows + refRow].increment;
 #pragma omp parallel for schedule(static)
@@ -19,7 +21,7 @@ void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, in
             if (p.valid)
                 out[i] = static_cast<double>(p.increment - refIncrement) * kTwoPi + p.value;
             else
-                out[i] = mxGetNaN();
+                out[i] = missing;
         }
     }
 }
