@@ -190,16 +190,48 @@ mxArray *hostCreateMatrix(size_t rows, size_t columns, const std::vector<double>
     return a;
 }
 
+// UTF-8 text as the 16-bit code units a MATLAB char array holds (characters beyond
+// U+FFFF as surrogate pairs); a byte that starts no valid sequence becomes U+FFFD.
+static std::vector<uint16_t> codeUnitsOf(const std::string &text) {
+    std::vector<uint16_t> units;
+    size_t i = 0, n = text.size();
+    while (i < n) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
+        uint32_t code = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
+        bool valid = extra >= 0 && i + static_cast<size_t>(extra) < n;
+        for (int k = 1; valid && k <= extra; ++k) {
+            unsigned char c = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
+            valid = (c >> 6) == 2;
+            code = (code << 6) | (c & 0x3F);
+        }
+        if (!valid || code > 0x10FFFF) {
+            units.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        i += static_cast<size_t>(extra) + 1;
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            units.push_back(static_cast<uint16_t>(0xD800 + (code >> 10)));
+            units.push_back(static_cast<uint16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            units.push_back(static_cast<uint16_t>(code));
+        }
+    }
+    return units;
+}
+
 mxArray *hostCreateCharMatrix(size_t rows, size_t columns, const std::string &text) {
     mxArray *a = newArray(hostCharClass, rows, columns, false, false);
     uint16_t *chars = static_cast<uint16_t *>(a->real);
-    for (size_t i = 0; i < rows * columns && i < text.size(); ++i)
-        chars[i] = static_cast<unsigned char>(text[i]);
+    std::vector<uint16_t> units = codeUnitsOf(text);
+    for (size_t i = 0; i < rows * columns && i < units.size(); ++i) chars[i] = units[i];
     return a;
 }
 
 mxArray *hostCreateString(const std::string &text) {
-    return hostCreateCharMatrix(1, text.size(), text);
+    return hostCreateCharMatrix(1, codeUnitsOf(text).size(), text);
 }
 
 mxArray *hostCreateSparse(size_t rows, size_t columns) {
@@ -265,16 +297,51 @@ void mxDestroyArray(mxArray *array) {
     freeArray(array);
 }
 
-// Copies a character array column by column into an 8-bit zero-terminated text.
-// Returns 1 when the array is not text or the text had to be cut to fit.
+// Copies a character array column by column into a zero-terminated UTF-8 text, as
+// MATLAB does on a UTF-8 system: one code unit can take up to three bytes (a
+// surrogate pair four), so a buffer of 2N+1 bytes may be too short. Only whole
+// characters are copied. Returns 1 when the array is not text or the text was cut.
 int mxGetString_730(const mxArray *array, char *buffer, size_t length) {
+    requireHostThread("mxGetString");
     if (array->cls != hostCharClass || length == 0) return 1;
     size_t count = array->rows * array->columns;
-    size_t copied = count < length - 1 ? count : length - 1;
-    const uint16_t *chars = static_cast<const uint16_t *>(array->real);
-    for (size_t i = 0; i < copied; ++i) buffer[i] = static_cast<char>(chars[i]);
-    buffer[copied] = '\0';
-    return copied < count ? 1 : 0;
+    const uint16_t *units = static_cast<const uint16_t *>(array->real);
+    size_t written = 0;
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t code = units[i];
+        size_t used = 1;
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < count && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            used = 2;
+        }
+        char bytes[4];
+        size_t n = 0;
+        if (code < 0x80) {
+            bytes[n++] = static_cast<char>(code);
+        } else if (code < 0x800) {
+            bytes[n++] = static_cast<char>(0xC0 | (code >> 6));
+            bytes[n++] = static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            bytes[n++] = static_cast<char>(0xE0 | (code >> 12));
+            bytes[n++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            bytes[n++] = static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            bytes[n++] = static_cast<char>(0xF0 | (code >> 18));
+            bytes[n++] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            bytes[n++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            bytes[n++] = static_cast<char>(0x80 | (code & 0x3F));
+        }
+        if (written + n > length - 1) {
+            buffer[written] = '\0';
+            return 1;
+        }
+        std::memcpy(buffer + written, bytes, n);
+        written += n;
+        i += used - 1;
+    }
+    buffer[written] = '\0';
+    return 0;
 }
 
 // A plain allocation promises no content. Small blocks are filled with a pattern so

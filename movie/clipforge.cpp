@@ -27,12 +27,21 @@ static const char kBadFps[] = "The frame rate (argument 2) must be a positive, f
 static const char kIncomplete[] = "Writing the movie file failed: the movie file is incomplete.";
 
 // Copies a text argument into a new host buffer sized from its column count; *cut
-// says whether mxGetString had to cut it.
+// says whether mxGetString had to cut it. MATLAB holds 16-bit code units and writes
+// them in a multibyte encoding, where one can take up to four bytes (three in UTF-8),
+// so a row cut at 2N+1 bytes is fetched again with room for that; a single column
+// keeps its long-standing reading of 2 + 1 bytes.
 static char *copyTextArgument(const mxArray *argument, bool *cut) {
     size_t columns = mxGetN(argument);
     size_t length = 2 * columns + 1;
     char *buffer = static_cast<char *>(mxMalloc(length));
     *cut = mxGetString(argument, buffer, length) != 0;
+    if (*cut && mxGetM(argument) == 1) {
+        mxFree(buffer);
+        length = 4 * columns + 1;
+        buffer = static_cast<char *>(mxMalloc(length));
+        *cut = mxGetString(argument, buffer, length) != 0;
+    }
     return buffer;
 }
 

@@ -321,6 +321,26 @@ TEST(a_path_given_as_a_column_is_cut_to_its_buffer) {
     std::remove(movie.c_str());
 }
 
+// MATLAB hands text over as 16-bit code units; a CJK character is one unit but three
+// UTF-8 bytes, so such a path overflows a buffer of two bytes per unit.
+TEST(paths_with_characters_beyond_ascii_are_used_whole) {
+    std::string japanese;  // enough three-byte characters to outweigh the ASCII part
+    for (int k = 0; k < 16; ++k) japanese += "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e";
+    std::string folder = tempPath(japanese + "_caf\xc3\xa9");
+    mkdir(folder.c_str(), 0700);
+    std::string movie = folder + "/\xe5\x8b\x95\xe7\x94\xbb\xe5\x8b\x95\xe7\x94\xbb.avi";
+    std::string image = folder + "/\xe7\x94\xbb\xe5\x83\x8f\xf0\x9f\x98\x80.jpg";
+    writeFileBytes(image, readFileBytes(kFrame1));
+    HostCallResult r = makeMovie(movie, 25, {image, image});
+    CHECK(r.warnings.empty());
+    std::vector<std::vector<unsigned char>> frames = framesOf(readFileBytes(movie));
+    CHECK_EQ(frames.size(), size_t(2));
+    for (const std::vector<unsigned char> &frame : frames) CHECK(startsWith(frame, readFileBytes(kFrame1)));
+    std::remove(movie.c_str());
+    std::remove(image.c_str());
+    rmdir(folder.c_str());
+}
+
 TEST(a_full_disk_is_reported_as_an_incomplete_movie) {
     if (!exists("/dev/full")) return;
     HostCallResult r = makeMovie("/dev/full", 25, {kFrame1, kFrame2});
