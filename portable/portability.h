@@ -62,6 +62,26 @@ inline void adviseHugePages(void *block, size_t bytes) {
 inline void adviseHugePages(void *, size_t) {}
 #endif
 
+// seekFile64(file, offset, origin) and tellFile64(file): fseek and ftell with 64-bit
+// positions, for files past 2 GiB (long is 32 bits on Windows). seekFile64 returns 0
+// on success; tellFile64 returns -1 on failure.
+#if defined(_WIN32)
+#include <stdio.h>
+#include <stdint.h>
+inline int seekFile64(FILE *file, int64_t offset, int origin) { return _fseeki64(file, offset, origin); }
+inline int64_t tellFile64(FILE *file) { return _ftelli64(file); }
+#else
+#include <stdio.h>
+#include <stdint.h>
+#include <sys/types.h>
+inline int seekFile64(FILE *file, int64_t offset, int origin) {
+    // off_t is 64 bits on 64-bit POSIX systems (and where _FILE_OFFSET_BITS is 64).
+    if (sizeof(off_t) < sizeof(int64_t) && (offset > INT32_MAX || offset < INT32_MIN)) return -1;
+    return fseeko(file, static_cast<off_t>(offset), origin);
+}
+inline int64_t tellFile64(FILE *file) { return static_cast<int64_t>(ftello(file)); }
+#endif
+
 // openRegularFile(path): the file opened for reading ("rb") when it is a regular file;
 // null when it cannot be opened or is anything else (a directory, a FIFO, a device
 // such as /dev/zero). Such inputs could stall the open or never end; a regular file

@@ -10,13 +10,14 @@ version=$(sed -n 's/^Version: *//p' "$root/toolbox/octave-pkg/DESCRIPTION")
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 pkg="$stage/phasekit"
-mkdir -p "$pkg/inst" "$pkg/src/toolbox" "$pkg/src/unwrap" "$pkg/src/smooth" "$pkg/src/movie" \
+mkdir -p "$pkg/inst" "$pkg/src/toolbox/help" "$pkg/src/unwrap" "$pkg/src/smooth" "$pkg/src/movie" \
          "$pkg/src/portable"
 cp "$root/toolbox/octave-pkg/DESCRIPTION" "$root/toolbox/octave-pkg/INDEX" \
    "$root/toolbox/octave-pkg/post_install.m" "$pkg/"
 cp "$root/LICENSE" "$pkg/COPYING"
-cp "$root/toolbox/phasemend.m" "$root/toolbox/kernsmooth_c.m" "$root/toolbox/clipforge.m" "$pkg/inst/"
-cp "$root/toolbox/make_toolbox.m" "$pkg/src/toolbox/"
+cp "$root/toolbox/help/"*.m "$pkg/inst/"
+cp "$root/toolbox/make_toolbox.m" "$root/toolbox/phasekit_build_flags.m" "$pkg/src/toolbox/"
+cp "$root/toolbox/help/"*.m "$pkg/src/toolbox/help/"
 cp "$root/toolbox/octave-pkg/Makefile" "$pkg/src/"
 for part in unwrap smooth movie; do
   cp "$root/$part"/*.cpp "$root/$part"/*.h "$pkg/src/$part/"

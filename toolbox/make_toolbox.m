@@ -2,13 +2,15 @@ function make_toolbox (output_folder)
 % MAKE_TOOLBOX  Build the phasekit extensions phasemend, kernsmooth_c and clipforge.
 %
 %   make_toolbox            builds into the folder "build" next to this file
-%   make_toolbox (FOLDER)   builds into FOLDER (created when missing)
+%   make_toolbox (FOLDER)   builds into FOLDER (created when missing; "." works)
 %
-% Runs in MATLAB (with mex, separate-complex API, OpenMP for gcc on Linux, MSVC on
-% Windows, Apple clang with Homebrew's libomp on macOS; set LIBOMP_PREFIX when libomp
-% is not in /opt/homebrew/opt/libomp or /usr/local/opt/libomp) and in GNU Octave (with
-% mkoctfile --mex and OpenMP). Both hosts compile the same sources with the same
-% defines. Afterwards add the folder to the path, for example addpath (FOLDER).
+% Runs in MATLAB (mex, with the selected C++ compiler: MSVC or MinGW-w64 on Windows,
+% Apple clang on macOS, gcc on Linux, or Intel oneAPI) and in GNU Octave (mkoctfile
+% --mex). The flags for each host, architecture and compiler come from
+% phasekit_build_flags; in MATLAB the extensions use MATLAB's own OpenMP runtime.
+% Where no OpenMP can be used, the extensions are built serially, with a message:
+% their results are the same, on one core. The help files are copied next to the
+% MEX files. Afterwards add the folder to the path as the last line printed says.
 
   here = fileparts (mfilename ('fullpath'));
   root = fileparts (here);
@@ -18,6 +20,7 @@ function make_toolbox (output_folder)
   if (~exist (output_folder, 'dir'))
     mkdir (output_folder);
   end
+  output_folder = absolute_folder (output_folder);
 
   % One row per extension: name, sources (relative to the repository root), OpenMP.
   extensions = {
@@ -27,23 +30,19 @@ function make_toolbox (output_folder)
     'kernsmooth_c', {'smooth/kernsmooth_c.cpp', 'smooth/kernel_filter.cpp'}, true;
     'clipforge', {'movie/clipforge.cpp', 'movie/avi_writer.cpp', 'movie/jpeg_probe.cpp'}, false;
   };
-  defines = {};  % none today; both hosts get the same list
 
-  in_octave = exist ('OCTAVE_VERSION', 'builtin') > 0;
+  [host, arch, compiler] = build_target ();
   for k = 1:size (extensions, 1)
     name = extensions{k, 1};
     sources = cellfun (@(s) fullfile (root, s), extensions{k, 2}, 'UniformOutput', false);
-    use_openmp = extensions{k, 3};
-    if (in_octave)
-      build_in_octave (name, sources, defines, use_openmp, output_folder);
-    else
-      build_in_matlab (name, sources, defines, use_openmp, output_folder);
-    end
+    attempts = phasekit_build_flags (host, arch, compiler, extensions{k, 3}, matlab_root ());
+    build_extension (host, name, sources, attempts, output_folder);
   end
-  % A same-named m-file beside a MEX file gives "help NAME" in both hosts.
+  % A same-named m-file beside a MEX file gives "help NAME" in both hosts; the MEX
+  % file wins over it in the same folder. Kept apart in help/, they shadow nothing.
   for k = 1:size (extensions, 1)
-    help_file = fullfile (here, [extensions{k, 1} '.m']);
-    if (exist (help_file, 'file') && ~strcmp (fullfile (output_folder, [extensions{k, 1} '.m']), help_file))
+    help_file = fullfile (here, 'help', [extensions{k, 1} '.m']);
+    if (~strcmp (absolute_folder (fileparts (help_file)), output_folder))
       copyfile (help_file, output_folder);
     end
   end
@@ -51,49 +50,121 @@ function make_toolbox (output_folder)
   fprintf ('phasekit: add it to the path with  addpath (''%s'')\n', output_folder);
 end
 
-function build_in_octave (name, sources, defines, use_openmp, output_folder)
-  % mkoctfile takes compiler flags from the environment only, and CXXFLAGS replaces
-  % its defaults, so the optimisation level is given here too.
-  flags = '-O2 -std=c++11 -ffp-contract=off';
-  link = '';
-  if (use_openmp)
-    flags = [flags ' -fopenmp'];
-    link = '-fopenmp';
+% Tries the attempts in order; the first build that succeeds is kept. An attempt whose
+% required file is missing is not made. Only the last attempt's failure is an error.
+function build_extension (host, name, sources, attempts, output_folder)
+  last_output = '';
+  for a = 1:numel (attempts)
+    attempt = attempts(a);
+    if (~isempty (attempt.requires) && ~exist (attempt.requires, 'file'))
+      continue;
+    end
+    if (strcmp (host, 'octave'))
+      [ok, last_output] = build_in_octave (name, sources, attempt, output_folder);
+    else
+      [ok, last_output] = build_in_matlab (name, sources, attempt, output_folder);
+    end
+    if (ok)
+      if (~attempt.openmp && a > 1)
+        fprintf (['phasekit: %s built without OpenMP (%s): its results are the same, ' ...
+                  'computed on one core\n'], name, attempt.note);
+      end
+      return;
+    end
   end
+  error ('make_toolbox: building %s failed:\n%s', name, last_output);
+end
+
+function [ok, output] = build_in_octave (name, sources, attempt, output_folder)
+  % mkoctfile takes compiler flags from the environment only.
   saved_cxx = getenv ('CXXFLAGS');
   saved_ld = getenv ('LDFLAGS');
-  setenv ('CXXFLAGS', flags);
-  setenv ('LDFLAGS', link);
-  args = [{'--mex'}, defines, sources, {'-o', fullfile(output_folder, [name '.mex'])}];
+  setenv ('CXXFLAGS', attempt.cxxflags);
+  setenv ('LDFLAGS', attempt.ldflags);
+  args = [{'--mex'}, sources, {'-o', fullfile(output_folder, [name '.mex'])}];
   [output, status] = mkoctfile (args{:});
   setenv ('CXXFLAGS', saved_cxx);
   setenv ('LDFLAGS', saved_ld);
-  if (status ~= 0)
-    error ('make_toolbox: building %s failed:\n%s', name, output);
+  ok = status == 0;
+end
+
+function [ok, output] = build_in_matlab (name, sources, attempt, output_folder)
+  args = [{'-R2017b', '-outdir', output_folder, '-output', name}, attempt.args, sources];
+  try
+    output = evalc ('mex (args{:})');
+    ok = true;
+  catch failure
+    output = failure.message;
+    ok = false;
   end
 end
 
-function build_in_matlab (name, sources, defines, use_openmp, output_folder)
-  args = {'-R2017b', '-outdir', output_folder, '-output', name};
-  if (use_openmp)
+% The host, MATLAB's name for the architecture, and the kind of C++ compiler in use.
+function [host, arch, compiler] = build_target ()
+  if (exist ('OCTAVE_VERSION', 'builtin') > 0)
+    host = 'octave';
+    triplet = computer ();   % e.g. x86_64-pc-linux-gnu, aarch64-apple-darwin23
+    arm = ~isempty (regexp (triplet, '^(aarch64|arm64)', 'once'));
     if (ispc ())
-      args = [args, {'COMPFLAGS=$COMPFLAGS /openmp'}];
+      arch = 'win64';
     elseif (ismac ())
-      prefix = getenv ('LIBOMP_PREFIX');
-      if (isempty (prefix))
-        prefix = '/opt/homebrew/opt/libomp';
-        if (~exist (prefix, 'dir'))
-          prefix = '/usr/local/opt/libomp';
-        end
+      arch = 'maci64';
+      if (arm)
+        arch = 'maca64';
       end
-      args = [args, {['CXXFLAGS=$CXXFLAGS -std=c++11 -ffp-contract=off -Xpreprocessor -fopenmp -I' prefix '/include'], ...
-                     ['LDFLAGS=$LDFLAGS -L' prefix '/lib -lomp']}];
+    elseif (arm)
+      arch = 'glnxarm64';
     else
-      args = [args, {'CXXFLAGS=$CXXFLAGS -std=c++11 -ffp-contract=off -fopenmp', ...
-                     'LDFLAGS=$LDFLAGS -fopenmp'}];
+      arch = 'glnxa64';
     end
-  elseif (~ispc ())
-    args = [args, {'CXXFLAGS=$CXXFLAGS -std=c++11 -ffp-contract=off'}];
+    compiler_command = strtrim (mkoctfile ('-p', 'CXX'));
+    [~, version_text] = system ([compiler_command ' --version']);
+    if (~isempty (strfind (version_text, 'Apple clang')))
+      compiler = 'apple-clang';
+    elseif (~isempty (regexpi (version_text, 'intel|oneapi', 'once')))
+      compiler = 'intel';
+    elseif (~isempty (strfind (version_text, 'clang')))
+      compiler = 'clang';
+    elseif (ispc ())
+      compiler = 'mingw';
+    else
+      compiler = 'gcc';
+    end
+  else
+    host = 'matlab';
+    arch = computer ('arch');   % glnxa64, maci64 (also under Rosetta), maca64, win64
+    selected = mex.getCompilerConfigurations ('C++', 'Selected');
+    if (isempty (selected))
+      error ('make_toolbox: no C++ compiler is selected; run  mex -setup C++  first');
+    end
+    maker = lower ([selected(1).Manufacturer ' ' selected(1).ShortName]);
+    if (~isempty (strfind (maker, 'microsoft')))
+      compiler = 'msvc';
+    elseif (~isempty (strfind (maker, 'intel')))
+      compiler = 'intel';
+    elseif (~isempty (strfind (maker, 'apple')) || ismac ())
+      compiler = 'apple-clang';
+    elseif (ispc ())
+      compiler = 'mingw';
+    else
+      compiler = 'gcc';
+    end
   end
-  mex (args{:}, defines{:}, sources{:});
+end
+
+function root = matlab_root ()
+  root = '';
+  if (exist ('OCTAVE_VERSION', 'builtin') == 0)
+    root = matlabroot ();
+  end
+end
+
+% The folder as an absolute path, however it was given (".", "..", relative), so
+% that what is printed for addpath still holds after a cd. (Changing folder to find
+% it would break a relative path entry such as the caller's addpath ('toolbox').)
+function folder = absolute_folder (folder)
+  [ok, info] = fileattrib (folder);
+  if (ok)
+    folder = info.Name;
+  end
 end

@@ -1,0 +1,170 @@
+function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matlab_root)
+% PHASEKIT_BUILD_FLAGS  How to build one phasekit extension for a host, architecture
+% and compiler: the build attempts to make in order, the first that succeeds wins.
+%
+%   attempts = phasekit_build_flags (HOST, ARCH, COMPILER, USE_OPENMP, MATLAB_ROOT)
+%
+%   HOST      'matlab' or 'octave'
+%   ARCH      'glnxa64', 'glnxarm64', 'maci64', 'maca64' or 'win64' (MATLAB's names)
+%   COMPILER  'gcc', 'clang', 'apple-clang', 'msvc', 'mingw' or 'intel'
+%   USE_OPENMP  true for the extensions with parallel loops
+%   MATLAB_ROOT matlabroot in MATLAB (its OpenMP runtime is linked); ignored in Octave
+%
+% Each attempt has the fields
+%   args      cell of extra arguments for mex (MATLAB: 'NAME=$NAME ...' overrides)
+%   cxxflags  CXXFLAGS for mkoctfile (Octave takes flags from the environment only,
+%             and they replace its defaults)
+%   ldflags   LDFLAGS for mkoctfile
+%   requires  a file that must exist for the attempt to be made ('' for none)
+%   openmp    whether the result runs its loops in parallel
+%   note      what the attempt is, for messages
+%
+% Every attempt turns off floating-point contraction (fused multiply-add), so results
+% are the same bits on every platform; results never depend on OpenMP either, so a
+% serial build is a slower build of the same toolbox. The function only computes
+% flags, so every branch can be checked from either host.
+
+  if (nargin < 5)
+    matlab_root = '';
+  end
+  known_arch = {'glnxa64', 'glnxarm64', 'maci64', 'maca64', 'win64'};
+  known_compiler = {'gcc', 'clang', 'apple-clang', 'msvc', 'mingw', 'intel'};
+  if (~any (strcmp (host, {'matlab', 'octave'})) || ~any (strcmp (arch, known_arch)) ...
+      || ~any (strcmp (compiler, known_compiler)))
+    error ('phasekit_build_flags: unknown host, architecture or compiler: %s, %s, %s', ...
+           host, arch, compiler);
+  end
+  windows = strcmp (arch, 'win64');
+  mac = any (strcmp (arch, {'maci64', 'maca64'}));
+  if ((strcmp (compiler, 'apple-clang') && ~mac) || (any (strcmp (compiler, {'msvc', 'mingw'})) && ~windows))
+    error ('phasekit_build_flags: there is no %s compiler for %s', compiler, arch);
+  end
+  msvc_style = strcmp (compiler, 'msvc') || (windows && strcmp (compiler, 'intel'));
+
+  % The base every attempt starts from. Extension sources are C++11; MSVC's default
+  % /fp:precise contracts nothing since Visual Studio 2022 (and x64 code without
+  % /arch:AVX2 has no fused instruction to contract into); Intel's compilers default
+  % to fast floating point, so they are told otherwise.
+  if (msvc_style)
+    base = '/fp:precise';
+    if (strcmp (compiler, 'intel'))
+      base = [base ' /Qfma-'];
+    end
+  else
+    base = '-std=c++11 -ffp-contract=off';
+    if (strcmp (compiler, 'intel'))
+      base = [base ' -fp-model=precise'];
+    end
+  end
+
+  attempts = struct ('args', {}, 'cxxflags', {}, 'ldflags', {}, 'requires', {}, ...
+                     'openmp', {}, 'note', {});
+  if (~use_openmp)
+    attempts(end + 1) = attempt (host, msvc_style, base, '', '', false, 'no OpenMP needed');
+    return;
+  end
+
+  if (strcmp (host, 'matlab'))
+    % One OpenMP runtime per process, and one that stays loaded when MEX files are
+    % cleared: MATLAB's own (Intel's libiomp5, which also serves code compiled by GCC
+    % and clang through their runtime interfaces). A second runtime aborts MATLAB on
+    % macOS ("OMP: Error #15"); libgomp, unloaded by "clear mex" under its idle worker
+    % threads, can crash MATLAB on Linux.
+    switch (arch)
+      case {'glnxa64', 'glnxarm64', 'maci64', 'maca64'}
+        % The runtime's folder differs between releases (sys/os or bin), as does its
+        % name on Apple silicon; the first that exists is linked. Apple clang takes
+        % OpenMP pragmas only through -Xpreprocessor; the sources include no OpenMP
+        % header, so no include folder is needed.
+        if (mac)
+          compile = [base ' -Xpreprocessor -fopenmp'];
+          names = {'libiomp5.dylib', 'libomp.dylib'};
+        elseif (strcmp (compiler, 'intel'))
+          compile = [base ' -qopenmp'];
+          names = {'libiomp5.so'};
+        else
+          compile = [base ' -fopenmp'];
+          names = {'libiomp5.so'};
+        end
+        for n = 1:numel (names)
+          for folder = {fullfile('sys', 'os', arch), fullfile('bin', arch)}
+            runtime_dir = fullfile (matlab_root, folder{1});
+            library = regexprep (names{n}, '^lib(.*)\.(so|dylib)$', '$1');
+            attempts(end + 1) = attempt (host, false, compile, ...
+              sprintf ('-L"%s" -l%s -Wl,-rpath,"%s"', runtime_dir, library, runtime_dir), ...
+              fullfile (runtime_dir, names{n}), true, ['OpenMP through MATLAB''s ' names{n}]);
+          end
+        end
+      case 'win64'
+        if (strcmp (compiler, 'msvc'))
+          % vcomp140.dll comes with the Visual C++ runtime MATLAB installs. It is
+          % OpenMP 2.0, so the parts that need tasks run on one thread.
+          attempts(end + 1) = attempt (host, true, [base ' /openmp'], '', '', true, ...
+                                       'OpenMP through MSVC''s vcomp');
+        elseif (strcmp (compiler, 'intel'))
+          attempts(end + 1) = attempt (host, true, [base ' /Qopenmp'], '', '', true, ...
+                                       'OpenMP through Intel''s libiomp5md');
+        else
+          % MinGW-w64: libgomp and the threads under it are linked into the MEX file,
+          % so it needs no DLL beside it that a MATLAB user would lack.
+          attempts(end + 1) = attempt (host, false, [base ' -fopenmp'], ...
+            '-fopenmp -static-libgcc -static-libstdc++ -Wl,-Bstatic -lgomp -lwinpthread -Wl,-Bdynamic', ...
+            '', true, 'OpenMP through a static libgomp');
+        end
+    end
+    attempts(end + 1) = attempt (host, msvc_style, base, '', '', false, ...
+                                 'serial: no usable OpenMP runtime found');
+    return;
+  end
+
+  % Octave loads libgomp itself (Linux, MinGW), and MEX files share it.
+  if (strcmp (compiler, 'apple-clang'))
+    attempts(end + 1) = attempt (host, false, [base ' -fopenmp'], '-fopenmp', '', true, ...
+                                 'OpenMP with -fopenmp');
+    % Apple clang rejects a bare -fopenmp; libomp (Homebrew) has to be named.
+    prefixes = {getenv('LIBOMP_PREFIX'), '/opt/homebrew/opt/libomp', '/usr/local/opt/libomp'};
+    for k = 1:numel (prefixes)
+      if (isempty (prefixes{k}))
+        continue;
+      end
+      attempts(end + 1) = attempt (host, false, [base ' -Xpreprocessor -fopenmp'], ...
+        sprintf ('-L"%s" -lomp', fullfile (prefixes{k}, 'lib')), ...
+        fullfile (prefixes{k}, 'lib', 'libomp.dylib'), true, ...
+        ['OpenMP through ' fullfile(prefixes{k}, 'lib', 'libomp.dylib')]);
+    end
+    attempts(end + 1) = attempt (host, false, [base ' -Xpreprocessor -fopenmp'], '-lomp', '', ...
+                                 true, 'OpenMP with -Xpreprocessor -fopenmp -lomp');
+  elseif (strcmp (compiler, 'intel'))
+    attempts(end + 1) = attempt (host, false, [base ' -qopenmp'], '-qopenmp', '', true, ...
+                                 'OpenMP with -qopenmp');
+  else
+    attempts(end + 1) = attempt (host, false, [base ' -fopenmp'], '-fopenmp', '', true, ...
+                                 'OpenMP with -fopenmp');
+  end
+  attempts(end + 1) = attempt (host, false, base, '', '', false, ...
+                               'serial: the compiler took no OpenMP flag');
+end
+
+function a = attempt (host, msvc_style, compile, link, requires, openmp, note)
+  a.args = {};
+  a.cxxflags = '';
+  a.ldflags = '';
+  if (strcmp (host, 'octave'))
+    % mkoctfile's CXXFLAGS replace its defaults, so the optimisation level goes too.
+    a.cxxflags = ['-O2 ' compile];
+    a.ldflags = link;
+  elseif (msvc_style)
+    a.args = {['COMPFLAGS=$COMPFLAGS ' compile]};
+    if (~isempty (link))
+      a.args{end + 1} = ['LINKFLAGS=$LINKFLAGS ' link];
+    end
+  else
+    a.args = {['CXXFLAGS=$CXXFLAGS ' compile]};
+    if (~isempty (link))
+      a.args{end + 1} = ['LDFLAGS=$LDFLAGS ' link];
+    end
+  end
+  a.requires = requires;
+  a.openmp = openmp;
+  a.note = note;
+end
