@@ -27,6 +27,44 @@
 #define PHASEKIT_HAVE_SSE2 0
 #endif
 
+// Wider vectors chosen at run time, x86-64 only. PHASEKIT_TARGET_AVX2 and
+// PHASEKIT_TARGET_AVX512 mark a function whose body may use AVX2 or AVX-512F
+// intrinsics (GCC and Clang need the attribute; MSVC allows them anywhere); such a
+// function may only be called when cpuHasAvx2() or cpuHasAvx512f() says so. Both
+// queries include the OS's consent to save the wider registers.
+#if (defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))) || \
+    (defined(_MSC_VER) && defined(_M_X64) && !defined(__clang__))
+#define PHASEKIT_HAVE_WIDE_VECTORS 1
+#else
+#define PHASEKIT_HAVE_WIDE_VECTORS 0
+#endif
+#if PHASEKIT_HAVE_WIDE_VECTORS && defined(_MSC_VER)
+#include <intrin.h>
+#include <immintrin.h>
+#define PHASEKIT_TARGET_AVX2
+#define PHASEKIT_TARGET_AVX512
+inline bool cpuFeatures(bool wantAvx512) {
+    int info[4];
+    __cpuid(info, 0);
+    if (info[0] < 7) return false;
+    __cpuid(info, 1);
+    const int osxsave = 1 << 27, avx = 1 << 28;
+    if ((info[2] & (osxsave | avx)) != (osxsave | avx)) return false;
+    unsigned long long xcr0 = _xgetbv(0);
+    __cpuidex(info, 7, 0);
+    if (!wantAvx512) return (xcr0 & 0x6) == 0x6 && (info[1] & (1 << 5)) != 0;
+    return (xcr0 & 0xE6) == 0xE6 && (info[1] & (1 << 16)) != 0;
+}
+inline bool cpuHasAvx2() { return cpuFeatures(false); }
+inline bool cpuHasAvx512f() { return cpuFeatures(true); }
+#elif PHASEKIT_HAVE_WIDE_VECTORS
+#include <immintrin.h>
+#define PHASEKIT_TARGET_AVX2 __attribute__((target("avx2")))
+#define PHASEKIT_TARGET_AVX512 __attribute__((target("avx512f")))
+inline bool cpuHasAvx2() { return __builtin_cpu_supports("avx2"); }
+inline bool cpuHasAvx512f() { return __builtin_cpu_supports("avx512f"); }
+#endif
+
 // PHASEKIT_HAVE_OMP_TASKS: the OpenMP in use has tasks (OpenMP 3.0, 200805, or later).
 // MSVC's /openmp implements OpenMP 2.0 only; code that needs tasks then runs its
 // sequential form on the calling thread.

@@ -23,4 +23,13 @@ struct SmoothingInput {
 // and rows the inner one, both ascending; results are exactly those of that order.
 void filterMap(const SmoothingInput &input, double *outRe, double *outIm);
 
+// The ways the interior rows can be computed; every one gives the same bits.
+// filterMap takes the best the processor has; tests and benchmarks name one.
+enum FilterPath { filterPathScalar, filterPathSse2, filterPathAvx2, filterPathAvx512 };
+const char *filterPathName(FilterPath path);
+bool filterPathAvailable(FilterPath path);  // compiled in and supported by this processor
+FilterPath bestFilterPath();
+// As filterMap, on the given path (the scalar one when it is not available).
+void filterMapOnPath(const SmoothingInput &input, FilterPath path, double *outRe, double *outIm);
+
 #endif // PHASEKIT_SMOOTH_H
