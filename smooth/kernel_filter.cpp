@@ -49,6 +49,12 @@ inline bool centreMissing(const SmoothingInput &in, int32_t i) {
     return std::isnan(in.re[i]) || (in.im && std::isnan(in.im[i]));
 }
 
+// The tap columns of column c's windows that lie inside the map.
+inline void tapColumns(const Window &w, int32_t c, int32_t N, int32_t *kFirst, int32_t *kLast) {
+    *kFirst = std::max(-w.halfColumns, -c);
+    *kLast = std::min(w.halfColumns, N - 1 - c);
+}
+
 // One output sample, neighbour by neighbour, skipping those outside or missing.
 void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t c, double *outRe,
                   double *outIm) {
@@ -60,7 +66,8 @@ void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t 
     }
     double s = 0, tRe = 0, tIm = 0;
     // Only taps whose neighbour lies inside the map; the rest would be skipped.
-    const int32_t kFirst = std::max(-w.halfColumns, -c), kLast = std::min(w.halfColumns, N - 1 - c);
+    int32_t kFirst, kLast;
+    tapColumns(w, c, N, &kFirst, &kLast);
     const int32_t hFirst = std::max(-w.halfRows, -j), hLast = std::min(w.halfRows, M - 1 - j);
     for (int32_t k = kFirst; k <= kLast; ++k) {
         const double *weights = in.kernel + static_cast<int64_t>(k + w.halfColumns) * in.kernelRows + w.halfRows;
@@ -77,12 +84,6 @@ void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t 
         }
     }
     finish(w, s, tRe, tIm, outRe, outIm, i);
-}
-
-// The tap columns of column c's windows that lie inside the map.
-inline void tapColumns(const Window &w, int32_t c, int32_t N, int32_t *kFirst, int32_t *kLast) {
-    *kFirst = std::max(-w.halfColumns, -c);
-    *kLast = std::min(w.halfColumns, N - 1 - c);
 }
 
 // A block function computes a block of consecutive rows from j0 of column c, all of

@@ -40,10 +40,10 @@ function make_toolbox (output_folder)
   end
   % A same-named m-file beside a MEX file gives "help NAME" in both hosts; the MEX
   % file wins over it in the same folder. Kept apart in help/, they shadow nothing.
-  for k = 1:size (extensions, 1)
-    help_file = fullfile (here, 'help', [extensions{k, 1} '.m']);
-    if (~strcmp (absolute_folder (fileparts (help_file)), output_folder))
-      copyfile (help_file, output_folder);
+  help_folder = fullfile (here, 'help');
+  if (~strcmp (absolute_folder (help_folder), output_folder))
+    for k = 1:size (extensions, 1)
+      copyfile (fullfile (help_folder, [extensions{k, 1} '.m']), output_folder);
     end
   end
   fprintf ('phasekit: built phasemend, kernsmooth_c and clipforge in %s\n', output_folder);
