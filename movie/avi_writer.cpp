@@ -1,10 +1,13 @@
 // avi_writer.cpp: writes the AVI container described in avi_writer.h. Invariants: the
 // header list and the "JUNK" filler end exactly at offset 4096, both when written at
 // open and when rewritten at close; every chunk size counts the bytes after its own size
-// field; the finished file stays below 2^31 bytes, because its offsets are 32-bit.
+// field; every RIFF form stays below 2^31 bytes, since readers take its 32-bit size and
+// the offsets inside it as signed. File positions are 64-bit throughout.
 #include "avi_writer.h"
 
 #include "mex.h"
+
+#include "../portable/portability.h"
 
 #include <cmath>
 #include <cstring>
@@ -18,27 +21,99 @@ const int32_t kKeyFrameFlag = 16;                  // index entry flag
 const int32_t kBitmapInfoSize = 40;
 const uint64_t kIndexGrowth = 1024;
 const uint64_t kAudioChunkBit = uint64_t(1) << 31;
+const int kOdmlHeaderValues = 62;                  // "dmlh": the frame count, 61 reserved
+// Chunks larger than this are refused: a form holding one must stay below 2^31 bytes
+// with its headers and index, and bit 31 of a standard index size is a flag.
+const uint64_t kLargestChunk = (uint64_t(1) << 31) - 128;
+const uint64_t kFormHeaderBytes = 24;              // "RIFF" size "AVIX" "LIST" size "movi"
+
+void writeQword(FILE *stream, uint64_t value) {
+    writeDword(stream, value);
+    writeDword(stream, value >> 32);
+}
+
+// Writes a dword at pos and comes back to where the stream was.
+void patchDword(FILE *stream, int64_t pos, uint64_t value) {
+    int64_t back = tellFile64(stream);
+    seekFile64(stream, pos, SEEK_SET);
+    writeDword(stream, value);
+    seekFile64(stream, back, SEEK_SET);
+}
 
 // Writes a code and a zero size; returns the position of the size field.
-long beginChunk(FILE *stream, const char *code) {
+int64_t beginChunk(FILE *stream, const char *code) {
     writeChars(stream, code, 4);
-    long sizePos = std::ftell(stream);
+    int64_t sizePos = tellFile64(stream);
     writeDword(stream, 0);
     return sizePos;
 }
 
 // Patches the size field at sizePos with the bytes written since.
-void endChunk(FILE *stream, long sizePos) {
-    long end = std::ftell(stream);
-    std::fseek(stream, sizePos, SEEK_SET);
-    writeDword(stream, static_cast<uint64_t>(end - sizePos - 4));
-    std::fseek(stream, end, SEEK_SET);
+void endChunk(FILE *stream, int64_t sizePos) {
+    patchDword(stream, sizePos, static_cast<uint64_t>(tellFile64(stream) - sizePos - 4));
 }
 
-long beginList(FILE *stream, const char *type) {
-    long sizePos = beginChunk(stream, "LIST");
+int64_t beginList(FILE *stream, const char *type) {
+    int64_t sizePos = beginChunk(stream, "LIST");
     writeChars(stream, type, 4);
     return sizePos;
+}
+
+uint64_t oldIndexBytes(uint64_t frames) { return 8 + 16 * frames; }
+uint64_t standardIndexBytes(uint64_t frames) { return 32 + 8 * frames; }
+
+// Where a chunk of this size goes: the current form, a new one, or nowhere.
+enum Placement { placeInForm, placeInNewForm, placeNowhere };
+
+Placement placeChunk(const AviWriter *w, uint64_t size) {
+    const int64_t end = tellFile64(w->stream);
+    if (end < 0 || size > kLargestChunk || w->chunkCount >= 0xFFFFFFFFu) return placeNowhere;
+    const uint64_t chunk = 8 + size;
+    const bool extensible = w->mainHeader.streams == 1;  // OpenDML for video alone
+    if (w->laterForms == 0) {
+        uint64_t need = static_cast<uint64_t>(end) + chunk + oldIndexBytes(w->chunkCount + 1);
+        if (!extensible) return need < static_cast<uint64_t>(kAviMaxFileSize) ? placeInForm : placeNowhere;
+        if (need + standardIndexBytes(w->chunkCount + 1) < static_cast<uint64_t>(w->firstFormLimit))
+            return placeInForm;
+    } else {
+        uint64_t inForm = w->chunkCount - w->formFirstFrame;
+        uint64_t need = static_cast<uint64_t>(end - w->formPos) + chunk + standardIndexBytes(inForm + 1);
+        // A frame larger than a whole form gets one to itself.
+        if (inForm == 0 || need <= static_cast<uint64_t>(w->laterFormLimit)) return placeInForm;
+    }
+    return w->laterForms + 2 <= kAviMaxForms ? placeInNewForm : placeNowhere;
+}
+
+// Ends the current form: its standard index closes its movie list, and the first form
+// gets its old index after that list.
+void finishForm(AviWriter *w) {
+    FILE *stream = w->stream;
+    const uint64_t frames = w->chunkCount - w->formFirstFrame;
+    const int64_t indexPos = tellFile64(stream);
+    writeStandardIndex(stream, w->moviSizePos + 4, frames, w->index + w->formFirstFrame);
+    int64_t end = tellFile64(stream);
+    AviForm &form = w->forms[w->laterForms];
+    form.indexPos = indexPos;
+    form.indexBytes = static_cast<uint32_t>(end - indexPos);
+    form.frames = static_cast<uint32_t>(frames);
+    patchDword(stream, w->moviSizePos, static_cast<uint64_t>(end - w->moviSizePos - 4));
+    if (w->laterForms == 0) {
+        writeIndex(stream, frames, w->index);
+        w->firstFormFrames = frames;
+    }
+    end = tellFile64(stream);
+    patchDword(stream, w->formPos + 4, static_cast<uint64_t>(end - w->formPos - 8));
+}
+
+void beginLaterForm(AviWriter *w) {
+    FILE *stream = w->stream;
+    w->laterForms += 1;
+    w->formPos = tellFile64(stream);
+    writeChars(stream, "RIFF", 4);
+    writeDword(stream, 0);
+    writeChars(stream, "AVIX", 4);
+    w->moviSizePos = beginList(stream, "movi");
+    w->formFirstFrame = w->chunkCount;
 }
 
 // 32-bit product that wraps like the file's fields do.
@@ -116,7 +191,7 @@ int writeString(FILE *stream, const char *text) {
 // ---------------------------------------------------------------- layout
 
 void writeAvih(FILE *stream, const AviMainHeader &h) {
-    long sizePos = beginChunk(stream, "avih");
+    int64_t sizePos = beginChunk(stream, "avih");
     const int32_t values[10] = {h.usecPerFrame,  h.maxBytesPerSec, h.paddingGranularity,
                                 h.flags,         h.totalFrames,    h.initialFrames,
                                 h.streams,       h.suggestedBufferSize, h.width, h.height};
@@ -126,7 +201,7 @@ void writeAvih(FILE *stream, const AviMainHeader &h) {
 }
 
 void writeStrh(FILE *stream, const AviStreamHeader &h) {
-    long sizePos = beginChunk(stream, "strh");
+    int64_t sizePos = beginChunk(stream, "strh");
     writeChars(stream, h.type, 4);
     writeChars(stream, h.handler, 4);
     const int32_t values[10] = {h.flags, h.priority, h.initialFrames, h.scale, h.rate,
@@ -138,7 +213,7 @@ void writeStrh(FILE *stream, const AviStreamHeader &h) {
 }
 
 void writeStrfVideo(FILE *stream, const AviBitmapInfo &f) {
-    long sizePos = beginChunk(stream, "strf");
+    int64_t sizePos = beginChunk(stream, "strf");
     writeDword(stream, static_cast<uint64_t>(f.headerSize));
     writeDword(stream, static_cast<uint64_t>(f.width));
     writeDword(stream, static_cast<uint64_t>(f.height));
@@ -159,7 +234,7 @@ void writeStrfVideo(FILE *stream, const AviBitmapInfo &f) {
 }
 
 void writeStrfAudio(FILE *stream, const AviWaveFormat &f) {
-    long sizePos = beginChunk(stream, "strf");
+    int64_t sizePos = beginChunk(stream, "strf");
     writeWord(stream, f.formatTag);
     writeWord(stream, f.channels);
     writeDword(stream, f.samplesPerSec);
@@ -171,34 +246,37 @@ void writeStrfAudio(FILE *stream, const AviWaveFormat &f) {
 }
 
 void writeJunk(FILE *stream) {
-    long sizePos = beginChunk(stream, "JUNK");
-    long fill = kAviHeaderRegion - std::ftell(stream);
-    for (long k = 0; k < fill; ++k) std::putc(kFillerText[k % kFillerLength], stream);
+    int64_t sizePos = beginChunk(stream, "JUNK");
+    int64_t fill = kAviHeaderRegion - tellFile64(stream);
+    for (int64_t k = 0; k < fill; ++k) std::putc(kFillerText[k % kFillerLength], stream);
     endChunk(stream, sizePos);
 }
 
 void writeHeaderList(AviWriter *writer) {
     FILE *stream = writer->stream;
-    long hdrl = beginList(stream, "hdrl");
+    const bool extended = writer->laterForms > 0;  // finished forms only: called at close
+    int64_t hdrl = beginList(stream, "hdrl");
     writeAvih(stream, writer->mainHeader);
-    long strl = beginList(stream, "strl");
+    int64_t strl = beginList(stream, "strl");
     writeStrh(stream, writer->videoHeader);
     writeStrfVideo(stream, writer->videoFormat);
+    if (extended) writeSuperIndex(stream, writer->forms, writer->laterForms + 1);
     endChunk(stream, strl);
     // The stream count, not the presence of an audio description, decides this.
     if (writer->mainHeader.streams == 2) {
-        long audio = beginList(stream, "strl");
+        int64_t audio = beginList(stream, "strl");
         writeStrh(stream, writer->audioHeader);
         writeStrfAudio(stream, writer->audioFormat);
         endChunk(stream, audio);
     }
+    if (extended) writeOdmlList(stream, writer->chunkCount);
     endChunk(stream, hdrl);
     writeJunk(stream);
 }
 
 int writeIndex(FILE *stream, uint64_t count, uint64_t *index) {
     if (!index) return -1;
-    long sizePos = beginChunk(stream, "idx1");
+    int64_t sizePos = beginChunk(stream, "idx1");
     uint64_t offset = 4;  // counted from the "movi" code
     for (uint64_t k = 0; k < count; ++k) {
         if (index[k] & kAudioChunkBit) {
@@ -214,6 +292,51 @@ int writeIndex(FILE *stream, uint64_t count, uint64_t *index) {
     }
     endChunk(stream, sizePos);
     return 0;
+}
+
+void writeStandardIndex(FILE *stream, int64_t moviPos, uint64_t count, const uint64_t *sizes) {
+    int64_t sizePos = beginChunk(stream, "ix00");
+    writeWord(stream, 2);   // dwords per entry
+    std::putc(0, stream);   // subtype: plain frames
+    std::putc(1, stream);   // an index of chunks
+    writeDword(stream, count);
+    writeChars(stream, "00dc", 4);
+    writeQword(stream, static_cast<uint64_t>(moviPos));  // the base of the offsets
+    writeDword(stream, 0);
+    // Offsets point at a chunk's data, behind its 8-byte header; the first chunk
+    // follows the "movi" code. A clear bit 31 in the size marks a key frame.
+    uint64_t offset = 4 + 8;
+    for (uint64_t k = 0; k < count; ++k) {
+        writeDword(stream, offset);
+        writeDword(stream, sizes[k]);
+        offset += sizes[k] + 8;
+    }
+    endChunk(stream, sizePos);
+}
+
+void writeSuperIndex(FILE *stream, const AviForm *forms, int32_t count) {
+    int64_t sizePos = beginChunk(stream, "indx");
+    writeWord(stream, 4);   // dwords per entry
+    std::putc(0, stream);   // subtype
+    std::putc(0, stream);   // an index of indexes
+    writeDword(stream, static_cast<uint64_t>(count));
+    writeChars(stream, "00dc", 4);
+    for (int k = 0; k < 3; ++k) writeDword(stream, 0);
+    for (int32_t k = 0; k < count; ++k) {
+        writeQword(stream, static_cast<uint64_t>(forms[k].indexPos));
+        writeDword(stream, forms[k].indexBytes);
+        writeDword(stream, forms[k].frames);  // duration in frames
+    }
+    endChunk(stream, sizePos);
+}
+
+void writeOdmlList(FILE *stream, uint64_t totalFrames) {
+    int64_t list = beginList(stream, "odml");
+    int64_t chunk = beginChunk(stream, "dmlh");
+    writeDword(stream, totalFrames);
+    for (int k = 1; k < kOdmlHeaderValues; ++k) writeDword(stream, 0);
+    endChunk(stream, chunk);
+    endChunk(stream, list);
 }
 
 // ---------------------------------------------------------------- operations
@@ -273,6 +396,9 @@ AviWriter *aviOpen(const char *path, int64_t width, int64_t height, const char *
     w->index = static_cast<uint64_t *>(mxMalloc(kIndexGrowth * sizeof(uint64_t)));
     w->indexUsed = 0;
     w->chunkCount = 0;
+    w->firstFormLimit = kAviMaxFileSize;
+    w->laterFormLimit = kAviLaterFormSize;
+    w->formPos = 0;
     return w;
 }
 
@@ -290,20 +416,27 @@ void aviSetSize(AviWriter *writer, int64_t width, int64_t height) {
     writer->videoFormat.imageSize = static_cast<uint32_t>(imageSize);
 }
 
+static uint64_t paddedSize(uint64_t length) {
+    return length > kLargestChunk ? length : (length + 3) & ~uint64_t(3);
+}
+
 bool aviFrameFits(const AviWriter *writer, uint64_t length) {
-    long end = std::ftell(writer->stream);
-    if (end < 0 || length >= static_cast<uint64_t>(kAviMaxFileSize)) return false;
-    uint64_t chunk = 8 + ((length + 3) & ~uint64_t(3));
-    uint64_t index = 8 + 16 * (writer->chunkCount + 1);
-    return static_cast<uint64_t>(end) + chunk + index < static_cast<uint64_t>(kAviMaxFileSize);
+    return placeChunk(writer, paddedSize(length)) != placeNowhere;
 }
 
 AviStatus aviAddFrame(AviWriter *writer, const void *data, uint64_t length) {
-    if (!aviFrameFits(writer, length)) return aviFrameTooLarge;
+    uint64_t size = paddedSize(length);
+    Placement placement = placeChunk(writer, size);
+    if (placement == placeNowhere) return aviFrameTooLarge;
+    if (placement == placeInNewForm) {
+        finishForm(writer);
+        beginLaterForm(writer);
+    }
+    uint64_t fill = size - length;
     writer->chunkCount += 1;
-    writer->videoHeader.length += 1;
-    uint64_t fill = length % 4 == 0 ? 0 : 4 - length % 4;
-    uint64_t size = length + fill;
+    // Counted in 32 bits, as the file holds it (placeChunk keeps it below 2^32).
+    writer->videoHeader.length =
+        static_cast<int32_t>(static_cast<uint32_t>(writer->videoHeader.length) + 1u);
     // Grow when this frame would take the last slot (the 1024th, 2048th, ...).
     if (writer->chunkCount >= writer->indexCapacity) {
         writer->indexCapacity += kIndexGrowth;
@@ -322,23 +455,25 @@ AviStatus aviAddFrame(AviWriter *writer, const void *data, uint64_t length) {
 
 AviStatus aviClose(AviWriter *writer) {
     FILE *stream = writer->stream;
-    long end = std::ftell(stream);
-    std::fseek(stream, static_cast<long>(writer->moviSizePos), SEEK_SET);
-    writeDword(stream, static_cast<uint64_t>(end - writer->moviSizePos - 4));
-    std::fseek(stream, end, SEEK_SET);
-
-    writeIndex(stream, writer->chunkCount, writer->index);
+    if (writer->laterForms == 0) {
+        endChunk(stream, writer->moviSizePos);
+        writeIndex(stream, writer->chunkCount, writer->index);
+        writer->mainHeader.totalFrames = writer->videoHeader.length;
+    } else {
+        finishForm(writer);
+        // Old readers play the first form alone, as its old index tells; the stream
+        // header and "dmlh" count every frame.
+        writer->mainHeader.totalFrames = static_cast<int32_t>(writer->firstFormFrames);
+    }
     mxFree(writer->index);
     writer->index = nullptr;
-    writer->mainHeader.totalFrames = writer->videoHeader.length;
 
-    long fileEnd = std::ftell(stream);
-    std::fseek(stream, 12, SEEK_SET);
+    int64_t fileEnd = tellFile64(stream);
+    seekFile64(stream, 12, SEEK_SET);
     writeHeaderList(writer);
-    std::fseek(stream, fileEnd, SEEK_SET);
-    std::fseek(stream, 4, SEEK_SET);
-    writeDword(stream, static_cast<uint64_t>(fileEnd - 8));
-    std::fseek(stream, fileEnd, SEEK_SET);
+    seekFile64(stream, fileEnd, SEEK_SET);
+    // The first form's size; a later form's was set when it ended.
+    if (writer->laterForms == 0) patchDword(stream, 4, static_cast<uint64_t>(fileEnd - 8));
 
     // Buffered writes surface their errors on flush and close.
     bool failed = std::fflush(stream) != 0 || std::ferror(stream) != 0;

@@ -72,34 +72,45 @@ static float readFrameRate(const mxArray *argument) {
 }
 
 // Appends one image file as a frame. A file that cannot be opened or read whole is
-// skipped with a warning naming it (aviOk is returned, nothing is written); a file that
-// would take the movie to 2^31 bytes is not read at all.
-static AviStatus addImageFrame(AviWriter *writer, const char *path) {
+// skipped with a warning naming it (aviOk is returned, nothing is written); a file the
+// movie cannot take is not read at all. The frame buffer is kept from image to image
+// and grows to the largest: fresh memory costs a page fault per page on first touch.
+struct FrameBuffer {
+    unsigned char *data;
+    size_t capacity;
+};
+
+static AviStatus addImageFrame(AviWriter *writer, const char *path, FrameBuffer *buffer) {
     FILE *file = openRegularFile(path);
     if (!file) {
         warnFormatted("Cannot open image file, skipped: %s", path);
         return aviOk;
     }
-    long length = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
-    if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    int64_t length = -1;
+    if (seekFile64(file, 0, SEEK_END) == 0) length = tellFile64(file);
+    if (length < 0 || seekFile64(file, 0, SEEK_SET) != 0) {
         std::fclose(file);
         warnFormatted("Cannot read image file, skipped: %s", path);
         return aviOk;
     }
     if (!aviFrameFits(writer, static_cast<uint64_t>(length))) {
         std::fclose(file);
-        warnFormatted("The movie would reach 2 GiB with %s: no more frames are added.", path);
+        warnFormatted("The movie cannot take %s (a frame of 2 GiB or more, or a movie at its "
+                      "largest): no more frames are added.",
+                      path);
         return aviFrameTooLarge;
     }
     size_t size = static_cast<size_t>(length);
-    unsigned char *data = static_cast<unsigned char *>(mxMalloc(size > 0 ? size : 1));
-    bool complete = std::fread(data, 1, size, file) == size;
+    if (size > buffer->capacity) {
+        if (buffer->data) mxFree(buffer->data);
+        buffer->data = static_cast<unsigned char *>(mxMalloc(size));
+        buffer->capacity = size;
+    }
+    bool complete = size == 0 || std::fread(buffer->data, 1, size, file) == size;
     std::fclose(file);
     AviStatus status = aviOk;
-    if (complete) status = aviAddFrame(writer, data, size);
+    if (complete) status = aviAddFrame(writer, buffer->data, size);
     else warnFormatted("Cannot read image file, skipped: %s", path);
-    mxFree(data);
     return status;
 }
 
@@ -197,15 +208,17 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     aviSetSize(writer, width, height);
 
     bool failed = false;
+    FrameBuffer buffer = {nullptr, 0};
     for (int k = 0; k <= nrhs - 3; ++k) {
         // Shows frames done against the number of images minus one.
         if (k % 10 == 0) mexPrintf("%3d frames on %d...\n", k, nrhs - 3);
         char *path = getStringArgument(prhs[2 + k]);
-        AviStatus status = addImageFrame(writer, path);
+        AviStatus status = addImageFrame(writer, path, &buffer);
         mxFree(path);
         if (status == aviWriteFailed) failed = true;
         if (status != aviOk) break;  // a full disk or a full movie: finish what is there
     }
+    if (buffer.data) mxFree(buffer.data);
     if (aviClose(writer) != aviOk) failed = true;
     if (failed) mexWarnMsgTxt(kIncomplete);
     mxFree(moviePath);

@@ -251,20 +251,148 @@ TEST(index_entries_marked_as_audio_and_a_missing_index) {
     std::remove(path.c_str());
 }
 
-TEST(frames_that_would_reach_2_gib_are_refused) {
+TEST(frames_a_movie_cannot_take_are_refused) {
+    // With the audio option a movie keeps to one form: at 4108 with no frames, chunk
+    // 8 + S and index 8 + 16 must stay below 2^31.
     std::string path = tempPath("limit.avi");
-    AviWriter *w = openVideo(path, 8, 8, 25.0f);
-    // At 4108 with no frames: chunk 8 + S, index 8 + 16 must stay below 2^31.
+    AviAudioParams audio{1, 16, 8000};
+    AviWriter *w = aviOpen(path.c_str(), 8, 8, "MJPG", 25.0f, &audio);
     const uint64_t largest = (uint64_t(1) << 31) - 4108 - 8 - 8 - 16 - 1;
     const uint64_t largestPadded = largest & ~uint64_t(3);
     CHECK(aviFrameFits(w, largestPadded));
     CHECK(!aviFrameFits(w, largestPadded + 1));
-    CHECK(!aviFrameFits(w, uint64_t(1) << 40));
     unsigned char byte = 0;  // not read: the frame is refused first
     CHECK_EQ(aviAddFrame(w, &byte, largestPadded + 1), aviFrameTooLarge);
     CHECK_EQ(w->chunkCount, uint64_t(0));
     CHECK_EQ(aviClose(w), aviOk);
     CHECK_EQ(readFileBytes(path).size(), size_t(4116));
+    // Video alone goes on in further forms, but no chunk may reach 2^31 - 128 bytes.
+    w = openVideo(path, 8, 8, 25.0f);
+    CHECK(aviFrameFits(w, largestPadded + 1));
+    CHECK(aviFrameFits(w, (uint64_t(1) << 31) - 128));
+    CHECK(!aviFrameFits(w, (uint64_t(1) << 31) - 127));
+    CHECK(!aviFrameFits(w, uint64_t(1) << 40));
+    CHECK_EQ(aviAddFrame(w, &byte, uint64_t(1) << 40), aviFrameTooLarge);
+    CHECK_EQ(aviClose(w), aviOk);
+    CHECK_EQ(readFileBytes(path).size(), size_t(4116));
+    std::remove(path.c_str());
+}
+
+namespace {
+
+// The expected bytes of a movie, built flat from the layout.
+struct Bytes {
+    std::vector<unsigned char> b;
+    void code(const char *c) { b.insert(b.end(), c, c + 4); }
+    void dword(uint64_t v) { for (int k = 0; k < 4; ++k) b.push_back(static_cast<unsigned char>(v >> (8 * k))); }
+    void qword(uint64_t v) { dword(v); dword(v >> 32); }
+    void word(uint32_t v) { b.push_back(v & 0xFF); b.push_back((v >> 8) & 0xFF); }
+    void at(size_t pos, uint64_t v) { for (int k = 0; k < 4; ++k) b[pos + k] = static_cast<unsigned char>(v >> (8 * k)); }
+};
+
+struct ExpectedForm {
+    std::vector<std::vector<unsigned char>> frames;
+    size_t indexPos, indexBytes;
+};
+
+// A 64x48 movie at 25 frames per second whose frames are split into these forms.
+std::vector<unsigned char> expectedOpendmlMovie(std::vector<ExpectedForm> forms) {
+    size_t total = 0;
+    for (const ExpectedForm &f : forms) total += f.frames.size();
+    Bytes out;
+    out.b.resize(4096);  // the header region, written last
+    size_t firstFormEnd = 0;
+    for (size_t k = 0; k < forms.size(); ++k) {
+        size_t formPos = k == 0 ? 0 : out.b.size();
+        if (k > 0) {
+            out.code("RIFF"); out.dword(0); out.code("AVIX");
+        }
+        size_t moviSizePos = out.b.size() + 4;
+        out.code("LIST"); out.dword(0); out.code("movi");
+        size_t moviPos = moviSizePos + 4;
+        std::vector<uint32_t> sizes;
+        for (const std::vector<unsigned char> &frame : forms[k].frames) {
+            uint32_t size = (frame.size() + 3) & ~size_t(3);
+            sizes.push_back(size);
+            out.code("00dc"); out.dword(size);
+            out.b.insert(out.b.end(), frame.begin(), frame.end());
+            out.b.resize(out.b.size() + (size - frame.size()));
+        }
+        forms[k].indexPos = out.b.size();
+        out.code("ix00"); out.dword(24 + 8 * sizes.size());
+        out.word(2); out.b.push_back(0); out.b.push_back(1);
+        out.dword(sizes.size()); out.code("00dc"); out.qword(moviPos); out.dword(0);
+        uint32_t offset = 12;
+        for (uint32_t size : sizes) { out.dword(offset); out.dword(size); offset += size + 8; }
+        forms[k].indexBytes = out.b.size() - forms[k].indexPos;
+        out.at(moviSizePos, out.b.size() - moviSizePos - 4);
+        if (k == 0) {
+            out.code("idx1"); out.dword(16 * sizes.size());
+            offset = 4;
+            for (uint32_t size : sizes) { out.code("00dc"); out.dword(16); out.dword(offset); out.dword(size); offset += size + 8; }
+        }
+        out.at(formPos + 4, out.b.size() - formPos - 8);
+        if (k == 0) firstFormEnd = out.b.size();
+    }
+    Bytes h;
+    h.code("RIFF"); h.dword(firstFormEnd - 8); h.code("AVI ");
+    h.code("LIST"); h.dword(4 + 64 + 8 + 4 + 64 + 48 + 32 + 16 * forms.size() + 268); h.code("hdrl");
+    const uint32_t image = 64 * 48 * 3;
+    h.code("avih"); h.dword(56);
+    for (uint64_t v : {40000u, image, 0u, 16u, unsigned(forms[0].frames.size()), 0u, 1u, image, 64u, 48u, 0u, 0u, 0u, 0u}) h.dword(v);
+    h.code("LIST"); h.dword(4 + 64 + 48 + 32 + 16 * forms.size()); h.code("strl");
+    h.code("strh"); h.dword(56); h.code("vids"); h.code("MJPG");
+    for (uint64_t v : {0u, 0u, 0u, 1u, 25u, 0u, unsigned(total), image, 0u, 0u, 0u, 0u}) h.dword(v);
+    h.code("strf"); h.dword(40); h.dword(40); h.dword(64); h.dword(48); h.word(1); h.word(24);
+    h.code("MJPG"); h.dword(image);
+    for (int k = 0; k < 4; ++k) h.dword(0);
+    h.code("indx"); h.dword(24 + 16 * forms.size()); h.word(4); h.b.push_back(0); h.b.push_back(0);
+    h.dword(forms.size()); h.code("00dc"); h.dword(0); h.dword(0); h.dword(0);
+    for (const ExpectedForm &f : forms) { h.qword(f.indexPos); h.dword(f.indexBytes); h.dword(f.frames.size()); }
+    h.code("LIST"); h.dword(260); h.code("odml"); h.code("dmlh"); h.dword(248); h.dword(total);
+    for (int k = 1; k < 62; ++k) h.dword(0);
+    h.code("JUNK"); h.dword(4096 - h.b.size() - 4);
+    for (size_t k = 0; h.b.size() < 4096; ++k) h.b.push_back("JUNK IN THE CHUNK! "[k % 19]);
+    std::copy(h.b.begin(), h.b.end(), out.b.begin());
+    return out.b;
+}
+
+}  // namespace
+
+TEST(a_movie_past_its_first_form_continues_in_opendml_forms) {
+    const std::string data = TEST_DATA_DIR;
+    const std::vector<unsigned char> f1 = readFileBytes(data + "/frame1.jpg");
+    const std::vector<unsigned char> f2 = readFileBytes(data + "/frame2.jpg");
+    const std::vector<unsigned char> f3 = readFileBytes(data + "/frame3.jpg");
+    const std::vector<unsigned char> f4 = readFileBytes(data + "/other_size.jpg");
+    CHECK(!f1.empty() && !f2.empty() && !f3.empty() && !f4.empty());
+    // Sizes 1400, 1396, 1392, 716 padded. The first form ends at 7008 with two frames (a
+    // third would need 8432 with both indexes); later forms hold at most 3000 bytes.
+    std::string path = tempPath("odml.avi");
+    AviWriter *w = openVideo(path, 64, 48, 25.0f);
+    w->firstFormLimit = 8000;
+    w->laterFormLimit = 3000;
+    for (const std::vector<unsigned char> *frame : {&f1, &f2, &f3, &f1, &f2, &f4})
+        CHECK_EQ(aviAddFrame(w, frame->data(), frame->size()), aviOk);
+    CHECK_EQ(w->laterForms, 2);
+    CHECK_EQ(aviClose(w), aviOk);
+    std::vector<unsigned char> expected = expectedOpendmlMovie({{{f1, f2}, 0, 0}, {{f3, f1}, 0, 0}, {{f2, f4}, 0, 0}});
+    std::vector<unsigned char> b = readFileBytes(path);
+    CHECK_EQ(b.size(), expected.size());
+    size_t first = 0;
+    while (first < b.size() && first < expected.size() && b[first] == expected[first]) ++first;
+    if (b != expected) recordFailure(__FILE__, __LINE__, "first difference at byte " + std::to_string(first) + ": " + std::to_string(le32(b, first & ~size_t(3))) + " != " + std::to_string(le32(expected, first & ~size_t(3))));
+    // Readers find every frame through the super index, at the rate set.
+    if (std::system("command -v ffprobe >/dev/null 2>&1") == 0) {
+        std::string command = "ffprobe -v error -count_frames -show_entries stream=codec_name,nb_read_frames "
+                              "-of default=noprint_wrappers=1 '" + path + "'";
+        FILE *p = popen(command.c_str(), "r");
+        char line[256];
+        std::string info;
+        while (p && std::fgets(line, sizeof line, p)) info += line;
+        if (p) pclose(p);
+        CHECK_EQ(info, std::string("codec_name=mjpeg\nnb_read_frames=6\n"));
+    }
     std::remove(path.c_str());
 }
 

@@ -31,8 +31,10 @@
 %   - "Cannot open image file, skipped: PATH" or "Cannot read image file, skipped:
 %     PATH" for a later image (also one that is not a regular file); the other
 %     frames are written.
-%   - "The movie would reach 2 GiB with PATH: no more frames are added." AVI offsets
-%     are 32-bit; the movie is closed with the frames before it.
+%   - "The movie cannot take PATH (a frame of 2 GiB or more, or a movie at its
+%     largest): no more frames are added." The movie is closed with the frames
+%     before it. Movies past 2 GiB use the OpenDML extension of AVI, up to about
+%     224 GiB; the first 2 GiB stay readable by old AVI readers.
 %   - "Writing the movie file failed: the movie file is incomplete." (a full disk).
 %   - "Not enough space. String is truncated." for a path given as a column.
 %
