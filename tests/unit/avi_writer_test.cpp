@@ -4,7 +4,10 @@
 #include "jpeg_probe.h"
 #include "test_support.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <cstring>
@@ -398,12 +401,38 @@ TEST(a_movie_past_its_first_form_continues_in_opendml_forms) {
 
 TEST(write_failures_are_reported) {
     AviWriter *w = openVideo("/dev/full", 8, 8, 25.0f);
-    if (!w) return;  // no /dev/full here
-    std::vector<unsigned char> frame(100000, 1);
-    AviStatus added = aviAddFrame(w, frame.data(), frame.size());
-    AviStatus closed = aviClose(w);
-    CHECK(added == aviWriteFailed || closed == aviWriteFailed);
-    CHECK_EQ(closed, aviWriteFailed);
+    if (w) {  // no /dev/full elsewhere
+        std::vector<unsigned char> frame(100000, 1);
+        AviStatus added = aviAddFrame(w, frame.data(), frame.size());
+        AviStatus closed = aviClose(w);
+        CHECK(added == aviWriteFailed || closed == aviWriteFailed);
+        CHECK_EQ(closed, aviWriteFailed);
+    }
+    // A disk that fills in a later form: the failure is reported, and the first form
+    // and the header region, which need no new space, are finished.
+    std::string path = tempPath("cut.avi");
+    std::vector<unsigned char> frame(1396, 7);
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    void (*savedHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 10000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    w = openVideo(path, 8, 8, 25.0f);
+    w->firstFormLimit = 8000;
+    w->laterFormLimit = 3000;
+    bool failed = false;
+    for (int k = 0; k < 8; ++k) failed = aviAddFrame(w, frame.data(), frame.size()) == aviWriteFailed || failed;
+    failed = aviClose(w) == aviWriteFailed || failed;
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+    CHECK(failed);
+    std::vector<unsigned char> b = readFileBytes(path);
+    CHECK_EQ(le32(b, 4), 7004u - 8);  // two chunks of 1404 bytes from 4108, ix00, idx1
+    CHECK_EQ(text(b, 4108 + 2 * 1404 + 48), std::string("idx1"));
+    CHECK_EQ(text(b, 212), std::string("indx"));
+    CHECK_EQ(text(b, 4096), std::string("LIST"));
+    std::remove(path.c_str());
 }
 
 namespace {
