@@ -3,13 +3,17 @@
 // deforming surface with missing regions, smooths each complex field with kernsmooth_c,
 // unwraps its phase with phasemend, renders every unwrapped map to a JPEG and writes
 // them with clipforge into a movie; it also writes PNG images of one frame (wrapped,
-// unwrapped, error against the true phase) and prints a summary.
+// unwrapped, error against the true phase), one overview picture of the three side by
+// side with colour bars and labels, and prints a summary.
 // Usage: unwrapping_demo [--frames N] [--size S] [--out FOLDER]
 #include "minihost.h"
 
 #include <jpeglib.h>
 #include <png.h>
 #include <sys/stat.h>
+#if PHASEKIT_HAVE_EASY_FONT
+#include <stb/stb_easy_font.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -142,7 +146,7 @@ bool writeJpeg(const std::string &path, const std::vector<unsigned char> &rgb, i
     return std::fclose(f) == 0;
 }
 
-bool writePng(const std::string &path, const std::vector<unsigned char> &rgb, int size) {
+bool writePng(const std::string &path, const std::vector<unsigned char> &rgb, int width, int height) {
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -153,15 +157,106 @@ bool writePng(const std::string &path, const std::vector<unsigned char> &rgb, in
         return false;
     }
     png_init_io(png, f);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(size), static_cast<png_uint_32>(size), 8,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    for (int r = 0; r < size; ++r)
-        png_write_row(png, const_cast<png_bytep>(&rgb[static_cast<size_t>(r) * size * 3]));
+    for (int r = 0; r < height; ++r)
+        png_write_row(png, const_cast<png_bytep>(&rgb[static_cast<size_t>(r) * width * 3]));
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return std::fclose(f) == 0;
+}
+
+// ---------------------------------------------------------------- the overview picture
+
+// A white RGB canvas, row-major.
+struct Canvas {
+    int width, height;
+    std::vector<unsigned char> rgb;
+    Canvas(int w, int h) : width(w), height(h), rgb(static_cast<size_t>(w) * h * 3, 255) {}
+    void fill(int x0, int y0, int x1, int y1, Rgb colour) {
+        for (int y = std::max(0, y0); y < std::min(height, y1); ++y)
+            for (int x = std::max(0, x0); x < std::min(width, x1); ++x) {
+                unsigned char *p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+                p[0] = colour.r;
+                p[1] = colour.g;
+                p[2] = colour.b;
+            }
+    }
+    void paste(int x0, int y0, const std::vector<unsigned char> &image, int side) {
+        for (int y = 0; y < side; ++y)
+            std::memcpy(&rgb[(static_cast<size_t>(y0 + y) * width + x0) * 3], &image[static_cast<size_t>(y) * side * 3],
+                        static_cast<size_t>(side) * 3);
+    }
+};
+
+const int kTextScale = 2;  // the font's pixels, doubled
+
+// Black text whose top left corner is (x, y); without the font, nothing.
+void drawText(Canvas *canvas, int x, int y, const std::string &text) {
+#if PHASEKIT_HAVE_EASY_FONT
+    // The font is built of quads: four vertices of 16 bytes, x and y first.
+    std::vector<char> buffer(text.size() * 300 + 64);
+    std::vector<char> chars(text.begin(), text.end());
+    chars.push_back('\0');
+    int quads = stb_easy_font_print(0, 0, chars.data(), nullptr, buffer.data(), static_cast<int>(buffer.size()));
+    for (int q = 0; q < quads; ++q) {
+        float corner[4][2];
+        for (int v = 0; v < 4; ++v) std::memcpy(corner[v], &buffer[(4 * q + v) * 16], sizeof corner[v]);
+        int x0 = static_cast<int>(corner[0][0]), y0 = static_cast<int>(corner[0][1]);
+        int x1 = static_cast<int>(corner[2][0] + 0.5f), y1 = static_cast<int>(corner[2][1] + 0.5f);
+        canvas->fill(x + kTextScale * x0, y + kTextScale * y0, x + kTextScale * x1, y + kTextScale * y1, Rgb{0, 0, 0});
+    }
+#else
+    (void)canvas;
+    (void)x;
+    (void)y;
+    (void)text;
+#endif
+}
+
+std::string number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, std::fabs(v) < 10 ? "%.2f" : "%.0f", v);
+    return text;
+}
+
+// One panel: a title, the map, and a colour bar with its range beside it.
+struct Panel {
+    std::string title;
+    std::vector<double> map;
+    double lo, hi;
+    bool diverging;
+};
+
+// The panels side by side, with one caption line below.
+std::vector<unsigned char> overview(const std::vector<Panel> &panels, int side, const std::string &caption,
+                                    int *width, int *height) {
+    const int margin = 16, titleRow = 14 * kTextScale, bar = 16, labels = 44 * kTextScale;
+    const int panelWidth = side + 8 + bar + 6 + labels;
+    Canvas canvas(margin + static_cast<int>(panels.size()) * panelWidth, margin + titleRow + side + 10 * kTextScale + margin);
+    for (size_t k = 0; k < panels.size(); ++k) {
+        const Panel &p = panels[k];
+        int x = margin + static_cast<int>(k) * panelWidth, y = margin + titleRow;
+        drawText(&canvas, x, margin, p.title);
+        canvas.paste(x, y, render(p.map, side, p.lo, p.hi, p.diverging), side);
+        // The bar runs from hi at the top to lo at the bottom.
+        int barX = x + side + 8;
+        for (int r = 0; r < side; ++r) {
+            double u = 1 - (r + 0.5) / side;
+            Rgb c = p.diverging ? divergingOf(2 * u - 1) : colourOf(u);
+            canvas.fill(barX, y + r, barX + bar, y + r + 1, c);
+        }
+        int textX = barX + bar + 6, glyph = 7 * kTextScale;
+        drawText(&canvas, textX, y, number(p.hi));
+        drawText(&canvas, textX, y + side / 2 - glyph / 2, number((p.lo + p.hi) / 2));
+        drawText(&canvas, textX, y + side - glyph, number(p.lo));
+    }
+    drawText(&canvas, margin, margin + titleRow + side + 3 * kTextScale, caption);
+    *width = canvas.width;
+    *height = canvas.height;
+    return canvas.rgb;
 }
 
 // ---------------------------------------------------------------- calling the extensions
@@ -327,9 +422,20 @@ int main(int argc, char **argv) {
     const std::string wrappedPng = settings.out + "/wrapped.png";
     const std::string unwrappedPng = settings.out + "/unwrapped.png";
     const std::string errorPng = settings.out + "/error.png";
-    bool pngs = writePng(wrappedPng, render(shownWrapped, n, -kPi, kPi, false), n) &&
-                writePng(unwrappedPng, render(shownUnwrapped, n, lo, hi, false), n) &&
-                writePng(errorPng, render(shownError, n, 0, kPi, true), n);
+    const std::string overviewPng = settings.out + "/overview.png";
+    std::vector<Panel> panels = {
+        {"wrapped phase (rad)", shownWrapped, -kPi, kPi, false},
+        {"unwrapped by phasemend (rad)", shownUnwrapped, lo, hi, false},
+        {"error against the truth (rad)", shownError, -kPi, kPi, true}};
+    int overviewWidth = 0, overviewHeight = 0;
+    std::vector<unsigned char> picture = overview(
+        panels, n, "frame " + std::to_string(shownFrame + 1) + " of " + std::to_string(settings.frames) +
+                       ", after kernsmooth_c 5x5; grey: missing pixels",
+        &overviewWidth, &overviewHeight);
+    bool pngs = writePng(wrappedPng, render(shownWrapped, n, -kPi, kPi, false), n, n) &&
+                writePng(unwrappedPng, render(shownUnwrapped, n, lo, hi, false), n, n) &&
+                writePng(errorPng, render(shownError, n, 0, kPi, true), n, n) &&
+                writePng(overviewPng, picture, overviewWidth, overviewHeight);
     if (!pngs) {
         std::fprintf(stderr, "demo: cannot write the PNG images in %s\n", settings.out.c_str());
         return 1;
@@ -350,8 +456,8 @@ int main(int argc, char **argv) {
     std::printf("  clipforge    %7.2f s   Motion-JPEG AVI from the JPEG files\n", timeMovie);
     std::printf("  unwrapped to the true phase: %.2f%% of %zu valid pixels\n", share, validTotal);
     std::printf("outputs:\n  %s (open with any video player, e.g. ffplay or VLC)\n", movie.c_str());
-    std::printf("  %s, %s, %s (frame %d)\n", wrappedPng.c_str(), unwrappedPng.c_str(), errorPng.c_str(),
-                shownFrame + 1);
+    std::printf("  %s (frame %d: wrapped, unwrapped and error side by side)\n", overviewPng.c_str(), shownFrame + 1);
+    std::printf("  %s, %s, %s (the same panels alone)\n", wrappedPng.c_str(), unwrappedPng.c_str(), errorPng.c_str());
     std::printf("  %s/ (the JPEG frames)\n", framesDir.c_str());
     return 0;
 }
