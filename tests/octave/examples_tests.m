@@ -1,0 +1,35 @@
+% Octave tests of the example scripts in toolbox/examples, headless: the demo draws
+% its figure invisibly with the gnuplot toolkit and prints it to PNG; the batch
+% script's parallel results must equal its plain loop's.
+
+%!test
+%! if (isempty (file_in_path (getenv ("PATH"), "gnuplot")))
+%!   printf ("  (gnuplot not installed: the demo figure is not drawn; skipped)\n");
+%!   return;
+%! end
+%! addpath (fullfile (getenv ("PHASEKIT_ROOT"), "toolbox", "examples"));
+%! warning ("off", "Octave:gnuplot-graphics");
+%! graphics_toolkit ("gnuplot");
+%! out = tempname ();
+%! unwind_protect
+%!   printed = evalc ("share = phasekit_demo (out);");
+%!   assert (share > 0.99);
+%!   reported = regexp (printed, "phasemend ([0-9.]+)%, naive unwrap", "tokens", "once");
+%!   assert (abs (str2double (reported{1}) - 100 * share) < 0.01);
+%!   info = imfinfo (fullfile (out, "phasekit_demo.png"));
+%!   assert (info.Width > 1000 && info.Height > 500);
+%!   movie = dir (fullfile (out, "deforming.avi"));
+%!   assert (movie.bytes > 20 * 4096);
+%! unwind_protect_cleanup
+%!   close all;
+%!   confirm_recursive_rmdir (false, "local");
+%!   if (exist (out, "dir"))
+%!     rmdir (out, "s");
+%!   end
+%! end_unwind_protect
+
+%!test
+%! addpath (fullfile (getenv ("PHASEKIT_ROOT"), "toolbox", "examples"));
+%! printed = evalc ("same = phasekit_batch (4);");
+%! assert (same);
+%! assert (! isempty (strfind (printed, "same results: 1")));
