@@ -1,0 +1,234 @@
+// golden_test: phasemend and kernsmooth_c on fixed inputs, through the standalone
+// host, against digests of their output bytes checked in below. Every architecture
+// and compiler must give these bytes: the inputs are made with integer and basic
+// floating-point arithmetic only (exactly rounded everywhere), the commands use no
+// fused multiply-add and sum in a fixed order. A NaN digests as one pattern, since
+// processors differ in the sign of the NaN an invalid operation makes.
+// Usage: golden_test EXTENSION_FOLDER [--print]
+#include "minihost.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const double kPi = 3.141592653589793;
+
+#if defined(_WIN32)
+const char kSuffix[] = ".mexw64";
+#else
+const char kSuffix[] = ".mexa64";
+#endif
+
+struct Random {
+    uint64_t state;
+    uint32_t next() {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<uint32_t>(state >> 33);
+    }
+    // -1..1 with all 53 bits random, so that products round (as in real data) and a
+    // fused multiply-add shows; exact in every step.
+    double uniform() {
+        uint64_t bits = (static_cast<uint64_t>(next()) << 22) | (next() >> 9);
+        return static_cast<double>(bits) * (1.0 / 4503599627370496.0) - 1;
+    }
+};
+
+// FNV-1a over the bytes of every double, little-endian, NaN as one pattern.
+struct Digest {
+    uint64_t value = 1469598103934665603ull;
+    void add(double v) {
+        uint64_t bits;
+        if (std::isnan(v)) bits = 0x7FF8000000000000ull;
+        else std::memcpy(&bits, &v, sizeof bits);
+        for (int k = 0; k < 8; ++k) {
+            value ^= (bits >> (8 * k)) & 0xFF;
+            value *= 1099511628211ull;
+        }
+    }
+};
+
+// A wrapped map of a polynomial surface with noise, holes, and optional Inf samples.
+mxArray *wrappedMap(int rows, int columns, uint64_t seed, bool withInf) {
+    mxArray *map = hostCreateDouble(rows, columns, false);
+    double *p = mxGetPr(map);
+    Random random{seed};
+    for (int c = 0; c < columns; ++c)
+        for (int r = 0; r < rows; ++r) {
+            double x = (2.0 * c - columns) / columns, y = (2.0 * r - rows) / rows;
+            double v = 14 * x * x - 9 * y * y * y + 6 * x * y + 3 * x + 0.6 * random.uniform();
+            v -= 2 * kPi * std::floor((v + kPi) / (2 * kPi));
+            bool hole = (x - 0.3) * (x - 0.3) + (y + 0.2) * (y + 0.2) < 0.05 || random.next() % 97 == 0;
+            p[r + static_cast<size_t>(c) * rows] = hole ? std::nan("") : v;
+            if (withInf && random.next() % 211 == 0) p[r + static_cast<size_t>(c) * rows] = random.next() % 2 ? INFINITY : -INFINITY;
+        }
+    if (withInf && columns > 3) {  // a whole missing column and row
+        for (int r = 0; r < rows; ++r) p[r + static_cast<size_t>(columns / 3) * rows] = std::nan("");
+        for (int c = 0; c < columns; ++c) p[rows / 2 + static_cast<size_t>(c) * rows] = std::nan("");
+    }
+    return map;
+}
+
+mxArray *complexField(int rows, int columns, uint64_t seed, bool real) {
+    mxArray *map = hostCreateDouble(rows, columns, !real);
+    Random random{seed};
+    for (size_t i = 0; i < static_cast<size_t>(rows) * columns; ++i) {
+        mxGetPr(map)[i] = random.next() % 23 == 0 ? std::nan("") : random.uniform();
+        if (!real) mxGetPi(map)[i] = random.next() % 29 == 0 ? std::nan("") : random.uniform();
+    }
+    if (!real) mxGetPr(map)[5] = INFINITY;
+    return map;
+}
+
+// Binomial weights, the discrete Gaussian, of a side's length.
+mxArray *binomialKernel(int side) {
+    std::vector<double> row(1, 1.0);
+    for (int k = 1; k < side; ++k) {
+        std::vector<double> next(row.size() + 1, 0.0);
+        for (size_t j = 0; j < row.size(); ++j) {
+            next[j] += row[j];
+            next[j + 1] += row[j];
+        }
+        row = next;
+    }
+    mxArray *kernel = hostCreateDouble(side, side, false);
+    for (int c = 0; c < side; ++c)
+        for (int r = 0; r < side; ++r) mxGetPr(kernel)[r + c * side] = row[r] * row[c] / 1024;
+    return kernel;
+}
+
+mxArray *patternKernel(int rows, int columns, uint64_t seed) {
+    mxArray *kernel = hostCreateDouble(rows, columns, false);
+    Random random{seed};
+    for (int i = 0; i < rows * columns; ++i) mxGetPr(kernel)[i] = random.uniform() + 0.25;
+    return kernel;
+}
+
+struct Case {
+    const char *name;
+    uint64_t digest;
+};
+
+// The digests every build must reproduce.
+const Case kExpected[] = {
+    {"phasemend 257x193 holes", 0xbf723440556f216cull},
+    {"phasemend 257x193 holes, reference", 0x17c6bd7989ca3218ull},
+    {"phasemend 120x301 NaN and Inf, missing row and column, reference", 0x2c4b15b9059e2135ull},
+    {"phasemend 1x1, 2x3 and 1x40", 0xc6f0689934470281ull},
+    {"kernsmooth_c 200x150 binomial 7x7", 0xae0768aa9850e9c2ull},
+    {"kernsmooth_c 200x150 even 4x6 with negative weights", 0x2e56d9bc9d4969b1ull},
+    {"kernsmooth_c 20x25 kernel 41x37", 0x072a99f100882758ull},
+    {"kernsmooth_c 90x70 real map, 5x3 kernel with NaN and Inf weights", 0xe3753345ed93f19aull},
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: golden_test EXTENSION_FOLDER [--print]\n");
+        return 2;
+    }
+    const bool print = argc > 2 && std::string(argv[2]) == "--print";
+    HostExtension unwrap = hostLoadExtension(std::string(argv[1]) + "/phasemend" + kSuffix);
+    HostExtension smooth = hostLoadExtension(std::string(argv[1]) + "/kernsmooth_c" + kSuffix);
+    if (!unwrap.entry || !smooth.entry) {
+        std::fprintf(stderr, "golden_test: cannot load the extensions: %s%s\n", unwrap.error.c_str(), smooth.error.c_str());
+        return 2;
+    }
+    std::vector<uint64_t> digests;
+    auto run = [&](const HostExtension &ext, std::vector<mxArray *> inputs, Digest *digest) {
+        HostCallResult r = hostCall(ext.entry, 1, std::vector<const mxArray *>(inputs.begin(), inputs.end()));
+        if (r.failed || r.outputs.empty() || !r.outputs[0]) {
+            std::fprintf(stderr, "golden_test: a call failed: %s\n", r.errorText.c_str());
+        } else {
+            const mxArray *out = r.outputs[0];
+            size_t n = mxGetNumberOfElements(out);
+            for (size_t i = 0; i < n; ++i) digest->add(mxGetPr(out)[i]);
+            for (size_t i = 0; mxGetPi(out) && i < n; ++i) digest->add(mxGetPi(out)[i]);
+        }
+        hostReleaseOutputs(&r);
+        for (mxArray *a : inputs) hostDestroyArray(a);
+    };
+    auto one = [&](const HostExtension &ext, std::vector<mxArray *> inputs) {
+        Digest d;
+        run(ext, inputs, &d);
+        digests.push_back(d.value);
+    };
+    one(unwrap, {wrappedMap(257, 193, 1, false)});
+    one(unwrap, {wrappedMap(257, 193, 1, false), hostCreateScalar(183), hostCreateScalar(13)});
+    one(unwrap, {wrappedMap(120, 301, 2, true), hostCreateScalar(250), hostCreateScalar(9)});
+    {
+        Digest d;
+        run(unwrap, {wrappedMap(1, 1, 3, false)}, &d);
+        run(unwrap, {wrappedMap(2, 3, 4, false)}, &d);
+        run(unwrap, {wrappedMap(1, 40, 5, false)}, &d);
+        digests.push_back(d.value);
+    }
+    one(smooth, {complexField(200, 150, 6, false), binomialKernel(7)});
+    {
+        mxArray *kernel = patternKernel(4, 6, 7);
+        mxGetPr(kernel)[3] = -2.5;
+        mxGetPr(kernel)[9] = -0.75;
+        one(smooth, {complexField(200, 150, 8, false), kernel});
+    }
+    one(smooth, {complexField(20, 25, 9, false), patternKernel(41, 37, 10)});
+    {
+        mxArray *kernel = patternKernel(5, 3, 11);
+        mxGetPr(kernel)[4] = std::nan("");
+        mxGetPr(kernel)[11] = INFINITY;
+        one(smooth, {complexField(90, 70, 12, true), kernel});
+    }
+
+    int failures = 0;
+    for (size_t k = 0; k < digests.size(); ++k) {
+        if (print) {
+            std::printf("    {\"%s\", 0x%016llxull},\n", kExpected[k].name, static_cast<unsigned long long>(digests[k]));
+        } else if (digests[k] != kExpected[k].digest) {
+            std::printf("golden_test: %s: digest %016llx, expected %016llx\n", kExpected[k].name,
+                        static_cast<unsigned long long>(digests[k]),
+                        static_cast<unsigned long long>(kExpected[k].digest));
+            ++failures;
+        }
+    }
+    if (print) return 0;
+    std::printf("golden_test: %zu cases, %d differ\n", digests.size(), failures);
+
+    // An error ends the call and reaches the host (on Windows it unwinds from the
+    // host's DLL through the extension's frames).
+    {
+        mxArray *map = hostCreateDouble(3, 3, true);
+        HostCallResult r = hostCall(smooth.entry, 1, {map});
+        if (!r.failed || r.errorText != "This function takes zero, three or four arguments.") {
+            std::printf("golden_test: kernsmooth_c with one argument did not end with its error\n");
+            ++failures;
+        }
+        hostReleaseOutputs(&r);
+        hostDestroyArray(map);
+    }
+    // Cleared and loaded again, as MATLAB's clear mex does, after the OpenMP threads
+    // have run: the same bytes again.
+    const std::string folder = argv[1];
+    hostUnloadExtension(&unwrap);
+    hostUnloadExtension(&smooth);
+    unwrap = hostLoadExtension(folder + "/phasemend" + kSuffix);
+    smooth = hostLoadExtension(folder + "/kernsmooth_c" + kSuffix);
+    if (!unwrap.entry || !smooth.entry) {
+        std::printf("golden_test: the extensions did not load again\n");
+        return 1;
+    }
+    Digest again[2];
+    run(unwrap, {wrappedMap(257, 193, 1, false)}, &again[0]);
+    run(smooth, {complexField(200, 150, 6, false), binomialKernel(7)}, &again[1]);
+    if (again[0].value != digests[0] || again[1].value != digests[4]) {
+        std::printf("golden_test: after clear and reload the outputs differ\n");
+        ++failures;
+    }
+    hostUnloadExtension(&unwrap);
+    hostUnloadExtension(&smooth);
+    std::printf("golden_test: %s\n", failures ? "FAILED" : "passed (with an error call and a clear and reload)");
+    return failures ? 1 : 0;
+}
