@@ -224,6 +224,7 @@ struct BlockPath {
 };
 
 BlockPath blockPathFor(FilterPath path, bool complex) {
+    (void)complex;  // not read where no vector path is built
     BlockPath none = {nullptr, 0};
     switch (path) {
 #if PHASEKIT_HAVE_SSE2
