@@ -5,8 +5,12 @@
 // to hostCall and never returns to the extension.
 #include "minihost.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <sys/mman.h>
+#endif
 
 #include <cmath>
 #include <cstdarg>
@@ -92,6 +96,9 @@ void accountBytes(HostState &h, size_t added, size_t removed) {
 const size_t kLargeBlock = size_t(4) << 20;
 
 void *allocateZeroed(size_t bytes) {
+#if defined(_WIN32)
+    return std::calloc(bytes ? bytes : 1, 1);
+#else
     if (bytes < kLargeBlock) return std::calloc(bytes ? bytes : 1, 1);
     void *block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) return nullptr;
@@ -99,12 +106,18 @@ void *allocateZeroed(size_t bytes) {
     madvise(block, bytes, MADV_HUGEPAGE);
 #endif
     return block;
+#endif
 }
 
 void releaseBlock(void *block, size_t bytes) {
     if (!block) return;
+#if defined(_WIN32)
+    (void)bytes;
+    std::free(block);
+#else
     if (bytes < kLargeBlock) std::free(block);
     else munmap(block, bytes);
+#endif
 }
 
 mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool sparse,
@@ -426,14 +439,19 @@ bool mxIsNaN(double value) {
 }
 
 int mexPrintf(const char *format, ...) {
-    requireHostThread("mexPrintf");
-    char small[512];
     va_list args;
     va_start(args, format);
+    int n = hostPrintV(format, args);
+    va_end(args);
+    return n;
+}
+
+int hostPrintV(const char *format, va_list args) {
+    requireHostThread("mexPrintf");
+    char small[512];
     va_list again;
     va_copy(again, args);
     int n = std::vsnprintf(small, sizeof small, format, args);
-    va_end(args);
     std::string text;
     if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
         text.assign(small, static_cast<size_t>(n));
@@ -456,7 +474,9 @@ int mexPrintf(const char *format, ...) {
     return n;
 }
 
-void mexWarnMsgTxt(const char *text) {
+void mexWarnMsgTxt(const char *text) { hostWarnText(text); }
+
+void hostWarnText(const char *text) {
     requireHostThread("mexWarnMsgTxt");
     HostState &h = host();
     if (h.current) {
@@ -472,7 +492,9 @@ void mexWarnMsgTxt(const char *text) {
     }
 }
 
-void mexErrMsgTxt(const char *text) {
+void mexErrMsgTxt(const char *text) { hostErrorText(text); }
+
+void hostErrorText(const char *text) {
     requireHostThread("mexErrMsgTxt");
     throw CallAborted{text};
 }
@@ -481,6 +503,35 @@ void mexErrMsgTxt(const char *text) {
 
 // ---------------------------------------------------------------- loading and calling
 
+#if defined(_WIN32)
+// Unloading is real here, as MATLAB's clear mex is: an extension that must stay loaded
+// (an OpenMP runtime linked into it) pins itself.
+HostExtension hostLoadExtension(const std::string &path) {
+    HostExtension ext{nullptr, nullptr, ""};
+    std::string file = path;
+    for (char &ch : file)
+        if (ch == '/') ch = '\\';
+    HMODULE module = LoadLibraryA(file.c_str());
+    if (!module) {
+        ext.error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+        return ext;
+    }
+    ext.handle = module;
+    ext.entry = reinterpret_cast<MexEntry>(reinterpret_cast<void (*)()>(GetProcAddress(module, "mexFunction")));
+    if (!ext.entry) {
+        ext.error = path + " does not export mexFunction";
+        FreeLibrary(module);
+        ext.handle = nullptr;
+    }
+    return ext;
+}
+
+void hostUnloadExtension(HostExtension *extension) {
+    if (extension->handle) FreeLibrary(static_cast<HMODULE>(extension->handle));
+    extension->handle = nullptr;
+    extension->entry = nullptr;
+}
+#else
 HostExtension hostLoadExtension(const std::string &path) {
     HostExtension ext{nullptr, nullptr, ""};
     // dlopen searches the library path for names without a slash; a file is meant.
@@ -508,6 +559,7 @@ void hostUnloadExtension(HostExtension *extension) {
     extension->handle = nullptr;
     extension->entry = nullptr;
 }
+#endif
 
 HostCallResult hostCall(MexEntry entry, int nlhs, const std::vector<const mxArray *> &inputs,
                         HostCallOptions options) {

@@ -7,6 +7,7 @@
 
 #include "mex.h"
 
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -86,5 +87,13 @@ void hostReleaseOutputs(HostCallResult *result);
 
 // Host memory blocks currently live and not yet released (any scope).
 size_t hostLiveBlocks();
+
+// The message operations under names of their own, for the Windows libmex.dll, whose
+// mexPrintf, mexWarnMsgTxt and mexErrMsgTxt call them (those names are the host's).
+extern "C" {
+int hostPrintV(const char *format, va_list args);
+void hostWarnText(const char *text);
+[[noreturn]] void hostErrorText(const char *text);
+}
 
 #endif // PHASEKIT_MINIHOST_H

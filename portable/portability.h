@@ -210,4 +210,22 @@ inline bool sameIdentity(const FileIdentity &a, const FileIdentity &b) {
 }
 #endif
 
+// keepExtensionLoaded(): keeps the calling extension file loaded until the process
+// ends; each entry calls it first. On Windows the extension carries its own OpenMP
+// runtime (MinGW-w64 links libgomp into it), whose idle worker threads wait in the
+// file's code: unloading it (MATLAB's clear mex) would pull that code from under them.
+// A rebuilt extension therefore takes effect in a new session there. Elsewhere the
+// runtime is a shared library of its own or the host's, and this does nothing.
+#if defined(_WIN32)
+inline void keepExtensionLoaded() {
+    static bool pinned = false;
+    if (pinned) return;
+    HMODULE module;
+    pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                reinterpret_cast<LPCSTR>(&keepExtensionLoaded), &module) != 0;
+}
+#else
+inline void keepExtensionLoaded() {}
+#endif
+
 #endif // PHASEKIT_PORTABILITY_H

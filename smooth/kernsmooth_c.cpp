@@ -5,6 +5,8 @@
 
 #include "mex.h"
 
+#include "../portable/portability.h"
+
 static const char *const kHelpLines[] = {
     "\tReturns the 2D-filtered map.\n",
     "\t\tCommand line:\n",
@@ -35,6 +37,7 @@ static bool fitsIndices(const mxArray *a) {
 }
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+    keepExtensionLoaded();  // its OpenMP threads may outlive the call
     (void)nlhs;
     if (nrhs == 0) {
         for (const char *line : kHelpLines) mexPrintf(line);

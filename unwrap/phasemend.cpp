@@ -54,6 +54,7 @@ static bool referenceIndex(double coordinate, int64_t *index) {
 }
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+    keepExtensionLoaded();  // its OpenMP threads may outlive the call
     (void)nlhs;
     if (nrhs != 1 && nrhs != 3) {
         for (const char *line : kHelpLines) mexPrintf(line);

@@ -1,0 +1,74 @@
+# The Windows build, included from the top CMakeLists.txt when cross-building with
+# MinGW-w64 (cmake/x86_64-w64-mingw32.cmake):
+# - NAME.mexw64 for the three commands: DLLs that import the host operations from
+#   libmx.dll and libmex.dll (import libraries made from the .def files here, as
+#   MATLAB's), export only mexFunction, and link every runtime statically (libgomp,
+#   winpthread, libstdc++, libgcc), so that a MATLAB user needs no other DLL;
+# - the standalone host as libmx.dll (all of it) and libmex.dll (the message
+#   operations, forwarded), and golden_test.exe, which Wine runs.
+set(CMAKE_POSITION_INDEPENDENT_CODE OFF)
+find_program(DLLTOOL NAMES x86_64-w64-mingw32-dlltool REQUIRED)
+
+foreach(dll libmx libmex)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/import/${dll}.dll.a
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/import
+    COMMAND ${DLLTOOL} -d ${CMAKE_SOURCE_DIR}/windows/${dll}.def -l ${CMAKE_BINARY_DIR}/import/${dll}.dll.a
+    DEPENDS ${CMAKE_SOURCE_DIR}/windows/${dll}.def
+    COMMENT "Import library for ${dll}.dll" VERBATIM)
+endforeach()
+add_custom_target(host_import_libraries DEPENDS ${CMAKE_BINARY_DIR}/import/libmx.dll.a
+  ${CMAKE_BINARY_DIR}/import/libmex.dll.a)
+
+set(RUNTIMES_STATIC -static -static-libgcc -static-libstdc++)
+
+function(add_windows_extension name)
+  cmake_parse_arguments(X "OPENMP" "" "SOURCES" ${ARGN})
+  add_library(${name} MODULE ${X_SOURCES})
+  set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".mexw64" CXX_STANDARD 11
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/host ${CMAKE_SOURCE_DIR}/unwrap
+    ${CMAKE_SOURCE_DIR}/smooth ${CMAKE_SOURCE_DIR}/movie)
+  add_dependencies(${name} host_import_libraries)
+  if(X_OPENMP)
+    target_compile_options(${name} PRIVATE -fopenmp)
+    target_link_options(${name} PRIVATE -fopenmp)
+  endif()
+  target_link_options(${name} PRIVATE ${RUNTIMES_STATIC} ${CMAKE_SOURCE_DIR}/windows/mexFunction.def)
+  target_link_libraries(${name} PRIVATE ${CMAKE_BINARY_DIR}/import/libmx.dll.a
+    ${CMAKE_BINARY_DIR}/import/libmex.dll.a)
+endfunction()
+
+add_windows_extension(phasemend OPENMP SOURCES unwrap/phasemend.cpp unwrap/pixel_reliability.cpp
+  unwrap/edge_list.cpp unwrap/edge_ordering.cpp unwrap/group_merging.cpp unwrap/unwrapped_result.cpp)
+add_windows_extension(kernsmooth_c OPENMP SOURCES smooth/kernsmooth_c.cpp smooth/kernel_filter.cpp)
+add_windows_extension(clipforge SOURCES movie/clipforge.cpp movie/avi_writer.cpp movie/jpeg_probe.cpp)
+
+# The host: libmx.dll exports everything of minihost (the matrix operations under
+# MATLAB's names and the host's own API); libmex.dll forwards the messages to it.
+add_library(libmx SHARED minihost/minihost.cpp)
+set_target_properties(libmx PROPERTIES PREFIX "" OUTPUT_NAME libmx CXX_VISIBILITY_PRESET default)
+target_include_directories(libmx PUBLIC ${CMAKE_SOURCE_DIR}/host ${CMAKE_SOURCE_DIR}/minihost)
+target_link_options(libmx PRIVATE ${RUNTIMES_STATIC} -Wl,--export-all-symbols
+  -Wl,--exclude-libs,libgcc_eh.a:libgcc.a:libstdc++.a:libwinpthread.a:libmingwex.a)
+
+add_library(libmex SHARED windows/libmex.cpp)
+set_target_properties(libmex PROPERTIES PREFIX "" OUTPUT_NAME libmex)
+target_link_libraries(libmex PRIVATE libmx)
+target_link_options(libmex PRIVATE ${RUNTIMES_STATIC})
+
+add_executable(golden_test tests/golden/golden_test.cpp)
+target_link_libraries(golden_test PRIVATE libmx)
+target_link_options(golden_test PRIVATE ${RUNTIMES_STATIC})
+add_dependencies(golden_test phasemend kernsmooth_c clipforge libmex)
+
+# Under Wine, with a prefix of the build's own (made on first use), quiet.
+enable_testing()
+set(WINE_ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all")
+add_test(NAME golden_outputs COMMAND golden_test .)
+set_tests_properties(golden_outputs PROPERTIES ENVIRONMENT "${WINE_ENVIRONMENT}")
+# What each extension file imports and exports: the host's two DLLs and system DLLs
+# every Windows has, and mexFunction alone.
+add_test(NAME extension_imports_and_exports
+  COMMAND sh ${CMAKE_SOURCE_DIR}/windows/check_dll_interfaces.sh ${CMAKE_OBJDUMP}
+    phasemend.mexw64 kernsmooth_c.mexw64 clipforge.mexw64)
+set_property(TEST extension_imports_and_exports PROPERTY WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
