@@ -2,7 +2,7 @@
 # under AddressSanitizer and UndefinedBehaviorSanitizer (in build-asan/).
 JOBS ?= 2
 
-.PHONY: all demo test test-fast bench fuzz octave-pkg clean
+.PHONY: all demo test test-fast cross bench fuzz octave-pkg clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
@@ -21,6 +21,12 @@ test: all
 
 test-fast: all
 	cd build && ctest --output-on-failure -j $(JOBS)
+
+# The other platforms, from this machine: Linux arm64 under qemu-user and Windows x64
+# under Wine (in build-arm64/ and build-windows/), each skipped with a message when its
+# cross tools are missing. CI runs it after the tests.
+cross:
+	sh tests/cross_checks.sh $(JOBS)
 
 bench: all
 	./build/bench_phasemend
@@ -53,4 +59,4 @@ octave-pkg:
 	sh toolbox/make_octave_pkg.sh build
 
 clean:
-	rm -rf build build-asan build-fuzz demo-out
+	rm -rf build build-asan build-fuzz build-arm64 build-windows demo-out
