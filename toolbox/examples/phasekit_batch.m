@@ -31,10 +31,7 @@ function same = phasekit_batch (count)
   end
 
   tic;
-  serial = cell (1, count);
-  for k = 1:count
-    serial{k} = phasemend (maps{k}, n / 2, n / 2);
-  end
+  serial = unwrap_each (maps, n / 2);
   t_serial = toc;
 
   tic;
@@ -45,10 +42,7 @@ function same = phasekit_batch (count)
                               'UniformOutput', false);
     else
       how = 'a plain loop (no parallel package)';
-      parallel = cell (1, count);
-      for k = 1:count
-        parallel{k} = phasemend (maps{k}, n / 2, n / 2);
-      end
+      parallel = unwrap_each (maps, n / 2);
     end
   else
     how = 'parfor';
@@ -63,6 +57,14 @@ function same = phasekit_batch (count)
   fprintf ('phasekit batch: %d maps of %d x %d\n', count, n, n);
   fprintf ('  plain loop     %6.3f s\n  %-14s %6.3f s\n', t_serial, how, t_parallel);
   fprintf ('  same results: %d\n', same);
+end
+
+function unwrapped = unwrap_each (maps, centre)
+  % The plain loop, with the reference point at the centre of each map.
+  unwrapped = cell (size (maps));
+  for k = 1:numel (maps)
+    unwrapped{k} = phasemend (maps{k}, centre, centre);
+  end
 end
 
 function ok = has_parallel_package ()
