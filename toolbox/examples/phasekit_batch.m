@@ -38,22 +38,22 @@ function same = phasekit_batch (count)
   if exist ('OCTAVE_VERSION', 'builtin')
     if has_parallel_package ()
       how = 'pararrayfun';
-      parallel = pararrayfun (nproc (), @(k) phasemend (maps{k}, n / 2, n / 2), 1:count, ...
+      in_parallel = pararrayfun (nproc (), @(k) phasemend (maps{k}, n / 2, n / 2), 1:count, ...
                               'UniformOutput', false);
     else
       how = 'a plain loop (no parallel package)';
-      parallel = unwrap_each (maps, n / 2);
+      in_parallel = unwrap_each (maps, n / 2);
     end
   else
     how = 'parfor';
-    parallel = cell (1, count);
+    in_parallel = cell (1, count);
     parfor k = 1:count
-      parallel{k} = phasemend (maps{k}, n / 2, n / 2);
+      in_parallel{k} = phasemend (maps{k}, n / 2, n / 2);
     end
   end
   t_parallel = toc;
 
-  same = isequaln (serial, parallel);
+  same = isequaln (serial, in_parallel);
   fprintf ('phasekit batch: %d maps of %d x %d\n', count, n, n);
   fprintf ('  plain loop     %6.3f s\n  %-14s %6.3f s\n', t_serial, how, t_parallel);
   fprintf ('  same results: %d\n', same);
