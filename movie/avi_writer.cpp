@@ -25,7 +25,6 @@ const int kOdmlHeaderValues = 62;                  // "dmlh": the frame count, 6
 // Chunks larger than this are refused: a form holding one must stay below 2^31 bytes
 // with its headers and index, and bit 31 of a standard index size is a flag.
 const uint64_t kLargestChunk = (uint64_t(1) << 31) - 128;
-const uint64_t kFormHeaderBytes = 24;              // "RIFF" size "AVIX" "LIST" size "movi"
 
 void writeQword(FILE *stream, uint64_t value) {
     writeDword(stream, value);
