@@ -81,7 +81,8 @@ function share = phasekit_demo (out_folder)
       mkdir (out_folder);
     end
     print (fig, '-dpng', '-r90', fullfile (out_folder, 'phasekit_demo.png'));
-    write_movie (out_folder, n);
+    t_movie = write_movie (out_folder, n);
+    fprintf ('  clipforge     %6.3f s  20 JPEG frames into a Motion-JPEG movie\n', t_movie);
     fprintf ('  wrote %s and %s\n', fullfile (out_folder, 'phasekit_demo.png'), ...
              fullfile (out_folder, 'deforming.avi'));
   end
@@ -126,7 +127,7 @@ function show_map (map, lim)
   colorbar;
 end
 
-function write_movie (out_folder, n)
+function t_movie = write_movie (out_folder, n)
   % Twenty frames of the surface deforming, unwrapped and saved with IMWRITE, then
   % copied into a Motion-JPEG movie by CLIPFORGE.
   [x, y] = meshgrid (linspace (-1, 1, n / 2));
@@ -142,7 +143,9 @@ function write_movie (out_folder, n)
     frames{f} = fullfile (out_folder, sprintf ('frame%02d.jpg', f));
     imwrite (ind2rgb (min (max (level, 1), 256), cmap), frames{f}, 'Quality', 90);
   end
+  tic;
   clipforge (fullfile (out_folder, 'deforming.avi'), 10, frames{:});
+  t_movie = toc;
 end
 
 function seed_noise ()
