@@ -61,6 +61,12 @@ int64_t beginList(FILE *stream, const char *type) {
 uint64_t oldIndexBytes(uint64_t frames) { return 8 + 16 * frames; }
 uint64_t standardIndexBytes(uint64_t frames) { return 32 + 8 * frames; }
 
+// A frame's chunk size: its length brought up to a multiple of 4 (too large a length
+// stays as it is, to be refused).
+uint64_t paddedSize(uint64_t length) {
+    return length > kLargestChunk ? length : (length + 3) & ~uint64_t(3);
+}
+
 // Where a chunk of this size goes: the current form, a new one, or nowhere.
 enum Placement { placeInForm, placeInNewForm, placeNowhere };
 
@@ -413,10 +419,6 @@ void aviSetSize(AviWriter *writer, int64_t width, int64_t height) {
     writer->mainHeader.suggestedBufferSize = imageSize;
     writer->videoHeader.suggestedBufferSize = imageSize;
     writer->videoFormat.imageSize = static_cast<uint32_t>(imageSize);
-}
-
-static uint64_t paddedSize(uint64_t length) {
-    return length > kLargestChunk ? length : (length + 3) & ~uint64_t(3);
 }
 
 bool aviFrameFits(const AviWriter *writer, uint64_t length) {

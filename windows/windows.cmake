@@ -38,10 +38,9 @@ function(add_windows_extension name)
     ${CMAKE_BINARY_DIR}/import/libmex.dll.a)
 endfunction()
 
-add_windows_extension(phasemend OPENMP SOURCES unwrap/phasemend.cpp unwrap/pixel_reliability.cpp
-  unwrap/edge_list.cpp unwrap/edge_ordering.cpp unwrap/group_merging.cpp unwrap/unwrapped_result.cpp)
-add_windows_extension(kernsmooth_c OPENMP SOURCES smooth/kernsmooth_c.cpp smooth/kernel_filter.cpp)
-add_windows_extension(clipforge SOURCES movie/clipforge.cpp movie/avi_writer.cpp movie/jpeg_probe.cpp)
+add_windows_extension(phasemend OPENMP SOURCES unwrap/phasemend.cpp ${UNWRAP_STAGE_SOURCES})
+add_windows_extension(kernsmooth_c OPENMP SOURCES smooth/kernsmooth_c.cpp ${SMOOTH_STAGE_SOURCES})
+add_windows_extension(clipforge SOURCES movie/clipforge.cpp ${MOVIE_STAGE_SOURCES})
 
 # The host: libmx.dll exports everything of minihost (the matrix operations under
 # MATLAB's names and the host's own API); libmex.dll forwards the messages to it.
