@@ -12,9 +12,9 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
 %
 % Each attempt has the fields
 %   args      cell of extra arguments for mex (MATLAB: 'NAME=$NAME ...' overrides)
-%   cxxflags  CXXFLAGS for mkoctfile (Octave takes flags from the environment only,
-%             and they replace its defaults)
-%   ldflags   LDFLAGS for mkoctfile
+%   cxxflags  CXXFLAGS for mkoctfile (Octave takes flags from the environment only;
+%             make_toolbox adds them to Octave's own)
+%   ldflags   LDFLAGS for mkoctfile (likewise added to Octave's own)
 %   requires  a file that must exist for the attempt to be made ('' for none)
 %   openmp    whether the result runs its loops in parallel
 %   note      what the attempt is, for messages
@@ -44,23 +44,24 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
   % The base every attempt starts from. Extension sources are C++11; MSVC's default
   % /fp:precise contracts nothing since Visual Studio 2022 (and x64 code without
   % /arch:AVX2 has no fused instruction to contract into); Intel's compilers default
-  % to fast floating point, so they are told otherwise.
+  % to fast floating point, so they are told otherwise. Intel's -fp-model=precise
+  % still contracts (only consistent and strict do not), and of two such options
+  % the later wins, so the model comes first and contraction stays off either way.
   if (msvc_style)
     base = '/fp:precise';
     if (strcmp (compiler, 'intel'))
       base = [base ' /Qfma-'];
     end
+  elseif (strcmp (compiler, 'intel'))
+    base = '-std=c++11 -fp-model=consistent -ffp-contract=off';
   else
     base = '-std=c++11 -ffp-contract=off';
-    if (strcmp (compiler, 'intel'))
-      base = [base ' -fp-model=precise'];
-    end
   end
 
   attempts = struct ('args', {}, 'cxxflags', {}, 'ldflags', {}, 'requires', {}, ...
                      'openmp', {}, 'note', {});
   if (~use_openmp)
-    attempts(end + 1) = attempt (host, msvc_style, base, '', '', false, 'no OpenMP needed');
+    attempts(end + 1) = attempt (host, msvc_style, base, '', '', '', false, 'no OpenMP needed');
     return;
   end
 
@@ -75,7 +76,11 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
         % The runtime's folder differs between releases (sys/os or bin), as does its
         % name on Apple silicon; the first that exists is linked. Apple clang takes
         % OpenMP pragmas only through -Xpreprocessor; the sources include no OpenMP
-        % header, so no include folder is needed.
+        % header, so no include folder is needed. mex links as
+        %   LDXX LDFLAGS LDTYPE LINKOPTIM LINKEXPORTVER objects CXXLIBS LINKLIBS -o EXE
+        % and gcc on Debian and Ubuntu links --as-needed by default, which drops a
+        % library named before the objects that need it: so the runtime goes into
+        % LINKLIBS, after them, and only its run-time path into LDFLAGS.
         if (mac)
           compile = [base ' -Xpreprocessor -fopenmp'];
           names = {'libiomp5.dylib', 'libomp.dylib'};
@@ -91,7 +96,8 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
             runtime_dir = fullfile (matlab_root, folder{1});
             library = regexprep (names{n}, '^lib(.*)\.(so|dylib)$', '$1');
             attempts(end + 1) = attempt (host, false, compile, ...
-              sprintf ('-L"%s" -l%s -Wl,-rpath,"%s"', runtime_dir, library, runtime_dir), ...
+              sprintf ('-Wl,-rpath,"%s"', runtime_dir), ...
+              sprintf ('-L"%s" -l%s', runtime_dir, library), ...
               fullfile (runtime_dir, names{n}), true, ['OpenMP through MATLAB''s ' names{n}]);
           end
         end
@@ -99,27 +105,30 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
         if (strcmp (compiler, 'msvc'))
           % vcomp140.dll comes with the Visual C++ runtime MATLAB installs. It is
           % OpenMP 2.0, so the parts that need tasks run on one thread.
-          attempts(end + 1) = attempt (host, true, [base ' /openmp'], '', '', true, ...
+          attempts(end + 1) = attempt (host, true, [base ' /openmp'], '', '', '', true, ...
                                        'OpenMP through MSVC''s vcomp');
         elseif (strcmp (compiler, 'intel'))
-          attempts(end + 1) = attempt (host, true, [base ' /Qopenmp'], '', '', true, ...
+          attempts(end + 1) = attempt (host, true, [base ' /Qopenmp'], '', '', '', true, ...
                                        'OpenMP through Intel''s libiomp5md');
         else
           % MinGW-w64: libgomp and the threads under it are linked into the MEX file,
-          % so it needs no DLL beside it that a MATLAB user would lack.
-          attempts(end + 1) = attempt (host, false, [base ' -fopenmp'], ...
-            '-fopenmp -static-libgcc -static-libstdc++ -Wl,-Bstatic -lgomp -lwinpthread -Wl,-Bdynamic', ...
-            '', true, 'OpenMP through a static libgomp');
+          % so it needs no DLL beside it that a MATLAB user would lack. -fopenmp adds
+          % -lgomp after the objects; -static (which MATLAB's MinGW options also pass
+          % since R2017b) makes that and every other runtime library the archive.
+          % No -Bdynamic may follow: it would hand the trailing libraries back to
+          % their DLLs.
+          attempts(end + 1) = attempt (host, false, [base ' -fopenmp'], '-fopenmp -static', ...
+            '', '', true, 'OpenMP through a static libgomp');
         end
     end
-    attempts(end + 1) = attempt (host, msvc_style, base, '', '', false, ...
+    attempts(end + 1) = attempt (host, msvc_style, base, '', '', '', false, ...
                                  'serial: no usable OpenMP runtime found');
     return;
   end
 
   % Octave loads libgomp itself (Linux, MinGW), and MEX files share it.
   if (strcmp (compiler, 'apple-clang'))
-    attempts(end + 1) = attempt (host, false, [base ' -fopenmp'], '-fopenmp', '', true, ...
+    attempts(end + 1) = attempt (host, false, [base ' -fopenmp'], '-fopenmp', '', '', true, ...
                                  'OpenMP with -fopenmp');
     % Apple clang rejects a bare -fopenmp; libomp (Homebrew) has to be named.
     prefixes = {getenv('LIBOMP_PREFIX'), '/opt/homebrew/opt/libomp', '/usr/local/opt/libomp'};
@@ -127,41 +136,49 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
       if (isempty (prefixes{k}))
         continue;
       end
-      attempts(end + 1) = attempt (host, false, [base ' -Xpreprocessor -fopenmp'], ...
+      attempts(end + 1) = attempt (host, false, [base ' -Xpreprocessor -fopenmp'], '', ...
         sprintf ('-L"%s" -lomp', fullfile (prefixes{k}, 'lib')), ...
         fullfile (prefixes{k}, 'lib', 'libomp.dylib'), true, ...
         ['OpenMP through ' fullfile(prefixes{k}, 'lib', 'libomp.dylib')]);
     end
-    attempts(end + 1) = attempt (host, false, [base ' -Xpreprocessor -fopenmp'], '-lomp', '', ...
-                                 true, 'OpenMP with -Xpreprocessor -fopenmp -lomp');
+    attempts(end + 1) = attempt (host, false, [base ' -Xpreprocessor -fopenmp'], '', '-lomp', ...
+                                 '', true, 'OpenMP with -Xpreprocessor -fopenmp -lomp');
   elseif (strcmp (compiler, 'intel'))
-    attempts(end + 1) = attempt (host, false, [base ' -qopenmp'], '-qopenmp', '', true, ...
+    attempts(end + 1) = attempt (host, false, [base ' -qopenmp'], '-qopenmp', '', '', true, ...
                                  'OpenMP with -qopenmp');
   else
-    attempts(end + 1) = attempt (host, false, [base ' -fopenmp'], '-fopenmp', '', true, ...
+    attempts(end + 1) = attempt (host, false, [base ' -fopenmp'], '-fopenmp', '', '', true, ...
                                  'OpenMP with -fopenmp');
   end
-  attempts(end + 1) = attempt (host, false, base, '', '', false, ...
+  attempts(end + 1) = attempt (host, false, base, '', '', '', false, ...
                                'serial: the compiler took no OpenMP flag');
 end
 
-function a = attempt (host, msvc_style, compile, link, requires, openmp, note)
+% COMPILE: compiler flags; LINK: linker options; LIBS: libraries, which must follow
+% the objects on the link line.
+function a = attempt (host, msvc_style, compile, link, libs, requires, openmp, note)
   a.args = {};
   a.cxxflags = '';
   a.ldflags = '';
   if (strcmp (host, 'octave'))
-    % mkoctfile's CXXFLAGS replace its defaults, so the optimisation level goes too.
+    % mkoctfile puts LDFLAGS after the objects, so libraries may stand in it.
     a.cxxflags = ['-O2 ' compile];
-    a.ldflags = link;
+    a.ldflags = strtrim ([link ' ' libs]);
   elseif (msvc_style)
     a.args = {['COMPFLAGS=$COMPFLAGS ' compile]};
     if (~isempty (link))
       a.args{end + 1} = ['LINKFLAGS=$LINKFLAGS ' link];
     end
+    if (~isempty (libs))
+      a.args{end + 1} = ['LINKLIBS=$LINKLIBS ' libs];
+    end
   else
     a.args = {['CXXFLAGS=$CXXFLAGS ' compile]};
     if (~isempty (link))
       a.args{end + 1} = ['LDFLAGS=$LDFLAGS ' link];
+    end
+    if (~isempty (libs))
+      a.args{end + 1} = ['LINKLIBS=$LINKLIBS ' libs];
     end
   end
   a.requires = requires;
