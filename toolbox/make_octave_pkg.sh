@@ -16,7 +16,8 @@ cp "$root/toolbox/octave-pkg/DESCRIPTION" "$root/toolbox/octave-pkg/INDEX" \
    "$root/toolbox/octave-pkg/post_install.m" "$pkg/"
 cp "$root/LICENSE" "$pkg/COPYING"
 cp "$root/toolbox/help/"*.m "$pkg/inst/"
-cp "$root/toolbox/make_toolbox.m" "$root/toolbox/phasekit_build_flags.m" "$pkg/src/toolbox/"
+cp "$root/toolbox/make_toolbox.m" "$root/toolbox/phasekit_build_flags.m" \
+   "$root/toolbox/phasekit_extensions.m" "$pkg/src/toolbox/"
 cp "$root/toolbox/help/"*.m "$pkg/src/toolbox/help/"
 cp "$root/toolbox/octave-pkg/Makefile" "$pkg/src/"
 for part in unwrap smooth movie; do

@@ -22,14 +22,7 @@ function make_toolbox (output_folder)
   end
   output_folder = absolute_folder (output_folder);
 
-  % One row per extension: name, sources (relative to the repository root), OpenMP.
-  extensions = {
-    'phasemend', {'unwrap/phasemend.cpp', 'unwrap/pixel_reliability.cpp', ...
-                  'unwrap/edge_list.cpp', 'unwrap/edge_ordering.cpp', ...
-                  'unwrap/group_merging.cpp', 'unwrap/unwrapped_result.cpp'}, true;
-    'kernsmooth_c', {'smooth/kernsmooth_c.cpp', 'smooth/kernel_filter.cpp'}, true;
-    'clipforge', {'movie/clipforge.cpp', 'movie/avi_writer.cpp', 'movie/jpeg_probe.cpp'}, false;
-  };
+  extensions = phasekit_extensions ();
 
   [host, arch, compiler] = build_target ();
   for k = 1:size (extensions, 1)
@@ -46,17 +39,23 @@ function make_toolbox (output_folder)
       copyfile (fullfile (help_folder, [extensions{k, 1} '.m']), output_folder);
     end
   end
-  fprintf ('phasekit: built phasemend, kernsmooth_c and clipforge in %s\n', output_folder);
+  fprintf ('phasekit: built %s in %s\n', list_names (extensions(:, 1)), output_folder);
   fprintf ('phasekit: add it to the path with  addpath (''%s'')\n', output_folder);
 end
 
 % Tries the attempts in order; the first build that succeeds is kept. An attempt whose
 % required file is missing is not made. Only the last attempt's failure is an error.
+% What every attempt ran and what its compiler said goes to NAME-build.log in the
+% output folder, so that a build that went serial, or failed, can be looked into.
 function build_extension (host, name, sources, attempts, output_folder)
+  log_file = fullfile (output_folder, [name '-build.log']);
+  log_text = '';
   last_output = '';
   for a = 1:numel (attempts)
     attempt = attempts(a);
     if (~isempty (attempt.requires) && ~exist (attempt.requires, 'file'))
+      log_text = [log_text sprintf('== %s: not tried, %s is missing\n\n', ...
+                                   attempt.note, attempt.requires)];
       continue;
     end
     if (strcmp (host, 'octave'))
@@ -64,32 +63,86 @@ function build_extension (host, name, sources, attempts, output_folder)
     else
       [ok, last_output] = build_in_matlab (name, sources, attempt, output_folder);
     end
+    verdict = 'failed';
     if (ok)
+      verdict = 'built';
+    end
+    log_text = [log_text sprintf('== %s: %s\n%s\n\n', attempt.note, verdict, last_output)];
+    if (ok)
+      write_text (log_file, log_text);
       if (~attempt.openmp && a > 1)
         fprintf (['phasekit: %s built without OpenMP (%s): its results are the same, ' ...
-                  'computed on one core\n'], name, attempt.note);
+                  'computed on one core; why the OpenMP build failed: %s\n'], ...
+                 name, attempt.note, log_file);
       end
       return;
     end
   end
-  error ('make_toolbox: building %s failed:\n%s', name, last_output);
+  write_text (log_file, log_text);
+  error ('make_toolbox: building %s failed (every attempt is in %s):\n%s', ...
+         name, log_file, last_output);
 end
 
+function write_text (file, text)
+  handle = fopen (file, 'w');
+  if (handle >= 0)
+    fwrite (handle, text);
+    fclose (handle);
+  end
+end
+
+% Octave takes compiler flags from the environment only; the attempt's flags are
+% added to Octave's own (whatever mkoctfile -p reports: its defaults, or the user's
+% CXXFLAGS and LDFLAGS), and the variables are put back as they were. mkoctfile
+% leaves the output path unquoted on its link line, so the build runs in the output
+% folder with a bare file name, which no blank in the folder's path can split. The
+% program is run as mkoctfile () runs it, quoted the same way, but with its error
+% stream joined to the output: mkoctfile () lets the compiler's messages pass to the
+% terminal, where make_toolbox cannot keep them.
 function [ok, output] = build_in_octave (name, sources, attempt, output_folder)
-  % mkoctfile takes compiler flags from the environment only.
-  saved_cxx = getenv ('CXXFLAGS');
-  saved_ld = getenv ('LDFLAGS');
-  setenv ('CXXFLAGS', attempt.cxxflags);
-  setenv ('LDFLAGS', attempt.ldflags);
-  args = [{'--mex'}, sources, {'-o', fullfile(output_folder, [name '.mex'])}];
-  [output, status] = mkoctfile (args{:});
-  setenv ('CXXFLAGS', saved_cxx);
-  setenv ('LDFLAGS', saved_ld);
+  names = {'CXXFLAGS', 'LDFLAGS'};
+  added = {attempt.cxxflags, attempt.ldflags};
+  saved = cellfun (@getenv, names, 'UniformOutput', false);
+  previous = pwd ();
+  % Puts the folder and the variables back however this function is left. (This
+  % file must also parse in MATLAB, which has no unwind_protect.)
+  restore = onCleanup (@() restore_state (previous, names, saved));
+  for k = 1:numel (names)
+    setenv (names{k}, strtrim ([strtrim(mkoctfile('-p', names{k})) ' ' added{k}]));
+  end
+  cd (output_folder);
+  program = fullfile (feval ('__octave_config_info__', 'bindir'), 'mkoctfile');
+  command = sprintf ('"%s" -v --mex', program);
+  for k = 1:numel (sources)
+    command = [command sprintf(' "%s"', sources{k})];
+  end
+  command = [command sprintf(' -o %s.mex 2>&1', name)];
+  [status, output] = system (command);
+  output = sprintf ('CXXFLAGS=%s\nLDFLAGS=%s\n%s', getenv ('CXXFLAGS'), getenv ('LDFLAGS'), output);
   ok = status == 0;
 end
 
+function restore_state (folder, names, values)
+  cd (folder);
+  for k = 1:numel (names)
+    restore_variable (names{k}, values{k});
+  end
+end
+
+% A variable that was unset before is unset again, not left empty: an empty CXXFLAGS
+% is not the same as none to every program a later system () call may start.
+% (Octave has no test for a set but empty variable; such a one ends up unset.)
+function restore_variable (name, value)
+  if (isempty (value))
+    unsetenv (name);
+  else
+    setenv (name, value);
+  end
+end
+
 function [ok, output] = build_in_matlab (name, sources, attempt, output_folder)
-  args = [{'-R2017b', '-outdir', output_folder, '-output', name}, attempt.args, sources];
+  % -v puts mex's command lines into the log beside the compiler's messages.
+  args = [{'-v', '-R2017b', '-outdir', output_folder, '-output', name}, attempt.args, sources];
   try
     output = evalc ('mex (args{:})');
     ok = true;
@@ -149,6 +202,14 @@ function [host, arch, compiler] = build_target ()
     else
       compiler = 'gcc';
     end
+  end
+end
+
+% "a, b and c"
+function text = list_names (names)
+  text = names{end};
+  if (numel (names) > 1)
+    text = [strjoin(names(1:end-1), ', ') ' and ' text];
   end
 end
 

@@ -8,18 +8,27 @@
 %!endfunction
 
 %!test
-%! ## From inside toolbox/: the default build, then "." as the output folder. The
-%! ## folder printed for addpath is absolute (it still works after a cd), and no
-%! ## help file in the current folder shadows the built commands.
+%! ## From inside toolbox/: the default build, then "." as the output folder, in a
+%! ## folder whose path has a blank (as C:\Users\First Last has). The folder printed
+%! ## for addpath is absolute (it still works after a cd), and no help file in the
+%! ## current folder shadows the built commands. The build adds to the user's
+%! ## CXXFLAGS, logs what it ran, and leaves the environment as it found it.
 %! root = getenv ("PHASEKIT_ROOT");
-%! scratch = tempname ();
+%! scratch = [tempname() " first last"];
 %! mkdir (scratch);
 %! copy_sources (root, scratch);
 %! previous = pwd ();
 %! saved_path = path ();
+%! saved_flags = getenv ("CXXFLAGS");
 %! unwind_protect
 %!   cd (fullfile (scratch, "toolbox"));
+%!   setenv ("CXXFLAGS", "-DPHASEKIT_USER_FLAG");
+%!   unsetenv ("LDFLAGS");
 %!   out = evalc ("make_toolbox");
+%!   assert (getenv ("CXXFLAGS"), "-DPHASEKIT_USER_FLAG");
+%!   assert (system ("printenv LDFLAGS > /dev/null"), 1);
+%!   logged = fileread (fullfile (scratch, "toolbox", "build", "phasemend-build.log"));
+%!   assert (! isempty (regexp (logged, "CXXFLAGS=-DPHASEKIT_USER_FLAG .*-ffp-contract=off", "once")));
 %!   folder = regexp (out, "addpath \\('([^']*)'\\)", "tokens", "once"){1};
 %!   assert (is_absolute_filename (folder));
 %!   addpath (folder);
@@ -36,6 +45,7 @@
 %! unwind_protect_cleanup
 %!   cd (previous);
 %!   path (saved_path);
+%!   setenv ("CXXFLAGS", saved_flags);
 %!   confirm_recursive_rmdir (false, "local");
 %!   rmdir (scratch, "s");
 %! end_unwind_protect
@@ -67,9 +77,12 @@
 %!           if (strcmp (host{1}, "matlab"))
 %!             assert (isempty (attempts(k).cxxflags) && ! isempty (attempts(k).args), what);
 %!             if (! strcmp (archs{a}, "win64"))
-%!               link = regexp (flags, "LDFLAGS=.*", "match", "once");
+%!               ## The runtime is MATLAB's, named after the objects (LINKLIBS): a
+%!               ## library in LDFLAGS stands before them and --as-needed drops it.
+%!               link = strjoin (attempts(k).args(2:end), " ");
 %!               assert (isempty (regexp (link, "-fopenmp|-lgomp", "once")), what);
-%!               assert (! attempts(k).openmp || ! isempty (strfind (link, '-L"/M/')), what);
+%!               assert (isempty (regexp (link, "LDFLAGS=[^=]*-l", "once")), what);
+%!               assert (! attempts(k).openmp || ! isempty (regexp (link, 'LINKLIBS=\$LINKLIBS -L"/M/', "once")), what);
 %!             end
 %!           else
 %!             assert (isempty (attempts(k).args) && ! isempty (strfind (attempts(k).cxxflags, "-O2")), what);
@@ -94,8 +107,11 @@
 %! msvc = phasekit_build_flags ("matlab", "win64", "msvc", true);
 %! assert (msvc(1).args, {"COMPFLAGS=$COMPFLAGS /fp:precise /openmp"});
 %! mingw = phasekit_build_flags ("matlab", "win64", "mingw", true);
-%! assert (! isempty (strfind (mingw(1).args{2}, "-Wl,-Bstatic -lgomp")));
+%! assert (mingw(1).args{2}, "LDFLAGS=$LDFLAGS -fopenmp -static");
 %! linux = phasekit_build_flags ("matlab", "glnxa64", "gcc", true, "/M");
 %! assert (linux(1).requires, "/M/sys/os/glnxa64/libiomp5.so");
-%! assert (linux(1).args{2}, 'LDFLAGS=$LDFLAGS -L"/M/sys/os/glnxa64" -liomp5 -Wl,-rpath,"/M/sys/os/glnxa64"');
+%! assert (linux(1).args(2:3), {'LDFLAGS=$LDFLAGS -Wl,-rpath,"/M/sys/os/glnxa64"', ...
+%!                              'LINKLIBS=$LINKLIBS -L"/M/sys/os/glnxa64" -liomp5'});
+%! intel = phasekit_build_flags ("octave", "glnxa64", "intel", true);
+%! assert (! isempty (regexp (intel(1).cxxflags, "-fp-model=(consistent|strict).*-ffp-contract=off", "once")));
 %! fail ('phasekit_build_flags ("matlab", "sparc", "gcc", true)', "unknown host");
