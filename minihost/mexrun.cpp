@@ -6,7 +6,12 @@
 #include "minihost.h"
 #include "npy.h"
 
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -53,13 +58,33 @@ const char kUsage[] =
     "  mexrun clipforge movie.avi 25 frame1.jpg frame2.jpg\n"
     "  mexrun --strict clipforge movie.avi 25 frame*.jpg || echo \"no complete movie\"\n";
 
-std::string folderOfExecutable() {
+#if defined(_WIN32)
+const char kExtensionSuffix[] = ".mexw64";
+const char kSeparators[] = "/\\";
+
+std::string executablePath() {
+    char path[4096];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+}
+
+bool fileExists(const std::string &path) { return _access(path.c_str(), 0) == 0; }
+#else
+const char kExtensionSuffix[] = ".mexa64";
+const char kSeparators[] = "/";
+
+std::string executablePath() {
     char path[4096];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    path[n] = '\0';
-    std::string s(path);
-    size_t slash = s.rfind('/');
+    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+}
+
+bool fileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+#endif
+
+std::string folderOfExecutable() {
+    std::string s = executablePath();
+    size_t slash = s.find_last_of(kSeparators);
     return slash == std::string::npos ? "." : s.substr(0, slash);
 }
 
@@ -67,17 +92,19 @@ bool endsWith(const std::string &s, const std::string &tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// A path as given when it names a file; else NAME.mexa64 (or NAME) next to mexrun.
+// A path as given when it names a file; else NAME.mexa64 (NAME.mexw64 on Windows), or
+// NAME, next to mexrun.
 std::string resolveExtension(const std::string &name) {
-    if (access(name.c_str(), F_OK) == 0) return name;
+    if (fileExists(name)) return name;
     std::string folder = folderOfExecutable();
-    for (const std::string &candidate : {folder + "/" + name + ".mexa64", folder + "/" + name})
-        if (access(candidate.c_str(), F_OK) == 0) return candidate;
+    for (const std::string &candidate : {folder + "/" + name + kExtensionSuffix, folder + "/" + name})
+        if (fileExists(candidate)) return candidate;
     return "";
 }
 
 std::string baseName(const std::string &path) {
-    std::string s = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    size_t slash = path.find_last_of(kSeparators);
+    std::string s = path.substr(slash == std::string::npos ? 0 : slash + 1);
     size_t dot = s.find('.');
     return dot == std::string::npos ? s : s.substr(0, dot);
 }
@@ -132,8 +159,8 @@ int main(int argc, char **argv) {
 
     std::string path = resolveExtension(first);
     if (path.empty()) {
-        std::fprintf(stderr, "mexrun: no extension file '%s' (nor %s.mexa64 next to mexrun)\n",
-                     first.c_str(), first.c_str());
+        std::fprintf(stderr, "mexrun: no extension file '%s' (nor %s%s next to mexrun)\n",
+                     first.c_str(), first.c_str(), kExtensionSuffix);
         return 2;
     }
     HostExtension ext = hostLoadExtension(path);

@@ -5,7 +5,7 @@
 #   MATLAB's), export only mexFunction, and link every runtime statically (libgomp,
 #   winpthread, libstdc++, libgcc), so that a MATLAB user needs no other DLL;
 # - the standalone host as libmx.dll (all of it) and libmex.dll (the message
-#   operations, forwarded), and golden_test.exe, which Wine runs.
+#   operations, forwarded), golden_test.exe and mexrun.exe, which Wine runs.
 set(CMAKE_POSITION_INDEPENDENT_CODE OFF)
 find_program(DLLTOOL NAMES x86_64-w64-mingw32-dlltool REQUIRED)
 
@@ -55,6 +55,12 @@ set_target_properties(libmex PROPERTIES PREFIX "" OUTPUT_NAME libmex)
 target_link_libraries(libmex PRIVATE libmx)
 target_link_options(libmex PRIVATE ${RUNTIMES_STATIC})
 
+# The command line runner, for Windows users without MATLAB (and for the check below).
+add_executable(mexrun minihost/mexrun.cpp minihost/npy.cpp)
+target_link_libraries(mexrun PRIVATE libmx)
+target_link_options(mexrun PRIVATE ${RUNTIMES_STATIC})
+add_dependencies(mexrun phasemend kernsmooth_c clipforge libmex)
+
 add_executable(golden_test tests/golden/golden_test.cpp)
 target_link_libraries(golden_test PRIVATE libmx)
 target_link_options(golden_test PRIVATE ${RUNTIMES_STATIC})
@@ -65,6 +71,10 @@ enable_testing()
 set(WINE_ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all")
 add_test(NAME golden_outputs COMMAND golden_test .)
 set_tests_properties(golden_outputs PROPERTIES ENVIRONMENT "${WINE_ENVIRONMENT}")
+add_test(NAME mexrun_under_wine COMMAND ${CMAKE_COMMAND} -DMEXRUN=mexrun.exe
+  -DDATA=${CMAKE_SOURCE_DIR}/tests/data -DOUT=mexrun_unwrapped.npy
+  -P ${CMAKE_SOURCE_DIR}/windows/check_mexrun.cmake)
+set_tests_properties(mexrun_under_wine PROPERTIES ENVIRONMENT "${WINE_ENVIRONMENT}")
 # What each extension file imports and exports: the host's two DLLs and system DLLs
 # every Windows has, and mexFunction alone.
 add_test(NAME extension_imports_and_exports
