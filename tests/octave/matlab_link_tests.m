@@ -120,6 +120,7 @@
 %!     exe = emulated_mex (vars, attempts(1).args, extension_sources (name{1}), out, name{1});
 %!     needed = regexp (run_or_fail (["readelf -d " exe]), 'NEEDED\)\s+Shared library: \[([^]]+)\]', "tokens");
 %!     needed = cellfun (@(t) t{1}, needed, "UniformOutput", false);
+%!     printf ("  %s needs %s\n", name{1}, strjoin (needed, " "));
 %!     assert (any (strcmp (needed, "libiomp5.so")), strjoin (needed, " "));
 %!     assert (! any (strncmp (needed, "libgomp", 7)), strjoin (needed, " "));
 %!   end
@@ -179,6 +180,7 @@
 %!     exe = emulated_mex (vars, attempts(1).args, extension_sources (name{1}), out, name{1});
 %!     imports = regexp (run_or_fail (["x86_64-w64-mingw32-objdump -p " exe]), 'DLL Name: (\S+)', "tokens");
 %!     imports = unique (lower (cellfun (@(t) t{1}, imports, "UniformOutput", false)));
+%!     printf ("  %s imports %s\n", name{1}, strjoin (imports, " "));
 %!     assert (all (ismember (imports, {"kernel32.dll", "msvcrt.dll", "libmx.dll", "libmex.dll"})), ...
 %!             [name{1} " imports " strjoin(imports, " ")]);
 %!   end
