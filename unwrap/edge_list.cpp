@@ -2,13 +2,74 @@
 // row. Edges are counted per column first and laid out by a running sum, so that each
 // column then fills its own slice of one exactly sized array in parallel, without
 // locks. Array order: column edges column by column (by row), then row edges by column
-// pair (by row); the unstable sort that follows starts from this order.
+// pair (by row); the unstable sort that follows starts from this order. The command's
+// form reads the input samples and the reliability array and writes CompactEdge
+// records; the plain form reads PhasePixel records and writes PixelEdge ones.
 #include "unwrap.h"
 
 int32_t wrapStep(double difference) {
     if (difference > kPi) return -1;
     if (difference < -kPi) return 1;
     return 0;
+}
+
+// Entry k becomes the start of slice k; the last entry is the total. Positions in this
+// array reach 2N - 1, beyond 32 bits for a single row of 2^30 pixels or more, while
+// its values (edge counts) stay below 2^31.
+static int32_t runningSum(int32_t *edgeOffsets, int32_t columns) {
+    const int64_t entries = 2 * static_cast<int64_t>(columns);
+    for (int64_t k = 1; k < entries; ++k) edgeOffsets[k] += edgeOffsets[k - 1];
+    return edgeOffsets[entries - 1];
+}
+
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
+    edgeOffsets[0] = 0;
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < columns; ++c) {
+        const double *column = wrapped + static_cast<int64_t>(c) * rows;
+        int32_t count = 0;
+        for (int32_t r = 0; r < rows - 1; ++r)
+            count += (usableSample(column[r]) && usableSample(column[r + 1]));
+        edgeOffsets[c + 1] = count;
+    }
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < columns - 1; ++c) {
+        const double *column = wrapped + static_cast<int64_t>(c) * rows;
+        const double *neighbour = column + rows;
+        int32_t count = 0;
+        for (int32_t r = 0; r < rows; ++r)
+            count += (usableSample(column[r]) && usableSample(neighbour[r]));
+        edgeOffsets[static_cast<int64_t>(columns) + 1 + c] = count;
+    }
+    return runningSum(edgeOffsets, columns);
+}
+
+static inline void writeEdge(CompactEdge *edge, const double *wrapped, const double *reliability,
+                             int32_t a, int32_t b, NeighbourKind kind) {
+    edge->reliability = reliability[a] + reliability[b];
+    edge->first = a;
+    edge->neighbour = static_cast<int8_t>(kind);
+    edge->increment = static_cast<int8_t>(wrapStep(wrapped[a] - wrapped[b]));
+}
+
+void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows) {
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < columns; ++c) {
+        const int32_t start = c * rows;
+        CompactEdge *edge = edges + edgeOffsets[c];
+        for (int32_t i = start; i < start + rows - 1; ++i)
+            if (usableSample(wrapped[i]) && usableSample(wrapped[i + 1]))
+                writeEdge(edge++, wrapped, reliability, i, i + 1, kNextRow);
+    }
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < columns - 1; ++c) {
+        const int32_t start = c * rows;
+        CompactEdge *edge = edges + edgeOffsets[static_cast<int64_t>(columns) + c];
+        for (int32_t i = start; i < start + rows; ++i)
+            if (usableSample(wrapped[i]) && usableSample(wrapped[i + rows]))
+                writeEdge(edge++, wrapped, reliability, i, i + rows, kNextColumn);
+    }
 }
 
 int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
@@ -30,12 +91,7 @@ int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t colum
             count += (column[r].valid == 1 && neighbour[r].valid == 1);
         edgeOffsets[static_cast<int64_t>(columns) + 1 + c] = count;
     }
-    // Entry k becomes the start of slice k; the last entry is the total. Positions in
-    // this array reach 2N - 1, beyond 32 bits for a single row of 2^30 pixels or more,
-    // while its values (edge counts) stay below 2^31.
-    const int64_t entries = 2 * static_cast<int64_t>(columns);
-    for (int64_t k = 1; k < entries; ++k) edgeOffsets[k] += edgeOffsets[k - 1];
-    return edgeOffsets[entries - 1];
+    return runningSum(edgeOffsets, columns);
 }
 
 static inline void writeEdge(PixelEdge *edge, PhasePixel *a, PhasePixel *b) {

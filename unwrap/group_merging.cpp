@@ -10,7 +10,9 @@
 // the chain form, hence every decision and every final increment is the same. Heads
 // never change their own increment while they are heads (a join only ever shifts the
 // absorbed side), so a head's increment is 0 and a pixel's increment is the sum of
-// the offsets on its path to the head.
+// the offsets on its path to the head, which the result stage adds up (groupSteps).
+// The edges name their second pixel by neighbour kind, so the same merge serves maps
+// and volumes.
 #include "unwrap.h"
 
 #include "../portable/portability.h"
@@ -46,40 +48,39 @@ inline int32_t findHead(GroupLink *links, int32_t x, int32_t *steps) {
 const int32_t kLinkLookahead = 64;
 const int32_t kParentLookahead = 24;
 
-inline int32_t pixelIndex(const PhasePixel *pixels, const PhasePixel *p) {
-    return static_cast<int32_t>(p - pixels);
-}
-
 }  // namespace
 
-void mergeGroups(PhasePixel *pixels, GroupLink *links, const PixelEdge *edges, int32_t edgeCount,
-                 int32_t columns, int32_t rows) {
+void mergeGroups(GroupLink *links, const CompactEdge *edges, int32_t edgeCount, GridShape shape) {
+    const int32_t lines = shape.columns * shape.slices;  // columns of every slice, in order
 #pragma omp parallel for schedule(static)
-    for (int32_t c = 0; c < columns; ++c) {
-        GroupLink *column = links + static_cast<int64_t>(c) * rows;
-        for (int32_t r = 0; r < rows; ++r) {
+    for (int32_t c = 0; c < lines; ++c) {
+        GroupLink *column = links + static_cast<int64_t>(c) * shape.rows;
+        for (int32_t r = 0; r < shape.rows; ++r) {
             column[r].parent = -1;  // alone: the head of a group of one
             column[r].offset = 0;
         }
     }
+    int32_t steps[3];
+    neighbourSteps(shape, steps);
 
     // Joins, in edge order, on the calling thread: each decision depends on the last.
     for (int32_t k = 0; k < edgeCount; ++k) {
         if (k + kLinkLookahead < edgeCount) {
-            const PixelEdge &ahead = edges[k + kLinkLookahead];
-            PHASEKIT_PREFETCH(&links[pixelIndex(pixels, ahead.first)]);
-            PHASEKIT_PREFETCH(&links[pixelIndex(pixels, ahead.second)]);
+            const CompactEdge &ahead = edges[k + kLinkLookahead];
+            PHASEKIT_PREFETCH(&links[ahead.first]);
+            PHASEKIT_PREFETCH(&links[ahead.first + steps[ahead.neighbour]]);
         }
         if (k + kParentLookahead < edgeCount) {
-            const PixelEdge &ahead = edges[k + kParentLookahead];
-            int32_t up1 = links[pixelIndex(pixels, ahead.first)].parent;
-            int32_t up2 = links[pixelIndex(pixels, ahead.second)].parent;
+            const CompactEdge &ahead = edges[k + kParentLookahead];
+            int32_t up1 = links[ahead.first].parent;
+            int32_t up2 = links[ahead.first + steps[ahead.neighbour]].parent;
             if (up1 >= 0) PHASEKIT_PREFETCH(&links[up1]);
             if (up2 >= 0) PHASEKIT_PREFETCH(&links[up2]);
         }
-        const PixelEdge &e = edges[k];
-        int32_t p1 = pixelIndex(pixels, e.first);
-        int32_t p2 = pixelIndex(pixels, e.second);
+        const CompactEdge &e = edges[k];
+        const int32_t p1 = e.first;
+        const int32_t p2 = e.first + steps[e.neighbour];
+        const int32_t increment = e.increment;
         int32_t steps1, steps2;
         int32_t g1 = findHead(links, p1, &steps1);
         int32_t g2 = findHead(links, p2, &steps2);
@@ -88,39 +89,20 @@ void mergeGroups(PhasePixel *pixels, GroupLink *links, const PixelEdge *edges, i
         if (links[p2].parent == -1) {
             links[g1].parent -= 1;
             links[p2].parent = g1;
-            links[p2].offset = steps1 - e.increment;
+            links[p2].offset = steps1 - increment;
         } else if (links[p1].parent == -1) {
             links[g2].parent -= 1;
             links[p1].parent = g2;
-            links[p1].offset = steps2 + e.increment;
+            links[p1].offset = steps2 + increment;
         } else if (-links[g1].parent > -links[g2].parent) {
             links[g1].parent += links[g2].parent;
             links[g2].parent = g1;
-            links[g2].offset = steps1 - e.increment - steps2;
+            links[g2].offset = steps1 - increment - steps2;
         } else {
             // On equal sizes the group of the edge's second pixel absorbs the first's.
             links[g2].parent += links[g1].parent;
             links[g1].parent = g2;
-            links[g1].offset = e.increment - steps1 + steps2;
-        }
-    }
-
-    // Every pixel sums the offsets up to its head. The links are only read here, so
-    // the columns are resolved in parallel; paths are short after union by size and
-    // path halving (at most log2 of the group size).
-#pragma omp parallel for schedule(static)
-    for (int32_t c = 0; c < columns; ++c) {
-        for (int32_t r = 0; r < rows; ++r) {
-            int32_t i = r + c * rows;
-            int32_t x = i, sum = 0;
-            while (links[x].parent >= 0) {
-                sum += links[x].offset;
-                x = links[x].parent;
-            }
-            PhasePixel &p = pixels[i];
-            p.increment = sum;
-            p.head = pixels + x;
-            if (x == i) p.groupSize = -links[i].parent;
+            links[g1].offset = increment - steps1 + steps2;
         }
     }
 }

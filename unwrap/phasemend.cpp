@@ -118,24 +118,29 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (columns == 0 || rows == 0) return;  // nothing to unwrap: an empty map of that size
     double *unwrapped = mxGetPr(plhs[0]);
 
+    // Working memory at its peak: the edges (16 bytes each, about two per pixel) and
+    // the group links (8 bytes per pixel). The reliabilities are held in the result
+    // until the edges are built: the result's memory is there anyway, and the last
+    // stage writes every one of its samples.
+    const GridShape shape = {rows, columns, 1};
     const size_t pixelCount = static_cast<size_t>(rows * columns);
-    PhasePixel *pixels = static_cast<PhasePixel *>(workingArray(pixelCount, sizeof(PhasePixel)));
-    initPixels(wrapped, pixels, columns, rows);
-    computeReliability(pixels, columns, rows);
+    double *reliability = unwrapped;
+    initPixels(reliability, columns, rows);
+    computeReliability(wrapped, reliability, columns, rows);
 
     // Not freed here: the host reclaims this small array when the call ends.
     int32_t *edgeOffsets = static_cast<int32_t *>(mxCalloc(2 * static_cast<size_t>(columns),
                                                            sizeof(int32_t)));
-    int32_t edgeCount = countEdges(pixels, edgeOffsets, columns, rows);
-    PixelEdge *edges =
-        static_cast<PixelEdge *>(workingArray(static_cast<size_t>(edgeCount), sizeof(PixelEdge)));
-    fillEdges(pixels, edges, edgeOffsets, columns, rows);
+    int32_t edgeCount = countEdges(wrapped, edgeOffsets, columns, rows);
+    CompactEdge *edges =
+        static_cast<CompactEdge *>(workingArray(static_cast<size_t>(edgeCount), sizeof(CompactEdge)));
+    fillEdges(wrapped, reliability, edges, edgeOffsets, columns, rows);
     if (edgeCount > 0) sortEdges(edges, edges + edgeCount - 1);
     GroupLink *links = static_cast<GroupLink *>(workingArray(pixelCount, sizeof(GroupLink)));
-    mergeGroups(pixels, links, edges, edgeCount, columns, rows);
-    writeUnwrapped(pixels, unwrapped, refColumn, refRow, columns, rows);
-
-    mxFree(links);
+    mergeGroups(links, edges, edgeCount, shape);
     mxFree(edges);
-    mxFree(pixels);
+    const int64_t referenceIndex =
+        refColumn < columns && refRow < rows ? static_cast<int64_t>(refColumn) * rows + refRow : -1;
+    writeUnwrapped(links, wrapped, unwrapped, referenceIndex, shape);
+    mxFree(links);
 }

@@ -1,13 +1,11 @@
-// pixel_reliability.cpp: fills the pixel grid from the input map and gives every pixel
-// whose eight neighbours are all valid a reliability from the second differences of
-// the wrapped phase. Every other pixel keeps a large initial value whose random part
-// orders its edges after all computed ones. Both loops are parallel over columns and
-// write only their own column's records.
+// pixel_reliability.cpp: gives every pixel whose eight neighbours are all valid a
+// reliability from the second differences of the wrapped phase. Every other pixel
+// keeps a large initial value whose random part orders its edges after all computed
+// ones. The command's form writes one array of doubles and reads values and validity
+// from the input samples; the plain form fills PhasePixel records. Both arithmetics
+// are the same, operation for operation. Every loop is parallel over columns and
+// writes only its own column.
 #include "unwrap.h"
-
-#include "mex.h"
-
-#include <cmath>
 
 int32_t pixelRandom(int32_t column, int32_t row) {
     // A stateless mix of the position (the splitmix64 finaliser): any thread, any
@@ -21,6 +19,40 @@ int32_t pixelRandom(int32_t column, int32_t row) {
     return static_cast<int32_t>(z >> 49);  // the top 15 bits: 0..32767
 }
 
+void initPixels(double *reliability, int32_t columns, int32_t rows) {
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < columns; ++c) {
+        double *column = reliability + static_cast<int64_t>(c) * rows;
+        for (int32_t r = 0; r < rows; ++r)
+            column[r] = static_cast<double>(kInitialReliability + pixelRandom(c, r));
+    }
+}
+
+void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows) {
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 1; c < columns - 1; ++c) {
+        if (rows <= 2) continue;
+        const double *left = wrapped + static_cast<int64_t>(c - 1) * rows;
+        const double *centre = left + rows;
+        const double *right = centre + rows;
+        double *out = reliability + static_cast<int64_t>(c) * rows;
+        for (int32_t r = 1; r < rows - 1; ++r) {
+            // All nine samples must be usable: a partial sum is never stored.
+            if (!usableSample(centre[r]) || !usableSample(left[r - 1]) || !usableSample(left[r]) ||
+                !usableSample(left[r + 1]) || !usableSample(centre[r - 1]) ||
+                !usableSample(centre[r + 1]) || !usableSample(right[r - 1]) ||
+                !usableSample(right[r]) || !usableSample(right[r + 1]))
+                continue;
+            double v = centre[r];
+            double dCol = wrapPhase(centre[r - 1] - v) - wrapPhase(v - centre[r + 1]);
+            double dRow = wrapPhase(left[r] - v) - wrapPhase(v - right[r]);
+            double dMain = wrapPhase(left[r - 1] - v) - wrapPhase(v - right[r + 1]);
+            double dAnti = wrapPhase(left[r + 1] - v) - wrapPhase(v - right[r - 1]);
+            out[r] = ((dRow * dRow + dCol * dCol) + dMain * dMain) + dAnti * dAnti;
+        }
+    }
+}
+
 void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows) {
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < columns; ++c) {
@@ -28,9 +60,7 @@ void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int3
             int32_t i = r + c * rows;
             double s = wrapped[i];
             PhasePixel &p = pixels[i];
-            // An infinite sample would turn reliabilities into NaN, which no ordering
-            // can sort; it is as unusable as a missing one.
-            bool valid = !std::isnan(s) && !std::isinf(s);
+            bool valid = usableSample(s);
             p.increment = 0;
             p.groupSize = 1;
             p.valid = valid ? 1 : 0;

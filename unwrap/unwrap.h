@@ -13,6 +13,45 @@ const double kTwoPi = 6.283185307179586;
 // their edges sort after every edge of two computed pixels (those stay below 32*pi^2).
 const int32_t kInitialReliability = 9999999;
 
+// The command works on compact records: no per-pixel record at all (values and
+// validity are read from the input samples, reliabilities live in one array of
+// doubles while the edges are built, group links in one array of GroupLink), and
+// edges of 16 bytes that name their first pixel by index and their second by which
+// neighbour it is. The plain forms below them, on the 56-byte PhasePixel and the
+// 32-byte PixelEdge with pointers, are the literal method; the tests hold the
+// command to their results bit for bit. Stages of both forms share their names.
+
+// A sample takes part only when it is finite: NaN marks a missing pixel, and an
+// infinite one would turn reliabilities into NaN, which no ordering can sort. (x - x
+// is exactly 0 for every finite x and NaN for NaN and both infinities.)
+inline bool usableSample(double sample) { return sample - sample == 0.0; }
+
+// Which neighbour of an edge's first pixel its second pixel is.
+enum NeighbourKind { kNextRow = 0, kNextColumn = 1, kNextSlice = 2 };
+
+// A pair of valid neighbours: the command's edge record.
+struct CompactEdge {
+    double reliability;   // sum of the two pixels' reliabilities: the sort key
+    int32_t first;        // linear index of the first pixel (smaller row, column or slice)
+    int8_t neighbour;     // the second pixel: a NeighbourKind, one step along that side
+    int8_t increment;     // -1, 0, +1: pixels agree when first's steps == second's + this
+};
+
+// A grid of rows x columns x slices pixels, column-major, slice after slice (a map
+// has one slice). The index of pixel (r, c, s) is r + c*rows + s*rows*columns.
+struct GridShape {
+    int32_t rows;
+    int32_t columns;
+    int32_t slices;
+};
+
+// The index step to the neighbour of each NeighbourKind.
+inline void neighbourSteps(GridShape shape, int32_t steps[3]) {
+    steps[kNextRow] = 1;
+    steps[kNextColumn] = shape.rows;
+    steps[kNextSlice] = shape.rows * shape.columns;
+}
+
 // One grid pixel; also a member of a group, which is a singly linked chain.
 struct PhasePixel {
     int32_t increment;      // 2*pi steps added to value in the result (before the reference shift)
@@ -34,43 +73,67 @@ struct PixelEdge {
 };
 
 // Pixel reliability stage.
-void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows);
-void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows);
 double wrapPhase(double x);
 // The draw in 0..32767 that pixel (row, column) adds to its initial reliability. It
 // depends only on the position, so results do not change with the thread count.
 int32_t pixelRandom(int32_t column, int32_t row);
+// Compact: every pixel's initial reliability, then the computed ones of the pixels
+// whose eight neighbours are all valid (read from the input samples).
+void initPixels(double *reliability, int32_t columns, int32_t rows);
+void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows);
+// Plain.
+void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows);
+void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows);
 
-// Edge list stage.
+// Edge list stage. Column edges column by column (by row), then row edges by column
+// pair (by row); edgeOffsets holds 2N entries.
+int32_t wrapStep(double difference);
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows);
+void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows);
+// Plain.
 int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t columns, int32_t rows);
 void fillEdges(PhasePixel *pixels, PixelEdge *edges, const int32_t *edgeOffsets, int32_t columns,
                int32_t rows);
-int32_t wrapStep(double difference);
 
-// Edge ordering stage. Ranges are given by their first and last record, inclusive.
+// Edge ordering stage: one quicksort for both records. It compares keys only and
+// moves whole records, so both give the same permutation of the same keys. Ranges
+// are given by their first and last record, inclusive.
 bool choosePivot(const PixelEdge *lo, const PixelEdge *hi, double *pivot);
+// Plain: the two scans that swap records until they cross.
 PixelEdge *partitionEdges(PixelEdge *lo, PixelEdge *hi, double pivot);
-// On the calling thread alone.
+// The command's: the same array and split point, without branches on the keys.
+CompactEdge *partitionEdges(CompactEdge *lo, CompactEdge *hi, double pivot);
+// Plain: on the calling thread alone.
 void sortEdgesSequential(PixelEdge *lo, PixelEdge *hi);
-// The same array, record for record, with large parts sorted by OpenMP tasks.
-void sortEdges(PixelEdge *lo, PixelEdge *hi);
+// The command's: the same permutation, with large parts sorted by OpenMP tasks.
+void sortEdges(CompactEdge *lo, CompactEdge *hi);
 
-// A pixel's place in the group forest that the merge builds beside the pixel records:
-// a group is a tree whose root is the group's head, and each member stores its step
-// count relative to its parent, so joining two groups relinks one root instead of
-// walking the absorbed members.
+// A pixel's place in the group forest that the merge builds: a group is a tree whose
+// root is the group's head, and each member stores its step count relative to its
+// parent, so joining two groups relinks one root instead of walking the absorbed
+// members. The plain form's chains give the same heads, sizes and step counts.
 struct GroupLink {
     int32_t parent;   // index of the parent pixel; on a head, minus the group's size
     int32_t offset;   // increment minus the parent's increment; 0 on a head
 };
 
-// Group merging stage: joins the groups of the sorted edges' pixels (links: one entry
-// per pixel, written here before it is read), then gives every pixel its increment,
-// its head and, on heads, the group's size. last and next are not maintained.
-void mergeGroups(PhasePixel *pixels, GroupLink *links, const PixelEdge *edges, int32_t edgeCount,
-                 int32_t columns, int32_t rows);
+// Group merging stage: joins the groups of the sorted edges' pixels. links: one entry
+// per pixel of the grid, written here before it is read. (The plain form, the chain
+// walk on PhasePixel records, is kept with the tests.)
+void mergeGroups(GroupLink *links, const CompactEdge *edges, int32_t edgeCount, GridShape shape);
+// A pixel's step count: the sum of the offsets on its path to its head.
+inline int32_t groupSteps(const GroupLink *links, int32_t pixel) {
+    int32_t sum = 0;
+    for (; links[pixel].parent >= 0; pixel = links[pixel].parent) sum += links[pixel].offset;
+    return sum;
+}
 
-// Result stage.
+// Result stage. Compact: every valid pixel's result is its sample plus 2*pi times its
+// step count less the reference pixel's (referenceIndex < 0: none); missing ones NaN.
+void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
+                    int64_t referenceIndex, GridShape shape);
+// Plain.
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,
                     int32_t columns, int32_t rows);
 

@@ -320,10 +320,14 @@ TEST(whole_calls_match_the_plain_pipeline_bit_for_bit_for_any_thread_count) {
     for (size_t i = 0; i < quantised.size(); ++i)
         quantised[i] = i % 17 == 3 ? NaN : -3.0 + 1.5 * static_cast<double>((i * 7919) % 5);
     std::vector<double> line = wrapAll(gaussianSurface(1, 9000, 4, 30.0, 3));
+    std::vector<double> infinite = noisy;
+    for (size_t i = 7; i < infinite.size(); i += 97) infinite[i] = (i / 97) % 2 ? Inf : -Inf;
     const Case cases[] = {
         {"noisy surface with holes", 200, 180, noisy, 0, 0},
         {"noisy surface, pinned", 200, 180, noisy, 91, 57},
         {"quantised with holes", 150, 130, quantised, 0, 0},
+        {"quantised, pinned on a hole's border", 150, 130, quantised, 3, 4},
+        {"+-Inf samples, pinned", 200, 180, infinite, 17, 200},
         {"single row", 1, 9000, line, 4000, 1},
         {"single column", 9000, 1, line, 0, 0},
         {"all NaN", 40, 30, std::vector<double>(1200, NaN), 0, 0},
@@ -343,4 +347,17 @@ TEST(whole_calls_match_the_plain_pipeline_bit_for_bit_for_any_thread_count) {
         }
     }
     omp_set_num_threads(saved);
+}
+
+TEST(working_memory_stays_within_56_bytes_a_pixel) {
+    // Beyond its input and its result: the edges (16 bytes, about two a pixel) and the
+    // group links (8 bytes a pixel), about 40 bytes a pixel in all.
+    const int side = 600;
+    std::vector<double> map = wrapAll(gaussianSurface(side, side, 5, 30.0, 9));
+    Outcome o = unwrap(side, side, map);
+    const size_t pixels = static_cast<size_t>(side) * side;
+    const size_t working = o.call.peakBytes - pixels * sizeof(double);
+    CHECK(o.result.size() == pixels);
+    if (working > 56 * pixels)
+        recordFailure(__FILE__, __LINE__, std::to_string(working / pixels) + " bytes a pixel");
 }

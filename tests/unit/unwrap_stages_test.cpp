@@ -220,6 +220,14 @@ std::vector<PixelEdge> edgesWithKeys(const std::vector<double> &keys) {
     return edges;
 }
 
+// The command's records with the same keys, identified by their first pixel.
+std::vector<CompactEdge> compactWithKeys(const std::vector<double> &keys) {
+    std::vector<CompactEdge> edges(keys.size());
+    for (size_t k = 0; k < keys.size(); ++k)
+        edges[k] = CompactEdge{keys[k], static_cast<int32_t>(k), kNextRow, 0};
+    return edges;
+}
+
 // The ordering written the plain way: lower part by recursion, upper part by the loop.
 void plainSort(PixelEdge *lo, PixelEdge *hi) {
     double pivot;
@@ -256,18 +264,44 @@ TEST(choosePivot_rule) {
 }
 
 TEST(sortEdges_two_records_and_equal_keys) {
-    std::vector<PixelEdge> edges = edgesWithKeys({5.0, 3.0});
+    std::vector<CompactEdge> edges = compactWithKeys({5.0, 3.0});
     sortEdges(&edges.front(), &edges.back());
-    CHECK(edges[0].reliability == 3.0 && edges[0].increment == 1);
-    CHECK(edges[1].reliability == 5.0 && edges[1].increment == 0);
-    edges = edgesWithKeys({6, 6, 6, 6, 6});
+    CHECK(edges[0].reliability == 3.0 && edges[0].first == 1);
+    CHECK(edges[1].reliability == 5.0 && edges[1].first == 0);
+    edges = compactWithKeys({6, 6, 6, 6, 6});
     sortEdges(&edges.front(), &edges.back());
-    for (size_t k = 0; k < edges.size(); ++k) CHECK_EQ(edges[k].increment, static_cast<int32_t>(k));
+    for (size_t k = 0; k < edges.size(); ++k) CHECK_EQ(edges[k].first, static_cast<int32_t>(k));
+}
+
+TEST(partitionEdges_branch_free_form_gives_the_scans_array) {
+    // Every pivot the rule can choose (each key above the smallest), on keys with many
+    // repeats and on distinct ones, in ranges shorter and longer than one block.
+    uint32_t state = 99;
+    auto next = [&state]() { state = state * 1664525u + 1013904223u; return state >> 8; };
+    for (size_t n : {2, 3, 17, 255, 256, 257, 511, 512, 513, 1000, 3000, 20000}) {
+        for (int distinct : {2, 5, 1 << 20}) {
+            std::vector<double> keys(n);
+            for (double &k : keys) k = static_cast<double>(next() % static_cast<uint32_t>(distinct));
+            double smallest = *std::min_element(keys.begin(), keys.end());
+            for (size_t trial = 0; trial < 6; ++trial) {
+                double pivot = keys[next() % n];
+                if (!(pivot > smallest)) continue;
+                std::vector<PixelEdge> scanned = edgesWithKeys(keys);
+                std::vector<CompactEdge> blocked = compactWithKeys(keys);
+                PixelEdge *a = partitionEdges(&scanned.front(), &scanned.back(), pivot);
+                CompactEdge *b = partitionEdges(&blocked.front(), &blocked.back(), pivot);
+                bool same = a - &scanned.front() == b - &blocked.front();
+                for (size_t k = 0; same && k < n; ++k) same = scanned[k].increment == blocked[k].first;
+                CHECK(same);
+            }
+        }
+    }
 }
 
 TEST(sortEdges_matches_the_plain_ordering_record_for_record) {
-    // Smaller-part recursion must give the same array as the plain form, including the
-    // order of equal keys; random keys with many repeats, as the initial values give.
+    // The command's ordering (compact records, branch-free partitions, tasks) must give
+    // the plain form's array, including the order of equal keys; random keys with many
+    // repeats, as the initial values give.
     uint32_t state = 12345;
     auto next = [&state]() { state = state * 1664525u + 1013904223u; return state >> 8; };
     const size_t sizes[] = {1, 2, 3, 7, 64, 1000, 20000};
@@ -275,18 +309,19 @@ TEST(sortEdges_matches_the_plain_ordering_record_for_record) {
         for (int distinct : {1, 3, 50, 1 << 20}) {
             std::vector<double> keys(n);
             for (double &k : keys) k = static_cast<double>(next() % static_cast<uint32_t>(distinct));
-            std::vector<PixelEdge> fast = edgesWithKeys(keys), plain = fast;
+            std::vector<CompactEdge> fast = compactWithKeys(keys);
+            std::vector<PixelEdge> plain = edgesWithKeys(keys);
             sortEdges(&fast.front(), &fast.back());
             plainSort(&plain.front(), &plain.back());
             bool same = true;
             for (size_t k = 0; k < n; ++k)
-                same = same && fast[k].increment == plain[k].increment;
+                same = same && fast[k].first == plain[k].increment;
             CHECK(same);
-            CHECK(std::is_sorted(fast.begin(), fast.end(), [](const PixelEdge &a, const PixelEdge &b) {
+            CHECK(std::is_sorted(fast.begin(), fast.end(), [](const CompactEdge &a, const CompactEdge &b) {
                 return a.reliability < b.reliability;
             }));
             std::vector<int32_t> ids;
-            for (const PixelEdge &e : fast) ids.push_back(e.increment);
+            for (const CompactEdge &e : fast) ids.push_back(e.first);
             std::sort(ids.begin(), ids.end());
             for (size_t k = 0; k < n; ++k) CHECK_EQ(ids[k], static_cast<int32_t>(k));
         }
@@ -294,7 +329,7 @@ TEST(sortEdges_matches_the_plain_ordering_record_for_record) {
     // Already sorted and reversed input, the worst shapes for a naive pivot.
     std::vector<double> keys(50000);
     for (size_t k = 0; k < keys.size(); ++k) keys[k] = static_cast<double>(keys.size() - k);
-    std::vector<PixelEdge> edges = edgesWithKeys(keys);
+    std::vector<CompactEdge> edges = compactWithKeys(keys);
     sortEdges(&edges.front(), &edges.back());
     for (size_t k = 0; k < keys.size(); ++k) CHECK_EQ(edges[k].reliability, double(k + 1));
 }
@@ -310,6 +345,12 @@ std::vector<PhasePixel> lonePixels(size_t n) {
 }
 
 struct EdgeSpec { int first, second, increment; };
+
+// The head of pixel x's group in the link forest.
+int32_t linkedHead(const std::vector<GroupLink> &links, int32_t x) {
+    while (links[static_cast<size_t>(x)].parent >= 0) x = links[static_cast<size_t>(x)].parent;
+    return x;
+}
 
 }  // namespace
 
@@ -334,27 +375,38 @@ TEST(mergeGroups_cases_in_both_forms) {
         {"the strictly larger first group absorbs", 5,
          {{0, 1, 1}, {1, 2, 1}, {3, 4, -1}, {2, 3, 1}}, {0, -1, -2, -3, -2}, {0, 0, 0, 0, 0}, 4},
         {"a loop whose steps disagree: the last edge is skipped", 4,
-         {{0, 1, 0}, {1, 3, 0}, {3, 2, 0}, {0, 2, 1}}, {0, 0, 0, 0}, {0, 0, 0, 0}, 2},
+         {{0, 1, 0}, {1, 3, 0}, {2, 3, 0}, {0, 2, 1}}, {0, 0, 0, 0}, {0, 0, 0, 0}, 2},
         {"no edges", 3, {}, {0, 0, 0}, {-1, -1, -1}, -1},
     };
+    // The linked merge's edges name their second pixel as the next row (one index on)
+    // or the next column, in a grid of two rows (two indices on).
+    const GridShape shape = {2, 3, 1};
     for (const Case &c : cases) {
         for (bool chainWalk : {true, false}) {
             std::vector<PhasePixel> p = lonePixels(c.n);
             std::vector<PixelEdge> edges;
-            for (const EdgeSpec &s : c.edges)
+            std::vector<CompactEdge> compact;
+            for (const EdgeSpec &s : c.edges) {
                 edges.push_back(PixelEdge{0.0, &p[s.first], &p[s.second], s.increment});
-            std::vector<GroupLink> links(c.n);
+                int8_t kind = static_cast<int8_t>(s.second - s.first == 1 ? kNextRow : kNextColumn);
+                compact.push_back(CompactEdge{0.0, s.first, kind, static_cast<int8_t>(s.increment)});
+            }
+            std::vector<GroupLink> links(6);
             if (chainWalk) mergeGroupsByChainWalk(edges.data(), static_cast<int32_t>(edges.size()));
-            else mergeGroups(p.data(), links.data(), edges.data(), static_cast<int32_t>(edges.size()),
-                             static_cast<int32_t>(c.n), 1);
+            else mergeGroups(links.data(), compact.data(), static_cast<int32_t>(compact.size()), shape);
             bool same = true;
             for (size_t k = 0; k < c.n; ++k) {
-                const PhasePixel *head = c.heads[k] < 0 ? &p[k] : &p[static_cast<size_t>(c.heads[k])];
-                same = same && p[k].increment == c.increments[k] && p[k].head == head;
-                if (head == &p[k]) {
-                    int32_t members = 0;
+                int32_t head = c.heads[k] < 0 ? static_cast<int32_t>(k) : c.heads[k];
+                int32_t members = 0;
+                if (chainWalk) {
+                    same = same && p[k].increment == c.increments[k] && p[k].head == &p[static_cast<size_t>(head)];
                     for (const PhasePixel &q : p) members += q.head == &p[k];
-                    same = same && p[k].groupSize == members;
+                    if (head == static_cast<int32_t>(k)) same = same && p[k].groupSize == members;
+                } else {
+                    same = same && groupSteps(links.data(), static_cast<int32_t>(k)) == c.increments[k] &&
+                           linkedHead(links, static_cast<int32_t>(k)) == head;
+                    for (size_t q = 0; q < c.n; ++q) members += linkedHead(links, static_cast<int32_t>(q)) == static_cast<int32_t>(k);
+                    if (head == static_cast<int32_t>(k)) same = same && -links[k].parent == members;
                 }
             }
             if (chainWalk && c.last >= 0) same = same && p[static_cast<size_t>(c.heads[0])].last == &p[static_cast<size_t>(c.last)];
@@ -382,14 +434,19 @@ std::vector<double> quantisedMap(int32_t rows, int32_t columns, int levels, doub
     return map;
 }
 
-bool sameEdge(const PixelEdge &a, const PhasePixel *baseA, const PixelEdge &b, const PhasePixel *baseB) {
+// The compact record names the same pair, key and step as the plain one.
+bool sameEdge(const CompactEdge &a, GridShape shape, const PixelEdge &b, const PhasePixel *base) {
+    int32_t steps[3];
+    neighbourSteps(shape, steps);
     return sameBits(a.reliability, b.reliability) && a.increment == b.increment &&
-           a.first - baseA == b.first - baseB && a.second - baseA == b.second - baseB;
+           a.first == b.first - base && a.first + steps[a.neighbour] == b.second - base;
 }
 
 }  // namespace
 
-TEST(parallel_ordering_and_linked_merge_match_the_plain_forms) {
+TEST(compact_stages_match_the_plain_forms) {
+    // Reliabilities, edges, ordering (parallel, record for record) and merge of the
+    // command's records against the plain stages on PhasePixel and PixelEdge.
     struct Case { int32_t rows, columns, levels; double nanShare; };
     const Case cases[] = {
         {300, 280, 4, 0.05},   // about 170000 edges: the ordering splits into tasks
@@ -404,6 +461,9 @@ TEST(parallel_ordering_and_linked_merge_match_the_plain_forms) {
     uint32_t seed = 7;
     for (const Case &c : cases) {
         std::vector<double> map = quantisedMap(c.rows, c.columns, c.levels, c.nanShare, seed++);
+        if (map.size() > 40) map[40] = Inf;
+        if (map.size() > 41) map[41] = -Inf;
+        const GridShape shape = {c.rows, c.columns, 1};
         Grid plain = makeGrid(c.rows, c.columns, map);
         computeReliability(plain.pixels.data(), c.columns, c.rows);
         std::vector<PixelEdge> plainEdges = buildEdges(plain);
@@ -411,23 +471,30 @@ TEST(parallel_ordering_and_linked_merge_match_the_plain_forms) {
         mergeGroupsByChainWalk(plainEdges.data(), static_cast<int32_t>(plainEdges.size()));
         for (int threads : {1, 2, 3, 7}) {
             omp_set_num_threads(threads);
-            Grid fast = makeGrid(c.rows, c.columns, map);
-            computeReliability(fast.pixels.data(), c.columns, c.rows);
-            std::vector<PixelEdge> edges = buildEdges(fast);
+            std::vector<double> reliability(map.size());
+            initPixels(reliability.data(), c.columns, c.rows);
+            computeReliability(map.data(), reliability.data(), c.columns, c.rows);
+            bool sameReliability = true;
+            for (size_t i = 0; i < map.size(); ++i)
+                sameReliability = sameReliability && sameBits(reliability[i], plain.pixels[i].reliability);
+            CHECK(sameReliability);
+            std::vector<int32_t> offsets(2 * static_cast<size_t>(c.columns));
+            std::vector<CompactEdge> edges(static_cast<size_t>(countEdges(map.data(), offsets.data(), c.columns, c.rows)));
+            fillEdges(map.data(), reliability.data(), edges.data(), offsets.data(), c.columns, c.rows);
             if (!edges.empty()) sortEdges(&edges.front(), &edges.back());
             bool sameOrder = edges.size() == plainEdges.size();
             for (size_t k = 0; sameOrder && k < edges.size(); ++k)
-                sameOrder = sameEdge(edges[k], fast.pixels.data(), plainEdges[k], plain.pixels.data());
+                sameOrder = sameEdge(edges[k], shape, plainEdges[k], plain.pixels.data());
             CHECK(sameOrder);
-            std::vector<GroupLink> links(fast.pixels.size());
-            mergeGroups(fast.pixels.data(), links.data(), edges.data(), static_cast<int32_t>(edges.size()),
-                        c.columns, c.rows);
+            std::vector<GroupLink> links(map.size());
+            mergeGroups(links.data(), edges.data(), static_cast<int32_t>(edges.size()), shape);
             bool sameGroups = true;
-            for (size_t i = 0; i < fast.pixels.size(); ++i) {
-                const PhasePixel &a = fast.pixels[i], &b = plain.pixels[i];
-                sameGroups = sameGroups && a.increment == b.increment &&
-                             a.head - fast.pixels.data() == b.head - plain.pixels.data() &&
-                             (b.head != &b || a.groupSize == b.groupSize);
+            for (size_t i = 0; i < map.size(); ++i) {
+                const PhasePixel &b = plain.pixels[i];
+                int32_t head = linkedHead(links, static_cast<int32_t>(i));
+                sameGroups = sameGroups && groupSteps(links.data(), static_cast<int32_t>(i)) == b.increment &&
+                             head == b.head - plain.pixels.data() &&
+                             (b.head != &b || -links[i].parent == b.groupSize);
             }
             CHECK(sameGroups);
         }
