@@ -1,13 +1,19 @@
 // bench_phasemend: times whole phasemend calls through the standalone host on synthetic
-// maps (smooth surface + noise + NaN holes), each stage on its own, and, in the same
-// run, std::sort on the same edge records (32 bytes each), built by the unwrapper's own
-// stages from the same map. With --octave it also times the same maps through GNU
-// Octave (build/octave/phasemend.mex, octave-cli on the path). Prints medians; never
-// run as a test. The thread count is OpenMP's default (set OMP_NUM_THREADS to change it).
-// Usage: bench_phasemend [runs] [largest side] [--octave]
+// maps (smooth surface + noise + NaN holes), with the working memory each call held at
+// its peak beyond its result, each of the command's stages on its own, and, in the
+// same run, std::sort on the plain stages' edge records of the same map (32 bytes each,
+// the baseline these figures have always been given against). With --octave it also
+// times the same maps through GNU Octave (build/octave/phasemend.mex, octave-cli on
+// the path). Sizes the machine lacks the memory for are skipped with a line saying so.
+// Prints medians; never run as a test. The thread count is OpenMP's default (set
+// OMP_NUM_THREADS to change it).
+// Usage: bench_phasemend [runs] [largest side] [--from smallest side] [--octave]
+//        [--extension FILE]   (another build of phasemend, for comparisons in one run)
 #include "minihost.h"
 #include "surfaces.h"
 #include "unwrap.h"
+
+#include "../portable/portability.h"
 
 #include <omp.h>
 
@@ -38,34 +44,74 @@ double median(std::vector<double> v) {
 enum Stage { kInit, kReliability, kEdges, kOrdering, kMerging, kResult, kStages };
 const char *const kStageNames[kStages] = {"init", "reliab", "edges", "order", "merge", "result"};
 
-// One run of the stages on buffers that are already touched (no page faults), each
-// timed on its own.
-void timeStages(const std::vector<double> &map, int side, std::vector<double> *times) {
-    size_t pixels = static_cast<size_t>(side) * side;
-    std::vector<PhasePixel> grid(pixels);
-    std::vector<int32_t> offsets(2 * static_cast<size_t>(side));
-    std::vector<PixelEdge> edges(2 * pixels);
-    std::vector<GroupLink> links(pixels);
-    std::vector<double> out(pixels);
+// The stages' own buffers, made once per size and touched before they are timed, in
+// huge pages as the call's own large blocks are. Made once so that the calls between
+// them recycle their own memory as a long session does: on this kind of machine, a
+// block of memory the system has not handed out lately costs far more to touch first
+// than one it has.
+struct StageBuffers {
+    std::vector<double> reliability, out;
+    std::vector<int32_t> offsets;
+    std::vector<CompactEdge> edges;
+    std::vector<GroupLink> links;
+    explicit StageBuffers(int side)
+        : reliability(static_cast<size_t>(side) * side, 0.0), out(reliability.size(), 0.0),
+          offsets(2 * static_cast<size_t>(side)), edges(2 * reliability.size()),
+          links(reliability.size()) {
+        adviseHugePages(reliability.data(), reliability.size() * sizeof(double));
+        adviseHugePages(out.data(), out.size() * sizeof(double));
+        adviseHugePages(edges.data(), edges.size() * sizeof(CompactEdge));
+        adviseHugePages(links.data(), links.size() * sizeof(GroupLink));
+    }
+};
+
+// One run of the command's stages on buffers that are already touched, each timed on
+// its own.
+void timeStages(const std::vector<double> &map, int side, StageBuffers &b, std::vector<double> *times) {
+    const GridShape shape = {side, side, 1};
     Clock::time_point t = Clock::now();
-    initPixels(map.data(), grid.data(), side, side);
+    initPixels(b.reliability.data(), side, side);
     times[kInit].push_back(seconds(t));
     t = Clock::now();
-    computeReliability(grid.data(), side, side);
+    computeReliability(map.data(), b.reliability.data(), side, side);
     times[kReliability].push_back(seconds(t));
     t = Clock::now();
-    int32_t count = countEdges(grid.data(), offsets.data(), side, side);
-    fillEdges(grid.data(), edges.data(), offsets.data(), side, side);
+    int32_t count = countEdges(map.data(), b.offsets.data(), side, side);
+    fillEdges(map.data(), b.reliability.data(), b.edges.data(), b.offsets.data(), side, side);
     times[kEdges].push_back(seconds(t));
     t = Clock::now();
-    sortEdges(edges.data(), edges.data() + count - 1);
+    sortEdges(b.edges.data(), b.edges.data() + count - 1);
     times[kOrdering].push_back(seconds(t));
     t = Clock::now();
-    mergeGroups(grid.data(), links.data(), edges.data(), count, side, side);
+    mergeGroups(b.links.data(), b.edges.data(), count, shape);
     times[kMerging].push_back(seconds(t));
     t = Clock::now();
-    writeUnwrapped(grid.data(), out.data(), side + 1, side + 1, side, side);
+    writeUnwrapped(b.links.data(), map.data(), b.out.data(), -1, shape);
     times[kResult].push_back(seconds(t));
+}
+
+// The edge records of the plain stages (32 bytes each) for the map: what std::sort is
+// timed on, as it always has been, so that figures stay comparable.
+std::vector<PixelEdge> plainEdges(const std::vector<double> &map, int side, std::vector<PhasePixel> *grid) {
+    grid->assign(static_cast<size_t>(side) * side, PhasePixel());
+    initPixels(map.data(), grid->data(), side, side);
+    computeReliability(grid->data(), side, side);
+    std::vector<int32_t> offsets(2 * static_cast<size_t>(side));
+    std::vector<PixelEdge> built(static_cast<size_t>(countEdges(grid->data(), offsets.data(), side, side)));
+    fillEdges(grid->data(), built.data(), offsets.data(), side, side);
+    return built;
+}
+
+// Bytes of memory the system can still hand out (Linux), or 0 when unknown.
+size_t availableBytes() {
+    FILE *f = std::fopen("/proc/meminfo", "r");
+    if (!f) return 0;
+    char line[256];
+    size_t kib = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "MemAvailable: %zu kB", &kib) == 1) break;
+    std::fclose(f);
+    return kib * 1024;
 }
 
 // Median seconds of `runs` Octave calls of phasemend on the map, or a negative value
@@ -99,64 +145,88 @@ double timeInOctave(const std::vector<double> &map, int side, int runs) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    int runs = 5, largest = 4096;
+    int runs = 5, largest = 4096, smallest = 512;
     bool octave = false;
+    std::string extension = EXTENSION_DIR "/phasemend.mexa64";
     int positional = 0;
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--octave") == 0) octave = true;
+        else if (std::strcmp(argv[k], "--from") == 0 && k + 1 < argc) smallest = std::atoi(argv[++k]);
+        else if (std::strcmp(argv[k], "--extension") == 0 && k + 1 < argc) extension = argv[++k];
         else if (positional++ == 0) runs = std::atoi(argv[k]);
         else largest = std::atoi(argv[k]);
     }
-    HostExtension ext = hostLoadExtension(EXTENSION_DIR "/phasemend.mexa64");
+    HostExtension ext = hostLoadExtension(extension);
     if (!ext.entry) {
         std::fprintf(stderr, "%s\n", ext.error.c_str());
         return 2;
     }
     std::printf("threads: %d\n", omp_get_max_threads());
     std::printf("%6s %10s %9s %11s %12s %10s %8s", "side", "edges", "call s", "ns/pixel",
-                "peak B/pixel", "sort s", "ratio");
+                "work B/pixel", "sort s", "ratio");
     for (const char *name : kStageNames) std::printf(" %8s", name);
     if (octave) std::printf(" %9s %8s", "octave s", "ratio");
     std::printf("\n");
-    for (int side = 512; side <= largest; side *= 2) {
+    for (int side = smallest; side <= largest; side *= 2) {
         size_t pixels = static_cast<size_t>(side) * side;
+        // The call needs the map, the input and the result (8 bytes a pixel each) and
+        // its working memory; the stage timings and the std::sort baseline need about
+        // 150 bytes a pixel more and are left out when the machine lacks them.
+        size_t free = availableBytes();
+        if (free && free < pixels * (24 + 48)) {
+            std::printf("%6d skipped: needs %.1f GB, %.1f GB available\n", side, pixels * 72e-9, free * 1e-9);
+            continue;
+        }
+        bool detailed = !free || free > pixels * (24 + 48 + 160);
         std::vector<double> map = gaussianSurface(side, side, 8, 60.0, 3);
         addNoise(map, 0.6, 4);
-        map = wrapAll(map);
+        for (double &v : map) v = wrapToPi(v);
         punchHoles(map, side, side, 20, side / 40, 5);
         mxArray *input = hostCreateMatrix(side, side, map);
 
-        // The call's own edge records, for the std::sort baseline.
-        std::vector<PhasePixel> grid(pixels);
-        initPixels(map.data(), grid.data(), side, side);
-        computeReliability(grid.data(), side, side);
-        std::vector<int32_t> offsets(2 * static_cast<size_t>(side));
-        std::vector<PixelEdge> built(static_cast<size_t>(countEdges(grid.data(), offsets.data(), side, side)));
-        fillEdges(grid.data(), built.data(), offsets.data(), side, side);
-        size_t edges = built.size();
-
         std::vector<double> callTimes, sortTimes, stageTimes[kStages];
         size_t peak = 0;
+        size_t edges = 0;
+        std::vector<PhasePixel> grid;
+        std::vector<PixelEdge> built, records;
+        StageBuffers *buffers = nullptr;
+        if (detailed) {
+            built = plainEdges(map, side, &grid);
+            std::vector<PhasePixel>().swap(grid);
+            edges = built.size();
+            records.resize(built.size());
+            buffers = new StageBuffers(side);
+        } else {
+            std::vector<double>().swap(map);
+        }
         for (int run = 0; run < runs; ++run) {
             Clock::time_point start = Clock::now();
             HostCallResult r = hostCall(ext.entry, 1, {input});
             callTimes.push_back(seconds(start));
             peak = std::max(peak, r.peakBytes);
             hostReleaseOutputs(&r);
+            if (!detailed) continue;
 
-            std::vector<PixelEdge> records(built);
+            std::copy(built.begin(), built.end(), records.begin());
             start = Clock::now();
             std::sort(records.begin(), records.end(),
                       [](const PixelEdge &x, const PixelEdge &y) { return x.reliability < y.reliability; });
             sortTimes.push_back(seconds(start));
 
-            timeStages(map, side, stageTimes);
+            timeStages(map, side, *buffers, stageTimes);
         }
+        delete buffers;
+        // Working memory: what the call held at its peak beyond its result.
+        double working = (static_cast<double>(peak) - 8.0 * pixels) / pixels;
         double call = median(callTimes), sort = median(sortTimes);
-        std::printf("%6d %10zu %9.3f %11.1f %12.1f %10.3f %8.2f", side, edges, call,
-                    call * 1e9 / pixels, static_cast<double>(peak) / pixels, sort, call / sort);
-        for (const std::vector<double> &t : stageTimes) std::printf(" %8.3f", median(t));
-        if (octave) {
+        std::printf("%6d %10zu %9.3f %11.1f %12.1f", side, edges, call, call * 1e9 / pixels, working);
+        if (detailed) {
+            std::printf(" %10.3f %8.2f", sort, call / sort);
+            for (const std::vector<double> &t : stageTimes) std::printf(" %8.3f", median(t));
+        } else {
+            std::printf(" %10s %8s (stages and std::sort left out: not enough memory)", "-", "-");
+        }
+        if (octave && detailed) {
             double inOctave = timeInOctave(map, side, runs);
             if (inOctave < 0) std::printf(" %9s %8s", "n/a", "n/a");
             else std::printf(" %9.3f %8.2f", inOctave, inOctave / sort);
