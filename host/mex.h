@@ -22,10 +22,32 @@ typedef size_t mwIndex;
 
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
+typedef enum {
+    mxUNKNOWN_CLASS = 0,
+    mxCELL_CLASS,
+    mxSTRUCT_CLASS,
+    mxLOGICAL_CLASS,
+    mxCHAR_CLASS,
+    mxVOID_CLASS,
+    mxDOUBLE_CLASS,
+    mxSINGLE_CLASS,
+    mxINT8_CLASS,
+    mxUINT8_CLASS,
+    mxINT16_CLASS,
+    mxUINT16_CLASS,
+    mxINT32_CLASS,
+    mxUINT32_CLASS,
+    mxINT64_CLASS,
+    mxUINT64_CLASS,
+    mxFUNCTION_CLASS
+} mxClassID;
+
 /* The 64-bit API keeps the old names as macros over the sized entry points. */
 #define mxCreateDoubleMatrix mxCreateDoubleMatrix_730
 #define mxGetString mxGetString_730
 #define mxGetNumberOfDimensions mxGetNumberOfDimensions_730
+#define mxGetDimensions mxGetDimensions_730
+#define mxCreateNumericArray mxCreateNumericArray_730
 
 /* Entry point every extension exports. */
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
@@ -37,10 +59,14 @@ size_t mxGetNumberOfElements(const mxArray *array);
 /* 2 for a matrix; more for an array with a third (or later) side other than 1. For
  * such an array mxGetN is the product of every side but the first. */
 size_t mxGetNumberOfDimensions_730(const mxArray *array);
+/* The sides, mxGetNumberOfDimensions of them; trailing sides of 1 do not count. */
+const size_t *mxGetDimensions_730(const mxArray *array);
 double *mxGetPr(const mxArray *array);
 double *mxGetPi(const mxArray *array);
 mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag);
 int mxGetString_730(const mxArray *array, char *buffer, size_t length);
+/* A new array of ndim sides, zero-filled. */
+mxArray *mxCreateNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid, mxComplexity flag);
 
 /* Queries for argument validation. */
 bool mxIsDouble(const mxArray *array);

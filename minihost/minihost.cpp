@@ -32,6 +32,7 @@ struct mxArray_tag {
     size_t partBytes;  // bytes of the real part (and of the imaginary part, if any)
     size_t bytes;      // bytes held by real + imag, for the memory account
     size_t dimensionCount;  // 2 for a matrix; more for N-D, whose columns are sides 2..N
+    size_t dimensions[32];  // the sides, dimensionCount of them (rows first)
 };
 
 namespace {
@@ -129,6 +130,8 @@ mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool
     a->columns = columns;
     a->sparse = sparse;
     a->dimensionCount = 2;
+    a->dimensions[0] = rows;
+    a->dimensions[1] = columns;
     size_t elementSize = hostElementSize(cls);
     size_t count = (sparse || shapeOnly) ? 1 : rows * columns;
     if (elementSize > 0) {
@@ -170,17 +173,31 @@ mxArray *hostCreateOfClass(HostClass cls, size_t rows, size_t columns, bool comp
     return newArray(cls, rows, columns, complex, false);
 }
 
-mxArray *hostCreateArray(HostClass cls, const std::vector<size_t> &sides, bool complex) {
+namespace {
+
+mxArray *newArrayOfSides(HostClass cls, const std::vector<size_t> &sides, bool complex, bool shapeOnly) {
     // As in MATLAB, trailing sides of 1 beyond the second do not count, and fewer than
     // two sides are padded with 1.
     std::vector<size_t> kept(sides);
     while (kept.size() > 2 && kept.back() == 1) kept.pop_back();
     while (kept.size() < 2) kept.push_back(1);
+    const size_t most = sizeof(mxArray::dimensions) / sizeof(size_t);
+    if (kept.size() > most) {
+        std::fprintf(stderr, "minihost: arrays of more than %zu dimensions are not supported\n", most);
+        std::abort();
+    }
     size_t columns = 1;
     for (size_t k = 1; k < kept.size(); ++k) columns *= kept[k];
-    mxArray *a = newArray(cls, kept[0], columns, complex, false);
+    mxArray *a = newArray(cls, kept[0], columns, complex, false, shapeOnly);
     a->dimensionCount = kept.size();
+    for (size_t k = 0; k < kept.size(); ++k) a->dimensions[k] = kept[k];
     return a;
+}
+
+}  // namespace
+
+mxArray *hostCreateArray(HostClass cls, const std::vector<size_t> &sides, bool complex) {
+    return newArrayOfSides(cls, sides, complex, false);
 }
 
 mxArray *hostCreateDouble(size_t rows, size_t columns, bool complex) {
@@ -255,6 +272,10 @@ mxArray *hostCreateDoubleShapeOnly(size_t rows, size_t columns) {
     return newArray(hostDoubleClass, rows, columns, false, false, true);
 }
 
+mxArray *hostCreateDoubleShapeOnly(const std::vector<size_t> &sides) {
+    return newArrayOfSides(hostDoubleClass, sides, false, true);
+}
+
 void hostDestroyArray(mxArray *array) { freeArray(array); }
 
 HostClass hostClassOf(const mxArray *array) { return array->cls; }
@@ -269,6 +290,7 @@ size_t mxGetM(const mxArray *array) { return array->rows; }
 size_t mxGetN(const mxArray *array) { return array->columns; }
 size_t mxGetNumberOfElements(const mxArray *array) { return array->rows * array->columns; }
 size_t mxGetNumberOfDimensions_730(const mxArray *array) { return array->dimensionCount; }
+const size_t *mxGetDimensions_730(const mxArray *array) { return array->dimensions; }
 
 // Only double arrays have double data; any other class yields null, so an extension
 // that reads another class as doubles fails loudly here instead of reading garbage.
@@ -288,6 +310,20 @@ mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag
     requireHostThread("mxCreateDoubleMatrix");
     HostState &h = host();
     mxArray *a = newArray(hostDoubleClass, rows, columns, flag == mxCOMPLEX, false);
+    std::lock_guard<std::mutex> guard(h.lock);
+    if (h.scope != 0) {
+        h.callArrays.push_back(a);
+        accountBytes(h, a->bytes, 0);
+    }
+    return a;
+}
+
+mxArray *mxCreateNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,
+                                  mxComplexity flag) {
+    requireHostThread("mxCreateNumericArray");
+    HostState &h = host();
+    mxArray *a = hostCreateArray(static_cast<HostClass>(classid), std::vector<size_t>(dims, dims + ndim),
+                                 flag == mxCOMPLEX);
     std::lock_guard<std::mutex> guard(h.lock);
     if (h.scope != 0) {
         h.callArrays.push_back(a);

@@ -47,6 +47,7 @@ mxArray *hostCreateSparse(size_t rows, size_t columns);          // sparse doubl
 // A double array that reports the given size but holds a single sample: for checking
 // that an extension refuses a size before reading any data.
 mxArray *hostCreateDoubleShapeOnly(size_t rows, size_t columns);
+mxArray *hostCreateDoubleShapeOnly(const std::vector<size_t> &sides);
 void hostDestroyArray(mxArray *array);
 
 HostClass hostClassOf(const mxArray *array);

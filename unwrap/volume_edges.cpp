@@ -1,0 +1,89 @@
+// volume_edges.cpp: the edge list stage for volumes. One edge for every pair of valid
+// neighbours along a column (next row), a row (next column) or through the slices
+// (next slice). The array holds all next-row edges by ascending index of their first
+// voxel, then all next-column edges, then all next-slice edges, as a map's does with
+// its first two kinds. Edges are counted per column of the volume (the rows of one
+// column of one slice), all kinds in one pass, laid out by a running sum and filled in
+// parallel, each column into its own three parts of one exactly sized array.
+#include "unwrap.h"
+
+size_t volumeOffsetCount(GridShape shape) {
+    return 3 * static_cast<size_t>(shape.columns) * shape.slices + 1;
+}
+
+namespace {
+
+// Column `line` of the volume (column c of slice s is line c + s * columns): where it
+// starts, and the index steps to its next-column and next-slice neighbours, 0 where it
+// has none (the last column of a slice, the last slice).
+struct VolumeLine {
+    int32_t start;
+    int32_t columnStep;
+    int32_t sliceStep;
+};
+
+inline VolumeLine volumeLine(GridShape shape, int64_t line) {
+    VolumeLine l;
+    l.start = static_cast<int32_t>(line * shape.rows);
+    l.columnStep = line % shape.columns < shape.columns - 1 ? shape.rows : 0;
+    l.sliceStep = line / shape.columns < shape.slices - 1 ? shape.rows * shape.columns : 0;
+    return l;
+}
+
+inline void writeEdge(CompactEdge *edge, const double *wrapped, const double *reliability, int32_t a,
+                      int32_t b, NeighbourKind kind) {
+    edge->reliability = reliability[a] + reliability[b];
+    edge->first = a;
+    edge->neighbour = static_cast<int8_t>(kind);
+    edge->increment = static_cast<int8_t>(wrapStep(wrapped[a] - wrapped[b]));
+}
+
+}  // namespace
+
+// One pass over each column counts its edges of all three kinds; entries 1 + kind *
+// lines + line hold them, so that after the running sum entry kind * lines + line is
+// where the column's edges of that kind begin.
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape) {
+    const int64_t lines = static_cast<int64_t>(shape.columns) * shape.slices;
+    const int32_t rows = shape.rows;
+    edgeOffsets[0] = 0;
+#pragma omp parallel for schedule(static)
+    for (int64_t line = 0; line < lines; ++line) {
+        const VolumeLine l = volumeLine(shape, line);
+        const double *column = wrapped + l.start;
+        int32_t counts[3] = {0, 0, 0};
+        for (int32_t r = 0; r < rows; ++r) {
+            if (!usableSample(column[r])) continue;
+            counts[kNextRow] += r + 1 < rows && usableSample(column[r + 1]);
+            counts[kNextColumn] += l.columnStep != 0 && usableSample(column[r + l.columnStep]);
+            counts[kNextSlice] += l.sliceStep != 0 && usableSample(column[r + l.sliceStep]);
+        }
+        for (int kind = kNextRow; kind <= kNextSlice; ++kind) edgeOffsets[1 + kind * lines + line] = counts[kind];
+    }
+    // Entry k becomes the start of part k; the last entry is the total (the entry
+    // refused volumes whose edges could reach 2^31).
+    const int64_t entries = 3 * lines + 1;
+    for (int64_t k = 1; k < entries; ++k) edgeOffsets[k] += edgeOffsets[k - 1];
+    return edgeOffsets[entries - 1];
+}
+
+void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
+               const int32_t *edgeOffsets, GridShape shape) {
+    const int64_t lines = static_cast<int64_t>(shape.columns) * shape.slices;
+    const int32_t rows = shape.rows;
+#pragma omp parallel for schedule(static)
+    for (int64_t line = 0; line < lines; ++line) {
+        const VolumeLine l = volumeLine(shape, line);
+        CompactEdge *next[3];
+        for (int kind = kNextRow; kind <= kNextSlice; ++kind) next[kind] = edges + edgeOffsets[kind * lines + line];
+        for (int32_t a = l.start; a < l.start + rows; ++a) {
+            if (!usableSample(wrapped[a])) continue;
+            if (a + 1 < l.start + rows && usableSample(wrapped[a + 1]))
+                writeEdge(next[kNextRow]++, wrapped, reliability, a, a + 1, kNextRow);
+            if (l.columnStep != 0 && usableSample(wrapped[a + l.columnStep]))
+                writeEdge(next[kNextColumn]++, wrapped, reliability, a, a + l.columnStep, kNextColumn);
+            if (l.sliceStep != 0 && usableSample(wrapped[a + l.sliceStep]))
+                writeEdge(next[kNextSlice]++, wrapped, reliability, a, a + l.sliceStep, kNextSlice);
+        }
+    }
+}

@@ -1,0 +1,86 @@
+// volume_reliability.cpp: the reliability stage for volumes. A voxel off every face of
+// the volume whose 26 neighbours are all valid gets the sum of the squared second
+// differences along the 13 directions through its 3x3x3 block; every other voxel keeps
+// its initial value. Parallel over the volume's columns (one column of rows per
+// iteration, each writing only its own voxels).
+#include "unwrap.h"
+
+namespace {
+
+// The second difference along one direction: wrap(v(x - d) - v(x)) - wrap(v(x) - v(x + d)).
+inline double secondDifference(double before, double v, double after) {
+    return wrapPhase(before - v) - wrapPhase(v - after);
+}
+
+}  // namespace
+
+void computeReliability(const double *wrapped, double *reliability, GridShape shape) {
+    const int32_t rows = shape.rows, columns = shape.columns, slices = shape.slices;
+    if (rows <= 2 || columns <= 2 || slices <= 2) return;
+    const int64_t columnStep = rows, sliceStep = static_cast<int64_t>(rows) * columns;
+    const int32_t interiorColumns = columns - 2;
+    const int32_t lines = interiorColumns * (slices - 2);
+
+#pragma omp parallel for schedule(static)
+    for (int32_t line = 0; line < lines; ++line) {
+        const int32_t c = 1 + line % interiorColumns, s = 1 + line / interiorColumns;
+        const int64_t start = static_cast<int64_t>(c) * rows + s * sliceStep;
+        // The nine columns of the 3x3 cross-section: q[ds + 1][dc + 1] is column c + dc
+        // of slice s + ds; the voxel is q11[r].
+        const double *q[3][3];
+        for (int ds = -1; ds <= 1; ++ds)
+            for (int dc = -1; dc <= 1; ++dc) q[ds + 1][dc + 1] = wrapped + start + dc * columnStep + ds * sliceStep;
+        const double *const q00 = q[0][0], *const q01 = q[0][1], *const q02 = q[0][2];
+        const double *const q10 = q[1][0], *const q11 = q[1][1], *const q12 = q[1][2];
+        const double *const q20 = q[2][0], *const q21 = q[2][1], *const q22 = q[2][2];
+        double *out = reliability + start;
+        // Whether all nine samples of the cross-section at a row are valid (every test
+        // made, no early exit: fewer branches), for the rows before, at and after the
+        // voxel, moved along as the row advances.
+        auto crossSectionValid = [=](int32_t row) {
+            return usableSample(q00[row]) & usableSample(q01[row]) & usableSample(q02[row]) &
+                   usableSample(q10[row]) & usableSample(q11[row]) & usableSample(q12[row]) &
+                   usableSample(q20[row]) & usableSample(q21[row]) & usableSample(q22[row]);
+        };
+        bool before = crossSectionValid(0), here = crossSectionValid(1), after;
+        for (int32_t r = 1; r < rows - 1; ++r) {
+            after = crossSectionValid(r + 1);
+            if (before && here && after) {
+                const double v = q11[r];
+                // The 13 directions (rows, columns, slices) in the order their squares
+                // are added, each square on its own, left to right: the three axes (the
+                // row pair first, as in a map), the six face diagonals, the four body
+                // diagonals. Direction d pairs x - d with x + d.
+                double d = secondDifference(q10[r], v, q12[r]);         // (0, 1, 0)
+                double sum = d * d;
+                d = secondDifference(q11[r - 1], v, q11[r + 1]);        // (1, 0, 0)
+                sum += d * d;
+                d = secondDifference(q01[r], v, q21[r]);                // (0, 0, 1)
+                sum += d * d;
+                d = secondDifference(q10[r - 1], v, q12[r + 1]);        // (1, 1, 0)
+                sum += d * d;
+                d = secondDifference(q12[r - 1], v, q10[r + 1]);        // (1, -1, 0)
+                sum += d * d;
+                d = secondDifference(q00[r], v, q22[r]);                // (0, 1, 1)
+                sum += d * d;
+                d = secondDifference(q20[r], v, q02[r]);                // (0, 1, -1)
+                sum += d * d;
+                d = secondDifference(q01[r - 1], v, q21[r + 1]);        // (1, 0, 1)
+                sum += d * d;
+                d = secondDifference(q21[r - 1], v, q01[r + 1]);        // (1, 0, -1)
+                sum += d * d;
+                d = secondDifference(q00[r - 1], v, q22[r + 1]);        // (1, 1, 1)
+                sum += d * d;
+                d = secondDifference(q20[r - 1], v, q02[r + 1]);        // (1, 1, -1)
+                sum += d * d;
+                d = secondDifference(q02[r - 1], v, q20[r + 1]);        // (1, -1, 1)
+                sum += d * d;
+                d = secondDifference(q22[r - 1], v, q00[r + 1]);        // (1, -1, -1)
+                sum += d * d;
+                out[r] = sum;
+            }
+            before = here;
+            here = after;
+        }
+    }
+}
