@@ -7,12 +7,6 @@
 // records; the plain form reads PhasePixel records and writes PixelEdge ones.
 #include "unwrap.h"
 
-int32_t wrapStep(double difference) {
-    if (difference > kPi) return -1;
-    if (difference < -kPi) return 1;
-    return 0;
-}
-
 // Entry k becomes the start of slice k; the last entry is the total. Positions in this
 // array reach 2N - 1, beyond 32 bits for a single row of 2^30 pixels or more, while
 // its values (edge counts) stay below 2^31.

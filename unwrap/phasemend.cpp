@@ -1,6 +1,7 @@
 // phasemend.cpp: the entry of the phasemend command. It checks every argument before
-// anything is allocated, then runs the fixed sequence of stages: pixel grid,
+// anything is allocated, then runs the fixed sequence of stages (unwrapMap): pixel
 // reliabilities, edges, ordering, group merging, result. Nothing survives the call.
+#include "entry_support.h"
 #include "unwrap.h"
 
 #include "mex.h"
@@ -30,28 +31,11 @@ static const char kWrappedTypeError[] =
 static const char kReferenceTypeError[] =
     "xref and yref must be non-empty full (not sparse) double values.";
 static const char kWrappedDimensionsError[] =
-    "wrapped must be a 2-D matrix; for a stack of maps, unwrap each slice wrapped(:,:,k) on its own.";
+    "wrapped must be a 2-D matrix; for a volume use phasemend3, and for a stack of independent "
+    "maps unwrap each slice wrapped(:,:,k) on its own.";
 static const char kReferenceDimensionsError[] = "xref and yref must not have more than two dimensions.";
 static const char kTooLargeError[] =
     "wrapped is too large: its pixel and edge counts must stay below 2^31.";
-
-// A working array that its first stage writes whole before anything reads it, so it
-// needs no zero fill; large ones are offered huge pages.
-static void *workingArray(size_t count, size_t recordSize) {
-    void *block = mxMalloc(count * recordSize);
-    adviseHugePages(block, count * recordSize);
-    return block;
-}
-
-static bool isFullDouble(const mxArray *a) { return mxIsDouble(a) && !mxIsSparse(a); }
-
-// Converts a 1-based coordinate to a 0-based index; false when it is NaN, infinite or
-// its truncation does not fit a signed 32-bit integer.
-static bool referenceIndex(double coordinate, int64_t *index) {
-    if (!(coordinate > -2147483649.0 && coordinate < 2147483648.0)) return false;
-    *index = static_cast<int64_t>(static_cast<int32_t>(coordinate)) - 1;
-    return true;
-}
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     keepExtensionLoaded();  // its OpenMP threads may outlive the call
@@ -88,59 +72,20 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     int32_t columns = static_cast<int32_t>(columnsWide);
     int32_t rows = static_cast<int32_t>(rowsWide);
 
-    // Without a reference, a position outside the grid stands for none (N + 1, M + 1,
-    // held at the largest 32-bit value for a side of 2^31 - 1).
-    int32_t refColumn = columns < INT32_MAX ? columns + 1 : INT32_MAX;
-    int32_t refRow = rows < INT32_MAX ? rows + 1 : INT32_MAX;
+    int64_t referenceIndex = -1;  // none
     if (nrhs == 3) {
-        for (int k = 1; k <= 2; ++k) {
-            if (!isFullDouble(prhs[k]) || mxGetNumberOfElements(prhs[k]) == 0) {
-                mexErrMsgTxt(kReferenceTypeError);
-                return;
-            }
-            if (mxGetNumberOfDimensions(prhs[k]) > 2) {
-                mexErrMsgTxt(kReferenceDimensionsError);
-                return;
-            }
+        const int64_t sides[2] = {columns, rows};
+        int64_t position[2];
+        switch (readReference(prhs + 1, 2, sides, position)) {
+        case kReferenceNotDouble: mexErrMsgTxt(kReferenceTypeError); return;
+        case kReferenceTooManySides: mexErrMsgTxt(kReferenceDimensionsError); return;
+        case kReferenceOutside: mexErrMsgTxt(kReferenceError); return;
+        case kReferenceUsable: break;
         }
-        int64_t column = -1, row = -1;
-        bool usable = referenceIndex(mxGetPr(prhs[1])[0], &column) &&
-                      referenceIndex(mxGetPr(prhs[2])[0], &row);
-        if (!usable || column < 0 || column >= columns || row < 0 || row >= rows) {
-            mexErrMsgTxt(kReferenceError);
-            return;
-        }
-        refColumn = static_cast<int32_t>(column);
-        refRow = static_cast<int32_t>(row);
+        referenceIndex = position[0] * rows + position[1];
     }
 
     plhs[0] = mxCreateDoubleMatrix(rowsWide, columnsWide, mxREAL);
     if (columns == 0 || rows == 0) return;  // nothing to unwrap: an empty map of that size
-    double *unwrapped = mxGetPr(plhs[0]);
-
-    // Working memory at its peak: the edges (16 bytes each, about two per pixel) and
-    // the group links (8 bytes per pixel). The reliabilities are held in the result
-    // until the edges are built: the result's memory is there anyway, and the last
-    // stage writes every one of its samples.
-    const GridShape shape = {rows, columns, 1};
-    const size_t pixelCount = static_cast<size_t>(rows * columns);
-    double *reliability = unwrapped;
-    initPixels(reliability, columns, rows);
-    computeReliability(wrapped, reliability, columns, rows);
-
-    // Not freed here: the host reclaims this small array when the call ends.
-    int32_t *edgeOffsets = static_cast<int32_t *>(mxCalloc(2 * static_cast<size_t>(columns),
-                                                           sizeof(int32_t)));
-    int32_t edgeCount = countEdges(wrapped, edgeOffsets, columns, rows);
-    CompactEdge *edges =
-        static_cast<CompactEdge *>(workingArray(static_cast<size_t>(edgeCount), sizeof(CompactEdge)));
-    fillEdges(wrapped, reliability, edges, edgeOffsets, columns, rows);
-    if (edgeCount > 0) sortEdges(edges, edges + edgeCount - 1);
-    GroupLink *links = static_cast<GroupLink *>(workingArray(pixelCount, sizeof(GroupLink)));
-    mergeGroups(links, edges, edgeCount, shape);
-    mxFree(edges);
-    const int64_t referenceIndex =
-        refColumn < columns && refRow < rows ? static_cast<int64_t>(refColumn) * rows + refRow : -1;
-    writeUnwrapped(links, wrapped, unwrapped, referenceIndex, shape);
-    mxFree(links);
+    unwrapMap(wrapped, mxGetPr(plhs[0]), referenceIndex, columns, rows);
 }

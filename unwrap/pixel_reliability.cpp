@@ -73,12 +73,6 @@ void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int3
     }
 }
 
-double wrapPhase(double x) {
-    if (x > kPi) return x - kTwoPi;
-    if (x < -kPi) return x + kTwoPi;
-    return x;
-}
-
 void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows) {
     // Border columns and rows have no full neighbourhood and are never visited; with
     // fewer than three columns the loop is empty.

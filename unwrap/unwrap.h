@@ -5,6 +5,7 @@
 #ifndef PHASEKIT_UNWRAP_H
 #define PHASEKIT_UNWRAP_H
 
+#include <cstddef>
 #include <cstdint>
 
 const double kPi = 3.141592653589793;
@@ -72,8 +73,13 @@ struct PixelEdge {
     int32_t increment;      // -1, 0, +1: pixels agree when first.increment == second.increment + this
 };
 
-// Pixel reliability stage.
-double wrapPhase(double x);
+// Pixel reliability stage. wrapPhase folds a difference of two phases once into
+// -pi..pi (exactly +-pi stays); inline, as every reliability calls it many times.
+inline double wrapPhase(double x) {
+    if (x > kPi) return x - kTwoPi;
+    if (x < -kPi) return x + kTwoPi;
+    return x;
+}
 // The draw in 0..32767 that pixel (row, column) adds to its initial reliability. It
 // depends only on the position, so results do not change with the thread count.
 int32_t pixelRandom(int32_t column, int32_t row);
@@ -85,9 +91,25 @@ void computeReliability(const double *wrapped, double *reliability, int32_t colu
 void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows);
 void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows);
 
+// Volumes (rows x columns x slices, the linear index of a voxel as in GridShape): the
+// reliability over the 26 neighbours and the 13 directions of each 3x3x3 block, and
+// edges to the next row, the next column and the next slice.
+void computeReliability(const double *wrapped, double *reliability, GridShape shape);
+// The entries edgeOffsets needs for a volume: three per column of every slice, and one.
+size_t volumeOffsetCount(GridShape shape);
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape);
+void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
+               const int32_t *edgeOffsets, GridShape shape);
+
 // Edge list stage. Column edges column by column (by row), then row edges by column
 // pair (by row); edgeOffsets holds 2N entries.
-int32_t wrapStep(double difference);
+// The wrap step of an edge: -1 when the phase drops by more than pi from its first
+// pixel to its second, +1 when it rises by more, else 0 (exactly +-pi gives 0).
+inline int32_t wrapStep(double difference) {
+    if (difference > kPi) return -1;
+    if (difference < -kPi) return 1;
+    return 0;
+}
 int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows);
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
                const int32_t *edgeOffsets, int32_t columns, int32_t rows);
@@ -136,5 +158,11 @@ void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
 // Plain.
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,
                     int32_t columns, int32_t rows);
+
+// The whole unwrapping, stage after stage, into out (which must hold one double a
+// pixel): a map of rows x columns, or a volume. referenceIndex < 0: no reference.
+void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns,
+               int32_t rows);
+void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape);
 
 #endif // PHASEKIT_UNWRAP_H

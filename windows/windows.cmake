@@ -39,6 +39,7 @@ function(add_windows_extension name)
 endfunction()
 
 add_windows_extension(phasemend OPENMP SOURCES unwrap/phasemend.cpp ${UNWRAP_STAGE_SOURCES})
+add_windows_extension(phasemend3 OPENMP SOURCES unwrap/phasemend3.cpp ${UNWRAP_STAGE_SOURCES})
 add_windows_extension(kernsmooth_c OPENMP SOURCES smooth/kernsmooth_c.cpp ${SMOOTH_STAGE_SOURCES})
 add_windows_extension(clipforge SOURCES movie/clipforge.cpp ${MOVIE_STAGE_SOURCES})
 
@@ -59,12 +60,12 @@ target_link_options(libmex PRIVATE ${RUNTIMES_STATIC})
 add_executable(mexrun minihost/mexrun.cpp minihost/npy.cpp)
 target_link_libraries(mexrun PRIVATE libmx)
 target_link_options(mexrun PRIVATE ${RUNTIMES_STATIC})
-add_dependencies(mexrun phasemend kernsmooth_c clipforge libmex)
+add_dependencies(mexrun phasemend phasemend3 kernsmooth_c clipforge libmex)
 
 add_executable(golden_test tests/golden/golden_test.cpp)
 target_link_libraries(golden_test PRIVATE libmx)
 target_link_options(golden_test PRIVATE ${RUNTIMES_STATIC})
-add_dependencies(golden_test phasemend kernsmooth_c clipforge libmex)
+add_dependencies(golden_test phasemend phasemend3 kernsmooth_c clipforge libmex)
 
 # Under Wine, with a prefix of the build's own (made on first use), quiet.
 enable_testing()
@@ -79,5 +80,5 @@ set_tests_properties(mexrun_under_wine PROPERTIES ENVIRONMENT "${WINE_ENVIRONMEN
 # every Windows has, and mexFunction alone.
 add_test(NAME extension_imports_and_exports
   COMMAND sh ${CMAKE_SOURCE_DIR}/windows/check_dll_interfaces.sh ${CMAKE_OBJDUMP}
-    phasemend.mexw64 kernsmooth_c.mexw64 clipforge.mexw64)
+    phasemend.mexw64 phasemend3.mexw64 kernsmooth_c.mexw64 clipforge.mexw64)
 set_property(TEST extension_imports_and_exports PROPERTY WORKING_DIRECTORY ${CMAKE_BINARY_DIR})

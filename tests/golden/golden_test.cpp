@@ -1,5 +1,5 @@
-// golden_test: phasemend and kernsmooth_c on fixed inputs, through the standalone
-// host, against digests of their output bytes checked in below. Every architecture
+// golden_test: phasemend, phasemend3 and kernsmooth_c on fixed inputs, through the
+// standalone host, against digests of their output bytes checked in below. Every architecture
 // and compiler must give these bytes: the inputs are made with integer and basic
 // floating-point arithmetic only (exactly rounded everywhere), the commands use no
 // fused multiply-add and sum in a fixed order. A NaN digests as one pattern, since
@@ -73,6 +73,29 @@ mxArray *wrappedMap(int rows, int columns, uint64_t seed, bool withInf) {
     return map;
 }
 
+// A wrapped volume of a polynomial field with noise, inside an ellipsoid (NaN outside),
+// with optional Inf samples and a missing slice.
+mxArray *wrappedVolume(int rows, int columns, int slices, uint64_t seed, bool withInf) {
+    mxArray *volume = hostCreateArray(hostDoubleClass, {size_t(rows), size_t(columns), size_t(slices)});
+    double *p = mxGetPr(volume);
+    Random random{seed};
+    for (int s = 0; s < slices; ++s)
+        for (int c = 0; c < columns; ++c)
+            for (int r = 0; r < rows; ++r) {
+                double x = (2.0 * c - columns) / columns, y = (2.0 * r - rows) / rows, z = (2.0 * s - slices) / slices;
+                double v = 9 * x * x - 6 * y * y * y + 4 * x * z + 7 * z * z - 3 * y + 0.5 * random.uniform();
+                v -= 2 * kPi * std::floor((v + kPi) / (2 * kPi));
+                bool outside = x * x + y * y + 0.8 * z * z > 0.95 || random.next() % 89 == 0;
+                size_t i = r + static_cast<size_t>(c) * rows + static_cast<size_t>(s) * rows * columns;
+                p[i] = outside ? std::nan("") : v;
+                if (withInf && random.next() % 173 == 0) p[i] = random.next() % 2 ? INFINITY : -INFINITY;
+            }
+    if (withInf && slices > 3)  // a whole missing slice
+        for (size_t i = 0; i < static_cast<size_t>(rows) * columns; ++i)
+            p[i + static_cast<size_t>(slices / 3) * rows * columns] = std::nan("");
+    return volume;
+}
+
 mxArray *complexField(int rows, int columns, uint64_t seed, bool real) {
     mxArray *map = hostCreateDouble(rows, columns, !real);
     Random random{seed};
@@ -119,6 +142,9 @@ const Case kExpected[] = {
     {"phasemend 257x193 holes, reference", 0x17c6bd7989ca3218ull},
     {"phasemend 120x301 NaN and Inf, missing row and column, reference", 0x2c4b15b9059e2135ull},
     {"phasemend 1x1, 2x3 and 1x40", 0xc6f0689934470281ull},
+    {"phasemend3 60x50x40 ellipsoid, reference", 0x74b4e212e0c8a205ull},
+    {"phasemend3 40x30x24 NaN and Inf, missing slice, reference", 0x22a2ae28177a7a95ull},
+    {"phasemend3 1x30x20, 25x1x16, 2x2x2 and 2-D 30x20", 0x1c29e68b9eaa609bull},
     {"kernsmooth_c 200x150 binomial 7x7", 0xae0768aa9850e9c2ull},
     {"kernsmooth_c 200x150 even 4x6 with negative weights", 0x2e56d9bc9d4969b1ull},
     {"kernsmooth_c 20x25 kernel 41x37", 0x072a99f100882758ull},
@@ -135,8 +161,10 @@ int main(int argc, char **argv) {
     const bool print = argc > 2 && std::string(argv[2]) == "--print";
     HostExtension unwrap = hostLoadExtension(std::string(argv[1]) + "/phasemend" + kSuffix);
     HostExtension smooth = hostLoadExtension(std::string(argv[1]) + "/kernsmooth_c" + kSuffix);
-    if (!unwrap.entry || !smooth.entry) {
-        std::fprintf(stderr, "golden_test: cannot load the extensions: %s%s\n", unwrap.error.c_str(), smooth.error.c_str());
+    HostExtension volume = hostLoadExtension(std::string(argv[1]) + "/phasemend3" + kSuffix);
+    if (!unwrap.entry || !smooth.entry || !volume.entry) {
+        std::fprintf(stderr, "golden_test: cannot load the extensions: %s%s%s\n", unwrap.error.c_str(),
+                     smooth.error.c_str(), volume.error.c_str());
         return 2;
     }
     std::vector<uint64_t> digests;
@@ -166,6 +194,18 @@ int main(int argc, char **argv) {
         run(unwrap, {wrappedMap(1, 1, 3, false)}, &d);
         run(unwrap, {wrappedMap(2, 3, 4, false)}, &d);
         run(unwrap, {wrappedMap(1, 40, 5, false)}, &d);
+        digests.push_back(d.value);
+    }
+    one(volume, {wrappedVolume(60, 50, 40, 13, false), hostCreateScalar(26), hostCreateScalar(31),
+                 hostCreateScalar(20)});
+    one(volume, {wrappedVolume(40, 30, 24, 14, true), hostCreateScalar(15), hostCreateScalar(20),
+                 hostCreateScalar(14)});
+    {
+        Digest d;
+        run(volume, {wrappedVolume(1, 30, 20, 15, false)}, &d);
+        run(volume, {wrappedVolume(25, 1, 16, 16, false)}, &d);
+        run(volume, {wrappedVolume(2, 2, 2, 17, false)}, &d);
+        run(volume, {wrappedMap(30, 20, 18, true)}, &d);
         digests.push_back(d.value);
     }
     one(smooth, {complexField(200, 150, 6, false), binomialKernel(7)});
@@ -223,12 +263,13 @@ int main(int argc, char **argv) {
     Digest again[2];
     run(unwrap, {wrappedMap(257, 193, 1, false)}, &again[0]);
     run(smooth, {complexField(200, 150, 6, false), binomialKernel(7)}, &again[1]);
-    if (again[0].value != digests[0] || again[1].value != digests[4]) {
+    if (again[0].value != digests[0] || again[1].value != digests[7]) {
         std::printf("golden_test: after clear and reload the outputs differ\n");
         ++failures;
     }
     hostUnloadExtension(&unwrap);
     hostUnloadExtension(&smooth);
+    hostUnloadExtension(&volume);
     std::printf("golden_test: %s\n", failures ? "FAILED" : "passed (with an error call and a clear and reload)");
     return failures ? 1 : 0;
 }

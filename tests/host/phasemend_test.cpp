@@ -115,7 +115,8 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
     const std::string wrappedError = "wrapped must be a full (not sparse) double matrix.";
     const std::string refTypeError = "xref and yref must be non-empty full (not sparse) double values.";
     const std::string sidesError =
-        "wrapped must be a 2-D matrix; for a stack of maps, unwrap each slice wrapped(:,:,k) on its own.";
+        "wrapped must be a 2-D matrix; for a volume use phasemend3, and for a stack of independent "
+        "maps unwrap each slice wrapped(:,:,k) on its own.";
     const std::string refSidesError = "xref and yref must not have more than two dimensions.";
     Case cases[] = {
         {dbl(), hostCreateScalar(0), hostCreateScalar(1), refError},

@@ -519,3 +519,85 @@ TEST(writeUnwrapped_reference_shift_and_missing_pixels) {
         CHECK(sameBits(out[3], double(1 - c.shift) * kTwoPi + 0.5));
     }
 }
+
+TEST(volume_stages_follow_their_definitions) {
+    // Reliabilities and edges of volumes against a voxel-by-voxel reading of the
+    // method: the 26 neighbours and the 13 directions in their order; edges to the
+    // next row, then the next column, then the next slice, by ascending first voxel.
+    // A one-slice volume gives a map's edges.
+    struct Case { int32_t rows, columns, slices; };
+    const Case cases[] = {{3, 3, 3}, {6, 5, 4}, {1, 4, 5}, {4, 1, 5}, {5, 6, 1}, {7, 7, 2}, {9, 8, 7}};
+    const int d[13][3] = {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}, {1, 1, 0}, {1, -1, 0}, {0, 1, 1}, {0, 1, -1},
+                          {1, 0, 1}, {1, 0, -1}, {1, 1, 1}, {1, 1, -1}, {1, -1, 1}, {1, -1, -1}};
+    uint32_t state = 3;
+    for (const Case &c : cases) {
+        const int32_t M = c.rows, N = c.columns, P = c.slices;
+        const GridShape shape = {M, N, P};
+        auto at = [&](int r, int col, int s) { return static_cast<size_t>(r + col * M + s * M * N); };
+        std::vector<double> w(static_cast<size_t>(M) * N * P);
+        for (double &v : w) {
+            state = state * 1664525u + 1013904223u;
+            uint32_t pick = state >> 24;
+            v = pick < 12 ? NaN : pick < 14 ? Inf : -3.1 + 6.2 * static_cast<double>(state & 0xFFFF) / 65536.0;
+        }
+        std::vector<double> reliability(w.size());
+        initPixels(reliability.data(), N * P, M);
+        computeReliability(w.data(), reliability.data(), shape);
+        std::vector<double> expected(w.size());
+        for (int s = 0; s < P; ++s)
+            for (int col = 0; col < N; ++col)
+                for (int r = 0; r < M; ++r) {
+                    double value = static_cast<double>(kInitialReliability + pixelRandom(col + s * N, r));
+                    bool inside = r > 0 && r < M - 1 && col > 0 && col < N - 1 && s > 0 && s < P - 1;
+                    for (int dr = -1; inside && dr <= 1; ++dr)
+                        for (int dc = -1; inside && dc <= 1; ++dc)
+                            for (int ds = -1; inside && ds <= 1; ++ds)
+                                inside = usableSample(w[at(r + dr, col + dc, s + ds)]);
+                    if (inside) {
+                        double x = w[at(r, col, s)], sum = 0;
+                        for (int k = 0; k < 13; ++k) {
+                            double a = w[at(r - d[k][0], col - d[k][1], s - d[k][2])];
+                            double b = w[at(r + d[k][0], col + d[k][1], s + d[k][2])];
+                            double D = wrapPhase(a - x) - wrapPhase(x - b);
+                            sum = k == 0 ? D * D : sum + D * D;
+                        }
+                        value = sum;
+                    }
+                    expected[at(r, col, s)] = value;
+                }
+        bool sameReliability = true;
+        for (size_t i = 0; i < w.size(); ++i) sameReliability = sameReliability && sameBits(reliability[i], expected[i]);
+        CHECK(sameReliability);
+
+        std::vector<int32_t> offsets(volumeOffsetCount(shape));
+        std::vector<CompactEdge> edges(static_cast<size_t>(countEdges(w.data(), offsets.data(), shape)));
+        fillEdges(w.data(), reliability.data(), edges.data(), offsets.data(), shape);
+        std::vector<CompactEdge> listed;
+        const int step[3] = {1, M, M * N};
+        for (int kind = kNextRow; kind <= kNextSlice; ++kind)
+            for (int s = 0; s < P; ++s)
+                for (int col = 0; col < N; ++col)
+                    for (int r = 0; r < M; ++r) {
+                        bool has = kind == kNextRow ? r < M - 1 : kind == kNextColumn ? col < N - 1 : s < P - 1;
+                        int32_t a = static_cast<int32_t>(at(r, col, s)), b = a + step[kind];
+                        if (has && usableSample(w[static_cast<size_t>(a)]) && usableSample(w[static_cast<size_t>(b)]))
+                            listed.push_back(CompactEdge{reliability[static_cast<size_t>(a)] + reliability[static_cast<size_t>(b)], a,
+                                                         static_cast<int8_t>(kind),
+                                                         static_cast<int8_t>(wrapStep(w[static_cast<size_t>(a)] - w[static_cast<size_t>(b)]))});
+                    }
+        bool sameEdges = edges.size() == listed.size() && offsets.back() == static_cast<int32_t>(listed.size());
+        for (size_t k = 0; sameEdges && k < edges.size(); ++k)
+            sameEdges = sameBits(edges[k].reliability, listed[k].reliability) && edges[k].first == listed[k].first &&
+                        edges[k].neighbour == listed[k].neighbour && edges[k].increment == listed[k].increment;
+        CHECK(sameEdges);
+        if (P == 1) {
+            std::vector<int32_t> mapOffsets(2 * static_cast<size_t>(N));
+            std::vector<CompactEdge> mapEdges(static_cast<size_t>(countEdges(w.data(), mapOffsets.data(), N, M)));
+            fillEdges(w.data(), reliability.data(), mapEdges.data(), mapOffsets.data(), N, M);
+            bool sameAsMap = mapEdges.size() == edges.size();
+            for (size_t k = 0; sameAsMap && k < edges.size(); ++k)
+                sameAsMap = edges[k].first == mapEdges[k].first && edges[k].neighbour == mapEdges[k].neighbour;
+            CHECK(sameAsMap);
+        }
+    }
+}

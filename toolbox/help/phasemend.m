@@ -31,12 +31,14 @@
 %   - "wrapped must be a full (not sparse) double matrix."
 %   - "xref and yref must be non-empty full (not sparse) double values."
 %   - "wrapped is too large: its pixel and edge counts must stay below 2^31."
-%   - "wrapped must be a 2-D matrix; for a stack of maps, unwrap each slice
-%     wrapped(:,:,k) on its own." and "xref and yref must not have more than two
-%     dimensions." for arrays of three or more dimensions.
+%   - "wrapped must be a 2-D matrix; for a volume use phasemend3, and for a stack of
+%     independent maps unwrap each slice wrapped(:,:,k) on its own." and "xref and
+%     yref must not have more than two dimensions." for arrays of three or more
+%     dimensions.
 %   An empty WRAPPED gives an empty result of the same size.
 %
-%   A stack of maps (M-by-N-by-K) is unwrapped slice by slice:
+%   A volume (M-by-N-by-P, the slices of one object) is unwrapped in 3-D by
+%   PHASEMEND3. A stack of independent maps (M-by-N-by-K) is unwrapped slice by slice:
 %     unwrapped = zeros (size (stack));
 %     for k = 1:size (stack, 3)
 %       unwrapped(:,:,k) = phasemend (stack(:,:,k));
@@ -50,4 +52,4 @@
 %     unwrapped = phasemend (wrapped, 128, 128);
 %     max (abs (unwrapped(:) - truth(:) + truth(128,128) - wrapped(128,128)))
 %
-%   See also KERNSMOOTH_C, CLIPFORGE.
+%   See also PHASEMEND3, KERNSMOOTH_C, CLIPFORGE.

@@ -1,0 +1,276 @@
+// Whole calls of the built phasemend3.mexa64 through the standalone host: help,
+// argument errors, a map's result equal to phasemend's, volumes unwrapped through their
+// slices, the same bits for any thread count, memory.
+#include "surfaces.h"
+#include "test_support.h"
+
+#include <omp.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+const double Inf = std::numeric_limits<double>::infinity();
+const double TwoPi = 6.283185307179586;
+
+MexEntry phasemend3() {
+    static MexEntry entry = builtExtension("phasemend3");
+    return entry;
+}
+
+MexEntry phasemend() {
+    static MexEntry entry = builtExtension("phasemend");
+    return entry;
+}
+
+struct Volume {
+    int rows, columns, slices;
+    std::vector<double> samples;
+    size_t index(int r, int c, int s) const {
+        return static_cast<size_t>(r) + static_cast<size_t>(c) * rows + static_cast<size_t>(s) * rows * columns;
+    }
+};
+
+// The result of one call (empty when it failed or set none), and the call.
+struct Outcome {
+    HostCallResult call;
+    std::vector<double> result;
+    std::vector<size_t> sides;
+};
+
+Outcome call(MexEntry entry, mxArray *input, const std::vector<double> &reference) {
+    std::vector<const mxArray *> args = {input};
+    std::vector<mxArray *> scalars;
+    for (double v : reference) scalars.push_back(hostCreateScalar(v));
+    args.insert(args.end(), scalars.begin(), scalars.end());
+    Outcome o{hostCall(entry, 1, args), {}, {}};
+    if (!o.call.failed && o.call.outputs[0]) {
+        const mxArray *out = o.call.outputs[0];
+        o.result.assign(mxGetPr(out), mxGetPr(out) + mxGetNumberOfElements(out));
+        o.sides.assign(mxGetDimensions(out), mxGetDimensions(out) + mxGetNumberOfDimensions(out));
+    }
+    hostReleaseOutputs(&o.call);
+    for (mxArray *a : scalars) hostDestroyArray(a);
+    return o;
+}
+
+Outcome unwrap3(const Volume &v, const std::vector<double> &reference = {}) {
+    mxArray *input = hostCreateArray(hostDoubleClass, {size_t(v.rows), size_t(v.columns), size_t(v.slices)});
+    if (!v.samples.empty())
+        std::copy(v.samples.begin(), v.samples.end(), static_cast<double *>(hostDataOf(input)));
+    Outcome o = call(phasemend3(), input, reference);
+    hostDestroyArray(input);
+    return o;
+}
+
+// A smooth field through a volume: two Gaussian bumps in 3-D (a range of about 1.4 *
+// peak radians, the steepest step between neighbours about 3 * peak / side) on a rise
+// of one radian a slice, so that no two slices share a 2*pi offset by chance.
+std::vector<double> smoothField(int rows, int columns, int slices, double peak) {
+    std::vector<double> truth(static_cast<size_t>(rows) * columns * slices);
+    for (int s = 0; s < slices; ++s)
+        for (int c = 0; c < columns; ++c)
+            for (int r = 0; r < rows; ++r) {
+                double x = (c - 0.45 * columns) / columns, y = (r - 0.55 * rows) / rows,
+                       z = (s - 0.5 * slices) / slices;
+                truth[static_cast<size_t>(r) + static_cast<size_t>(c) * rows + static_cast<size_t>(s) * rows * columns] =
+                    peak * std::exp(-(x * x + y * y + z * z) / 0.08) -
+                    0.4 * peak * std::exp(-((x - 0.3) * (x - 0.3) + z * z) / 0.02) + 1.0 * s;
+            }
+    return truth;
+}
+
+// The volume wrapped, with voxels outside an ellipsoid missing.
+Volume maskedVolume(const std::vector<double> &truth, int rows, int columns, int slices) {
+    Volume v{rows, columns, slices, truth};
+    for (int s = 0; s < slices; ++s)
+        for (int c = 0; c < columns; ++c)
+            for (int r = 0; r < rows; ++r) {
+                double x = (c + 0.5) / columns - 0.5, y = (r + 0.5) / rows - 0.5, z = (s + 0.5) / slices - 0.5;
+                size_t i = v.index(r, c, s);
+                v.samples[i] = x * x / 0.22 + y * y / 0.2 + z * z / 0.24 > 1 ? NaN : wrapToPi(truth[i]);
+            }
+    return v;
+}
+
+std::vector<std::string> splitLines(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t k = 0; k < text.size(); ++k)
+        if (text[k] == '\n') {
+            lines.push_back(text.substr(start, k + 1 - start));
+            start = k + 1;
+        }
+    return lines;
+}
+
+bool sameResult(const std::vector<double> &a, const std::vector<double> &b) {
+    bool same = a.size() == b.size();
+    for (size_t i = 0; same && i < a.size(); ++i) same = sameBits(a[i], b[i]);
+    return same;
+}
+
+}  // namespace
+
+TEST(wrong_argument_counts_print_the_help_and_set_no_result) {
+    mxArray *a = hostCreateScalar(1.0);
+    for (int count : {0, 2, 3, 5}) {
+        std::vector<const mxArray *> args(static_cast<size_t>(count), a);
+        HostCallResult r = hostCall(phasemend3(), 1, args);
+        CHECK(!r.failed && r.outputs[0] == nullptr);
+        std::vector<std::string> lines = splitLines(r.printed);
+        CHECK(lines.size() > 10 && lines.back() == "\n");
+        CHECK(r.printed.find("unwrapped = phasemend3(wrapped,xref,yref,zref);") != std::string::npos);
+        CHECK(r.printed.find("Applied Optics, Vol. 46, No. 26") != std::string::npos);
+    }
+    hostDestroyArray(a);
+}
+
+TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
+    const std::string refError =
+        "   x_ref, y_ref and/or z_ref can not be smaller than 1 nor larger than the volume size.\n";
+    const std::string wrappedError = "wrapped must be a full (not sparse) real double array.";
+    const std::string sidesError = "wrapped must have at most three dimensions (rows, columns, slices).";
+    const std::string refTypeError = "xref, yref and zref must be non-empty full (not sparse) double values.";
+    const std::string refSidesError = "xref, yref and zref must not have more than two dimensions.";
+    const std::string tooLarge = "wrapped is too large: its voxel and edge counts must stay below 2^31.";
+    auto volume = []() { return hostCreateArray(hostDoubleClass, {3, 4, 5}); };  // x 1..4, y 1..3, z 1..5
+    auto s = [](double v) { return hostCreateScalar(v); };
+    struct Case { std::vector<mxArray *> args; std::string error; };
+    Case cases[] = {
+        {{volume(), s(0), s(1), s(1)}, refError},
+        {{volume(), s(5), s(1), s(1)}, refError},
+        {{volume(), s(1), s(4), s(1)}, refError},
+        {{volume(), s(1), s(1), s(6)}, refError},
+        {{volume(), s(1), s(1), s(0.5)}, refError},
+        {{volume(), s(1), s(NaN), s(1)}, refError},
+        {{volume(), s(1), s(1), s(Inf)}, refError},
+        {{hostCreateOfClass(hostSingleClass, 3, 4)}, wrappedError},
+        {{hostCreateSparse(3, 4)}, wrappedError},
+        {{hostCreateArray(hostDoubleClass, {3, 4, 2}, true)}, wrappedError},
+        {{hostCreateString("abc")}, wrappedError},
+        {{hostCreateArray(hostDoubleClass, {3, 4, 2, 2})}, sidesError},
+        {{volume(), hostCreateDouble(0, 0, false), s(1), s(1)}, refTypeError},
+        {{volume(), s(1), s(1), hostCreateString("1")}, refTypeError},
+        {{volume(), s(1), hostCreateArray(hostDoubleClass, {1, 1, 2}), s(1)}, refSidesError},
+        // Sizes only, no data: refused before anything is read or made.
+        {{hostCreateDoubleShapeOnly({2048, 1024, 1024})}, tooLarge},  // 2^31 voxels
+        {{hostCreateDoubleShapeOnly({1024, 1024, 1024})}, tooLarge},  // 2^30 voxels, 3 * 2^30 edges
+        {{hostCreateDoubleShapeOnly({1, 1, size_t(1) << 31})}, tooLarge},
+    };
+    for (Case &c : cases) {
+        HostCallResult r = hostCall(phasemend3(), 1, std::vector<const mxArray *>(c.args.begin(), c.args.end()));
+        CHECK(r.failed);
+        CHECK_EQ(r.errorText, c.error);
+        CHECK(r.outputs[0] == nullptr);
+        CHECK_EQ(r.peakBytes, size_t(0));
+        for (mxArray *a : c.args) hostDestroyArray(a);
+    }
+}
+
+TEST(a_map_gives_phasemends_result) {
+    // A 2-D matrix, or an M x N x 1 array (the same in MATLAB), with and without a
+    // reference (slice 1): phasemend's bits.
+    std::vector<double> noisy = gaussianSurface(90, 70, 5, 35.0, 4);
+    addNoise(noisy, 1.2, 6);
+    noisy = wrapAll(noisy);
+    punchHoles(noisy, 90, 70, 4, 5, 3);
+    noisy[17] = Inf;
+    for (bool pinned : {false, true}) {
+        mxArray *map = hostCreateMatrix(90, 70, noisy);
+        Outcome expected = call(phasemend(), map, pinned ? std::vector<double>{33, 41} : std::vector<double>{});
+        Outcome fromMatrix = call(phasemend3(), map, pinned ? std::vector<double>{33, 41, 1} : std::vector<double>{});
+        hostDestroyArray(map);
+        Outcome fromArray = unwrap3(Volume{90, 70, 1, noisy}, pinned ? std::vector<double>{33.9, 41, 1.2} : std::vector<double>{});
+        CHECK(!expected.result.empty());
+        CHECK(sameResult(fromMatrix.result, expected.result));
+        CHECK(sameResult(fromArray.result, expected.result));
+        CHECK(fromArray.sides == std::vector<size_t>({90, 70}));
+    }
+}
+
+TEST(volumes_unwrap_through_their_slices) {
+    // A field of about 14 radians in an ellipsoid: pinned, every valid voxel comes back
+    // to the truth less the reference's own 2*pi steps; unpinned, up to one common
+    // multiple of 2*pi. Lines of voxels (one row or one column through the slices)
+    // unwrap along their one or two directions.
+    struct Case { int rows, columns, slices; bool masked; double peak; };
+    const Case cases[] = {
+        {40, 36, 24, true, 10.0},
+        {40, 36, 24, false, 10.0},
+        {1, 30, 20, false, 8.0},
+        {30, 1, 20, false, 8.0},
+        {2, 2, 2, false, 1.0},
+    };
+    for (const Case &c : cases) {
+        std::vector<double> truth = smoothField(c.rows, c.columns, c.slices, c.peak);
+        Volume v = c.masked ? maskedVolume(truth, c.rows, c.columns, c.slices)
+                            : Volume{c.rows, c.columns, c.slices, wrapAll(truth)};
+        int r = c.rows / 2, col = c.columns / 2, s = c.slices / 2;
+        size_t ref = v.index(r, col, s);
+        for (bool pinned : {true, false}) {
+            Outcome o = pinned ? unwrap3(v, {double(col + 1), double(r + 1), double(s + 1)}) : unwrap3(v);
+            CHECK(o.sides == std::vector<size_t>({size_t(c.rows), size_t(c.columns), size_t(c.slices)}));
+            if (o.result.size() != truth.size()) continue;
+            double offset = pinned ? v.samples[ref] - truth[ref] : NaN;
+            bool right = true;
+            for (size_t i = 0; i < truth.size(); ++i) {
+                if (std::isnan(v.samples[i])) {
+                    right = right && std::isnan(o.result[i]);
+                    continue;
+                }
+                double d = o.result[i] - truth[i];
+                if (std::isnan(offset)) offset = TwoPi * std::round(d / TwoPi);
+                right = right && std::fabs(d - offset) < 1e-9;
+            }
+            if (!right)
+                recordFailure(__FILE__, __LINE__, std::to_string(c.rows) + "x" + std::to_string(c.columns) + "x" +
+                                                      std::to_string(c.slices) + (pinned ? " pinned" : ""));
+            if (pinned) CHECK(sameBits(o.result[ref], v.samples[ref]));
+        }
+    }
+}
+
+TEST(the_same_bits_for_any_thread_count) {
+    // Noise and holes make loops whose steps disagree, where the order of merging
+    // decides the result; the order must not depend on the threads.
+    std::vector<double> truth = smoothField(34, 30, 22, 10.0);
+    Volume v = maskedVolume(truth, 34, 30, 22);
+    uint32_t state = 5;
+    for (double &x : v.samples)
+        if (!std::isnan(x)) x = wrapToPi(x + 2.2 * (uniform01(&state) - 0.5));
+    v.samples[v.index(10, 10, 10)] = -Inf;
+    int saved = omp_get_max_threads();
+    std::vector<double> first;
+    for (int threads : {1, 2, 3, 7}) {
+        omp_set_num_threads(threads);
+        Outcome o = unwrap3(v, {11, 12, 13});
+        if (first.empty()) first = o.result;
+        else if (!sameResult(o.result, first))
+            recordFailure(__FILE__, __LINE__, std::to_string(threads) + " threads");
+    }
+    omp_set_num_threads(saved);
+    CHECK(!first.empty());
+}
+
+TEST(empty_volumes_and_memory) {
+    for (std::vector<size_t> sides : {std::vector<size_t>{0, 3, 4}, {3, 0, 4}, {3, 4, 0}}) {
+        mxArray *a = hostCreateArray(hostDoubleClass, sides);
+        Outcome o = call(phasemend3(), a, {});
+        CHECK(!o.call.failed && o.result.empty());
+        CHECK(o.sides == std::vector<size_t>(mxGetDimensions(a), mxGetDimensions(a) + mxGetNumberOfDimensions(a)));
+        hostDestroyArray(a);
+    }
+    // Beyond its input and its result: about three edges of 16 bytes a voxel and the
+    // group links (8 bytes a voxel).
+    Volume v{64, 64, 32, wrapAll(smoothField(64, 64, 32, 20.0))};
+    Outcome o = unwrap3(v);
+    size_t voxels = v.samples.size();
+    size_t working = o.call.peakBytes - voxels * sizeof(double);
+    if (working > 64 * voxels)
+        recordFailure(__FILE__, __LINE__, std::to_string(working / voxels) + " bytes a voxel");
+}

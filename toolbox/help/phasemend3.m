@@ -1,0 +1,56 @@
+%PHASEMEND3  Unwrap a 3-D phase volume by reliability sorting along a non-continuous path.
+%
+%   UNWRAPPED = PHASEMEND3(WRAPPED)
+%   UNWRAPPED = PHASEMEND3(WRAPPED, XREF, YREF, ZREF)
+%
+%   WRAPPED    M-by-N-by-P real double array of wrapped phase in radians (-pi..pi):
+%              an MRI phase volume, a stack of interferograms through depth. NaN
+%              and +-Inf mark a missing voxel (outside a mask, say).
+%   XREF, YREF, ZREF  optional 1-based column (XREF), row (YREF) and slice (ZREF)
+%              of a known voxel, truncated toward zero. Only their first elements
+%              are read.
+%
+%   UNWRAPPED  M-by-N-by-P real array. Every valid voxel differs from its wrapped
+%              value by a whole multiple of 2*pi; missing voxels are NaN.
+%
+%   Method: each voxel off the volume's faces whose 26 neighbours are all valid gets
+%   a reliability from the second differences of the wrapped phase along the 13
+%   directions through its 3x3x3 block; neighbouring valid voxels along rows,
+%   columns and slices are joined most reliable pair first (Abdul-Rahman, Gdeisat,
+%   Burton, Lalor, Lilley and Moore, Applied Optics 46(26), 6623, 2007). Unwrapping
+%   follows the reliable regions through the whole volume, so the slices come out
+%   consistent with one another: unwrapping each slice on its own (PHASEMEND) gives
+%   every slice its own 2*pi offset, and splits a slice that a hole cuts in two.
+%
+%   A 2-D matrix (P = 1) gives exactly PHASEMEND's result for that map (with ZREF = 1
+%   for a reference). With a reference voxel the result there equals its wrapped
+%   value; without one each connected region of valid voxels comes out up to one
+%   common multiple of 2*pi. A reference on a missing voxel acts as no reference.
+%   Results are the same from call to call and for any number of threads.
+%
+%   Memory: besides the input and the result, about 56 bytes a voxel while it runs
+%   (3.8 GB for 512-by-512-by-256).
+%
+%   Messages:
+%   - Called with other than one or four arguments, PHASEMEND3 prints its help text
+%     and returns nothing.
+%   - "x_ref, y_ref and/or z_ref can not be smaller than 1 nor larger than the
+%     volume size." when the reference lies outside the volume (or is NaN or
+%     infinite).
+%   - "wrapped must be a full (not sparse) real double array."
+%   - "wrapped must have at most three dimensions (rows, columns, slices)."
+%   - "xref, yref and zref must be non-empty full (not sparse) double values." and
+%     "xref, yref and zref must not have more than two dimensions."
+%   - "wrapped is too large: its voxel and edge counts must stay below 2^31."
+%   An empty WRAPPED gives an empty result of the same size.
+%
+%   Example:
+%     [x, y, z] = meshgrid (linspace (-1, 1, 96), linspace (-1, 1, 96), linspace (-1, 1, 48));
+%     truth = 30 * exp (-(x.^2 + y.^2 + z.^2) / 0.3);
+%     wrapped = angle (exp (1i * truth));
+%     wrapped(x.^2 + y.^2 + z.^2 > 0.9) = NaN;           % outside an ellipsoid mask
+%     unwrapped = phasemend3 (wrapped, 48, 48, 24);
+%     err = unwrapped - truth + truth(48,48,24) - wrapped(48,48,24);
+%     max (abs (err(:)))                                 % 0 up to rounding (NaN skipped)
+%
+%   See also PHASEMEND, KERNSMOOTH_C, CLIPFORGE.

@@ -1,0 +1,107 @@
+// phasemend3.cpp: the entry of the phasemend3 command, which unwraps a 3-D volume of
+// wrapped phase by the same reliability-sorting method as phasemend, with reliabilities
+// over 3x3x3 blocks and edges through the slices as well. It checks every argument
+// before anything is allocated; a volume of one slice is a map and takes phasemend's
+// path, so it gives phasemend's result. Nothing survives the call.
+#include "entry_support.h"
+#include "unwrap.h"
+
+#include "mex.h"
+
+#include "../portable/portability.h"
+
+static const char *const kHelpLines[] = {
+    "Unwraps a 3-D volume of wrapped phase along a non-continuous path, most reliable voxels first.\n",
+    "\tCommand line:\n",
+    "\t\tunwrapped = phasemend3(wrapped);\n",
+    "\t\tunwrapped = phasemend3(wrapped,xref,yref,zref);\n",
+    "\tWhere:\n",
+    "\t\t-wrapped is an M x N x P array of wrapped phase (radians); NaN or Inf marks a missing voxel,\n",
+    "\t\t-xref, yref and zref are the column, row and slice (from 1) of a voxel whose\n",
+    "\t\t result keeps its wrapped value (optional).\n",
+    "\tA 2-D map gives the result phasemend gives for it.\n",
+    "\n",
+    "Paper:\n",
+    "\tFast and robust three-dimensional best path phase unwrapping algorithm\n",
+    "\tby Hussein S. Abdul-Rahman, Munther A. Gdeisat, David R. Burton, Michael J. Lalor,\n",
+    "\tFrancis Lilley and Christopher J. Moore\n",
+    "\tApplied Optics, Vol. 46, No. 26, pp. 6623-6635, 2007\n",
+    "\n",
+};
+
+static const char kReferenceError[] =
+    "   x_ref, y_ref and/or z_ref can not be smaller than 1 nor larger than the volume size.\n";
+static const char kWrappedTypeError[] = "wrapped must be a full (not sparse) real double array.";
+static const char kReferenceTypeError[] =
+    "xref, yref and zref must be non-empty full (not sparse) double values.";
+static const char kWrappedDimensionsError[] =
+    "wrapped must have at most three dimensions (rows, columns, slices).";
+static const char kReferenceDimensionsError[] =
+    "xref, yref and zref must not have more than two dimensions.";
+static const char kTooLargeError[] =
+    "wrapped is too large: its voxel and edge counts must stay below 2^31.";
+
+// Voxel indices and edge offsets are signed 32-bit: the voxel count and the edge count
+// of a volume without missing voxels must stay below 2^31.
+static bool tooLarge(size_t rows, size_t columns, size_t slices) {
+    const size_t limit = size_t(1) << 31;
+    if (rows >= limit || columns >= limit || slices >= limit) return true;
+    if (rows * columns >= limit || rows * columns * slices >= limit) return true;
+    size_t voxels = rows * columns * slices;
+    size_t edges = (voxels - columns * slices) + (voxels - rows * slices) + (voxels - rows * columns);
+    return edges >= limit;
+}
+
+void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+    keepExtensionLoaded();  // its OpenMP threads may outlive the call
+    (void)nlhs;
+    if (nrhs != 1 && nrhs != 4) {
+        for (const char *line : kHelpLines) mexPrintf(line);
+        return;
+    }
+
+    // Validate everything first, so an error leaves nothing behind.
+    if (!isFullDouble(prhs[0]) || mxIsComplex(prhs[0])) {
+        mexErrMsgTxt(kWrappedTypeError);
+        return;
+    }
+    const mwSize dimensions = mxGetNumberOfDimensions(prhs[0]);
+    if (dimensions > 3) {
+        mexErrMsgTxt(kWrappedDimensionsError);
+        return;
+    }
+    // mwSize is unsigned in MATLAB and signed in Octave; sides are never negative.
+    const mwSize *sides = mxGetDimensions(prhs[0]);
+    const size_t rowsWide = static_cast<size_t>(sides[0]), columnsWide = static_cast<size_t>(sides[1]);
+    const size_t slicesWide = dimensions == 3 ? static_cast<size_t>(sides[2]) : 1;
+    const bool empty = rowsWide == 0 || columnsWide == 0 || slicesWide == 0;
+    if (!empty && tooLarge(rowsWide, columnsWide, slicesWide)) {
+        mexErrMsgTxt(kTooLargeError);
+        return;
+    }
+    const GridShape shape = {static_cast<int32_t>(rowsWide), static_cast<int32_t>(columnsWide),
+                             static_cast<int32_t>(slicesWide)};
+
+    int64_t referenceIndex = -1;  // none
+    if (nrhs == 4) {
+        const int64_t limits[3] = {shape.columns, shape.rows, shape.slices};
+        int64_t position[3];
+        switch (readReference(prhs + 1, 3, limits, position)) {
+        case kReferenceNotDouble: mexErrMsgTxt(kReferenceTypeError); return;
+        case kReferenceTooManySides: mexErrMsgTxt(kReferenceDimensionsError); return;
+        case kReferenceOutside: mexErrMsgTxt(kReferenceError); return;
+        case kReferenceUsable: break;
+        }
+        referenceIndex = position[1] + position[0] * shape.rows +
+                         position[2] * static_cast<int64_t>(shape.rows) * shape.columns;
+    }
+
+    plhs[0] = mxCreateNumericArray(dimensions, sides, mxDOUBLE_CLASS, mxREAL);
+    if (empty) return;  // nothing to unwrap: an empty array of that size
+    const double *wrapped = mxGetPr(prhs[0]);
+    double *unwrapped = mxGetPr(plhs[0]);
+    if (shape.slices == 1)
+        unwrapMap(wrapped, unwrapped, referenceIndex, shape.columns, shape.rows);
+    else
+        unwrapVolume(wrapped, unwrapped, referenceIndex, shape);
+}

@@ -1,0 +1,67 @@
+// pipeline.cpp: the fixed sequence of stages that unwraps a map or a volume, run by the
+// phasemend and phasemend3 entries after their arguments are checked: reliabilities,
+// edges, ordering, group merging, result. Working memory at its peak is the edges
+// (16 bytes each: about two a pixel in a map, three a voxel in a volume) and the group
+// links (8 bytes a pixel); the reliabilities are held in the result until the edges
+// are built, since its memory is there anyway and the last stage writes every sample.
+#include "unwrap.h"
+
+#include "mex.h"
+
+#include "../portable/portability.h"
+
+namespace {
+
+// A working array that its first stage writes whole before anything reads it, so it
+// needs no zero fill; large ones are offered huge pages.
+void *workingArray(size_t count, size_t recordSize) {
+    void *block = mxMalloc(count * recordSize);
+    adviseHugePages(block, count * recordSize);
+    return block;
+}
+
+// Ordering, merging and result, the same for maps and volumes.
+void orderMergeAndWrite(const double *wrapped, double *out, CompactEdge *edges, int32_t edgeCount,
+                        int64_t referenceIndex, GridShape shape) {
+    if (edgeCount > 0) sortEdges(edges, edges + edgeCount - 1);
+    const size_t pixelCount = static_cast<size_t>(shape.rows) * shape.columns * shape.slices;
+    GroupLink *links = static_cast<GroupLink *>(workingArray(pixelCount, sizeof(GroupLink)));
+    mergeGroups(links, edges, edgeCount, shape);
+    mxFree(edges);
+    writeUnwrapped(links, wrapped, out, referenceIndex, shape);
+    mxFree(links);
+}
+
+}  // namespace
+
+void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns,
+               int32_t rows) {
+    double *reliability = out;
+    initPixels(reliability, columns, rows);
+    computeReliability(wrapped, reliability, columns, rows);
+    // Not freed here: the host reclaims this small array when the call ends.
+    int32_t *edgeOffsets = static_cast<int32_t *>(mxCalloc(2 * static_cast<size_t>(columns),
+                                                           sizeof(int32_t)));
+    int32_t edgeCount = countEdges(wrapped, edgeOffsets, columns, rows);
+    CompactEdge *edges =
+        static_cast<CompactEdge *>(workingArray(static_cast<size_t>(edgeCount), sizeof(CompactEdge)));
+    fillEdges(wrapped, reliability, edges, edgeOffsets, columns, rows);
+    const GridShape shape = {rows, columns, 1};
+    orderMergeAndWrite(wrapped, out, edges, edgeCount, referenceIndex, shape);
+}
+
+void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape) {
+    double *reliability = out;
+    // The initial draws are those of the rows x (columns * slices) map the volume's
+    // samples form in memory: each voxel's depends on its position only.
+    initPixels(reliability, shape.columns * shape.slices, shape.rows);
+    computeReliability(wrapped, reliability, shape);
+    int32_t *edgeOffsets = static_cast<int32_t *>(
+        mxMalloc(volumeOffsetCount(shape) * sizeof(int32_t)));
+    int32_t edgeCount = countEdges(wrapped, edgeOffsets, shape);
+    CompactEdge *edges =
+        static_cast<CompactEdge *>(workingArray(static_cast<size_t>(edgeCount), sizeof(CompactEdge)));
+    fillEdges(wrapped, reliability, edges, edgeOffsets, shape);
+    mxFree(edgeOffsets);
+    orderMergeAndWrite(wrapped, out, edges, edgeCount, referenceIndex, shape);
+}
