@@ -121,8 +121,8 @@ bool parseHeader(const std::string &header, Dtype *dtype, bool *fortran, std::ve
         }
         shape->push_back(value);
     }
-    if (shape->size() > 2) {
-        *error = "arrays of more than 2 dimensions are not supported";
+    if (shape->size() > 3) {
+        *error = "arrays of more than 3 dimensions are not supported";
         return false;
     }
     return true;
@@ -180,38 +180,48 @@ mxArray *npyDecode(const unsigned char *file, size_t size, const std::string &na
     std::string why;
     if (!parseHeader(header, &dtype, &fortran, &shape, &why)) return fail(why);
 
-    size_t rows = 1, columns = 1;
-    if (shape.size() == 1) columns = shape[0];
-    if (shape.size() == 2) {
-        rows = shape[0];
-        columns = shape[1];
-    }
+    // The host's sides: a 0-D array is 1 x 1, a 1-D array of n elements 1 x n.
+    std::vector<size_t> sides(shape);
+    if (sides.size() == 1) sides.insert(sides.begin(), 1);
+    while (sides.size() < 2) sides.push_back(1);
     // NumPy's sides are signed 64-bit, and an empty array must not hide a side that no
     // host could index: every side, the element count and the byte size must fit.
     const size_t sideLimit = static_cast<size_t>(PTRDIFF_MAX);
     size_t partSize = dtype.complex ? 2 * dtype.itemSize : dtype.itemSize;
-    if (rows > sideLimit || columns > sideLimit) return fail("shape too large");
-    if (columns != 0 && rows > sideLimit / columns / partSize) return fail("shape too large");
-    size_t count = rows * columns;
+    size_t count = 1;
+    bool empty = false;
+    for (size_t side : sides) {
+        if (side > sideLimit) return fail("shape too large");
+        empty = empty || side == 0;
+    }
+    for (size_t side : sides) {
+        if (empty) break;
+        if (count > sideLimit / side / partSize) return fail("shape too large");
+        count *= side;
+    }
+    if (empty) count = 0;
     size_t dataStart = headerStart + headerLength;
     if (size - dataStart < count * partSize) return fail("the data is shorter than its shape");
 
-    mxArray *array = hostCreateOfClass(dtype.cls, rows, columns, dtype.complex);
-    if (count == 0) return array;  // nothing to copy, however long the other side
+    mxArray *array = hostCreateArray(dtype.cls, sides, dtype.complex);
+    if (count == 0) return array;  // nothing to copy, however long the other sides
     unsigned char *re = static_cast<unsigned char *>(hostDataOf(array));
     unsigned char *im = static_cast<unsigned char *>(hostImagDataOf(array));
     const unsigned char *data = file + dataStart;
-    for (size_t r = 0; r < rows; ++r) {
+    const size_t rows = sides[0], columns = sides[1], slices = sides.size() > 2 ? sides[2] : 1;
+    for (size_t s = 0; s < slices; ++s) {
         for (size_t c = 0; c < columns; ++c) {
-            // The file's element (r, c) in its own order; the host's is column-major.
-            size_t source = fortran ? r + c * rows : r * columns + c;
-            size_t target = r + c * rows;
-            const unsigned char *item = data + source * partSize;
-            std::memcpy(re + target * dtype.itemSize, item, dtype.itemSize);
-            if (dtype.swap) swapBytes(re + target * dtype.itemSize, dtype.itemSize);
-            if (dtype.complex) {
-                std::memcpy(im + target * dtype.itemSize, item + dtype.itemSize, dtype.itemSize);
-                if (dtype.swap) swapBytes(im + target * dtype.itemSize, dtype.itemSize);
+            for (size_t r = 0; r < rows; ++r) {
+                // The file's element (r, c, s) in its own order; the host's is column-major.
+                size_t source = fortran ? r + (c + s * columns) * rows : (r * columns + c) * slices + s;
+                size_t target = r + (c + s * columns) * rows;
+                const unsigned char *item = data + source * partSize;
+                std::memcpy(re + target * dtype.itemSize, item, dtype.itemSize);
+                if (dtype.swap) swapBytes(re + target * dtype.itemSize, dtype.itemSize);
+                if (dtype.complex) {
+                    std::memcpy(im + target * dtype.itemSize, item + dtype.itemSize, dtype.itemSize);
+                    if (dtype.swap) swapBytes(im + target * dtype.itemSize, dtype.itemSize);
+                }
             }
         }
     }
@@ -226,10 +236,13 @@ bool npyWrite(const std::string &path, const mxArray *array, std::string *error)
         return false;
     }
     bool complex = mxIsComplex(array);
-    size_t rows = mxGetM(array), columns = mxGetN(array);
+    // Fortran order is the host's column-major order, whatever the number of sides.
+    std::string shape;
+    const size_t *sides = mxGetDimensions(array);
+    for (size_t k = 0; k < mxGetNumberOfDimensions(array); ++k)
+        shape += (k ? ", " : "") + std::to_string(sides[k]);
     std::string header = std::string("{'descr': '") + (complex ? "<c16" : "<f8") +
-                         "', 'fortran_order': True, 'shape': (" + std::to_string(rows) + ", " +
-                         std::to_string(columns) + "), }";
+                         "', 'fortran_order': True, 'shape': (" + shape + "), }";
     // Pad with blanks and a newline so the data starts on a 64-byte boundary.
     size_t total = kMagicLength + 4 + header.size() + 1;
     header.append((64 - total % 64) % 64, ' ');
@@ -249,7 +262,7 @@ bool npyWrite(const std::string &path, const mxArray *array, std::string *error)
     std::fwrite(header.data(), 1, header.size(), f);
     const double *re = mxGetPr(array);
     const double *im = mxGetPi(array);
-    size_t count = rows * columns;
+    size_t count = mxGetNumberOfElements(array);
     if (!complex) {
         if (count > 0) std::fwrite(re, sizeof(double), count, f);
     } else {

@@ -1,5 +1,5 @@
 // npy.h: reading and writing NumPy .npy files (format versions 1 to 3) as host arrays.
-// Arrays of 0 to 2 dimensions, C or Fortran order, little- or big-endian numbers of the
+// Arrays of 0 to 3 dimensions, C or Fortran order, little- or big-endian numbers of the
 // classes the host knows (float64/32, complex128/64, signed and unsigned integers of
 // 8 to 64 bits, bool). A 0-D array becomes 1x1 and a 1-D array of n elements 1xn.
 #ifndef PHASEKIT_NPY_H
@@ -15,8 +15,8 @@ mxArray *npyRead(const std::string &path, std::string *error);
 // The same from the bytes of a whole file; name is used in messages.
 mxArray *npyDecode(const unsigned char *bytes, size_t size, const std::string &name, std::string *error);
 
-// Writes a double array (real or complex) as a 2-D .npy file in Fortran order; false
-// with a message in *error when it cannot.
+// Writes a double array (real or complex) as a .npy file of the array's sides (2 or
+// more) in Fortran order; false with a message in *error when it cannot.
 bool npyWrite(const std::string &path, const mxArray *array, std::string *error);
 
 #endif // PHASEKIT_NPY_H
