@@ -30,6 +30,7 @@ cross:
 
 bench: all
 	./build/bench_phasemend
+	./build/bench_phasemend3
 	./build/bench_kernsmooth
 	./build/bench_clipforge
 
@@ -38,7 +39,7 @@ bench: all
 # build-fuzz/corpus/, and an input that crashes, leaks or hangs (10 s) lands in
 # build-fuzz/artifacts/ and fails the run.
 FUZZ_SECONDS ?= 120
-FUZZ_TARGETS = npy jpeg_probe phasemend kernsmooth_c clipforge
+FUZZ_TARGETS = npy jpeg_probe phasemend phasemend3 kernsmooth_c clipforge
 
 fuzz:
 	cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -98,6 +98,22 @@ inline mxArray *fuzzArray(FuzzInput &in, uint32_t maxSide) {
     }
 }
 
+// A volume: mostly a real double array of up to maxSide a side filled from the input,
+// sometimes one that only claims a huge size, or any array of fuzzArray's.
+inline mxArray *fuzzVolume(FuzzInput &in, uint32_t maxSide) {
+    uint32_t kind = in.below(16);
+    if (kind == 14) {
+        const std::vector<size_t> sizes[] = {{2048, 1024, 1024}, {1024, 1024, 1024}, {1, 1, size_t(1) << 31},
+                                             {3, 3, size_t(1) << 30}};
+        return hostCreateDoubleShapeOnly(sizes[in.below(4)]);
+    }
+    if (kind == 15) return fuzzArray(in, maxSide);
+    std::vector<size_t> sides = {in.below(maxSide + 1), in.below(maxSide + 1), in.below(maxSide + 1)};
+    mxArray *a = hostCreateArray(hostDoubleClass, sides, false);
+    for (size_t k = 0; k < mxGetNumberOfElements(a); ++k) mxGetPr(a)[k] = in.number();
+    return a;
+}
+
 // A 1x1 double of the input's choosing, or now and then any array.
 inline mxArray *fuzzScalar(FuzzInput &in) {
     if (in.below(8) == 0) return fuzzArray(in, 2);

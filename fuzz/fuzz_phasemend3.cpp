@@ -1,0 +1,55 @@
+// fuzz_phasemend3: whole phasemend3 calls through the standalone host with 0 to 5
+// arguments built from the fuzz bytes, the first mostly a volume. Beyond crashes, leaks
+// and hangs it checks what every result must satisfy: the input's sides, NaN exactly
+// where the input is not finite, every other sample a whole multiple of 2*pi away from
+// its input (up to rounding), and the reference voxel (when given and valid) equal to
+// its input.
+#include "fuzz_input.h"
+
+#include <cmath>
+
+extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
+
+static void checkResult(const mxArray *wrapped, const std::vector<const mxArray *> &args,
+                        const mxArray *out) {
+    if (!out) fuzzFailure("no result");
+    if (mxGetNumberOfDimensions(out) != mxGetNumberOfDimensions(wrapped)) fuzzFailure("result sides");
+    for (size_t k = 0; k < mxGetNumberOfDimensions(out); ++k)
+        if (mxGetDimensions(out)[k] != mxGetDimensions(wrapped)[k]) fuzzFailure("result sides");
+    if (mxIsComplex(out)) fuzzFailure("complex result");
+    size_t n = mxGetNumberOfElements(out);
+    if (n == 0) return;
+    const double *in = mxGetPr(wrapped);
+    const double *u = mxGetPr(out);
+    const double twoPi = 6.283185307179586;
+    for (size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(in[i])) {
+            if (!std::isnan(u[i])) fuzzFailure("a missing sample has a value");
+            continue;
+        }
+        double shift = std::round((u[i] - in[i]) / twoPi) * twoPi;
+        double slack = 8 * 1.1102230246251565e-16 * (std::fabs(u[i]) + std::fabs(in[i]) + std::fabs(shift)) + 1e-300;
+        if (!(std::fabs(u[i] - in[i] - shift) <= slack)) fuzzFailure("not a whole number of 2*pi steps");
+    }
+    if (args.size() == 4) {
+        const size_t *sides = mxGetDimensions(wrapped);
+        size_t column = static_cast<size_t>(mxGetPr(args[1])[0]) - 1;
+        size_t row = static_cast<size_t>(mxGetPr(args[2])[0]) - 1;
+        size_t slice = static_cast<size_t>(mxGetPr(args[3])[0]) - 1;
+        size_t i = row + column * sides[0] + slice * sides[0] * sides[1];
+        if (std::isfinite(in[i]) && u[i] != in[i]) fuzzFailure("the reference voxel moved");
+    }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    FuzzInput in{data, size, 0};
+    uint32_t count = in.below(8);
+    if (count > 5) count = count == 6 ? 1 : 4;  // the counts that compute, more often
+    std::vector<mxArray *> owned;
+    for (uint32_t k = 0; k < count; ++k) owned.push_back(k == 0 ? fuzzVolume(in, 12) : fuzzScalar(in));
+    std::vector<const mxArray *> args(owned.begin(), owned.end());
+    HostCallResult r = hostCall(mexFunction, 1, args);
+    if (!r.failed && (count == 1 || count == 4)) checkResult(args[0], args, r.outputs[0]);
+    releaseCall(&r, owned);
+    return 0;
+}
