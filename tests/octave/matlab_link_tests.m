@@ -114,7 +114,7 @@
 %!     "OBJEXT", ".o", "LDEXT", ".mexa64", ...
 %!     "CMDLINE1", "$CXX -c $DEFINES $INCLUDE $CXXFLAGS $CXXOPTIMFLAGS $SRC -o $OBJ", ...
 %!     "CMDLINE2", "$LDXX $LDFLAGS $LDTYPE $LDOPTIMFLAGS $LINKEXPORTVER $OBJS $CXXLIBS $LINKLIBS -o $EXE");
-%!   for name = {"phasemend", "kernsmooth_c"}
+%!   for name = {"phasemend", "phasemend3", "kernsmooth_c"}
 %!     attempts = phasekit_build_flags ("matlab", "glnxa64", "gcc", true, root);
 %!     assert (attempts(1).openmp && exist (attempts(1).requires, "file"));
 %!     exe = emulated_mex (vars, attempts(1).args, extension_sources (name{1}), out, name{1});

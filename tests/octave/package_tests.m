@@ -1,5 +1,5 @@
 % Octave test of the package: pkg install into a private prefix, pkg load, and the
-% three commands used from the installed package.
+% commands used from the installed package.
 
 %!test
 %! tarball = getenv ("PHASEKIT_PKG");
@@ -13,6 +13,7 @@
 %! unwind_protect
 %!   assert (strncmp (which ("phasemend"), prefix, numel (prefix)));
 %!   assert (phasemend ([3 -3 3]), [3, -3 + 2 * pi, 3], 1e-12);
+%!   assert (phasemend3 (reshape ([3 -3 3], 1, 1, 3)), reshape ([3, -3 + 2 * pi, 3], 1, 1, 3), 1e-12);
 %!   assert (kernsmooth_c (complex (ones (4), 2 * ones (4)), ones (3)), complex (ones (4), 2 * ones (4)), 1e-12);
 %!   image = fullfile (prefix, "one.jpg");
 %!   imwrite (uint8 (magic (16)), image);

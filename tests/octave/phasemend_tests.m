@@ -41,7 +41,7 @@
 %!error <wrapped must be a full> phasemend (true (3))
 %!error <wrapped must be a full> phasemend ("abc")
 %!error <wrapped must be a full> phasemend ({1})
-%!error <phasemend: wrapped must be a 2-D matrix; for a stack of maps, unwrap each slice> phasemend (rand (4, 4, 3))
+%!error <phasemend: wrapped must be a 2-D matrix; for a volume use phasemend3> phasemend (rand (4, 4, 3))
 %!error <xref and yref must not have more than two dimensions.> phasemend (ones (3), ones (1, 1, 2), 1)
 %!error <wrapped must be a full> phasemend (struct ("a", 1))
 %!error <wrapped must be a full> phasemend (sparse (ones (3)))

@@ -38,7 +38,7 @@
 %!   rmpath (folder);
 %!   cd (fullfile (scratch, "toolbox"));
 %!   out = evalc ("make_toolbox ('.')");
-%!   assert (! isempty (strfind (out, ["built phasemend, kernsmooth_c and clipforge in " pwd()])));
+%!   assert (! isempty (strfind (out, ["built phasemend, phasemend3, kernsmooth_c and clipforge in " pwd()])));
 %!   assert (strcmp (which ("kernsmooth_c"), fullfile (pwd (), "kernsmooth_c.mex")));
 %!   assert (kernsmooth_c (complex (ones (3)), ones (3)), ones (3), 1e-12);
 %!   assert (! isempty (strfind (evalc ("help clipforge"), "clipforge")));
