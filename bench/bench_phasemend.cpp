@@ -9,6 +9,7 @@
 // OMP_NUM_THREADS to change it).
 // Usage: bench_phasemend [runs] [largest side] [--from smallest side] [--octave]
 //        [--extension FILE]   (another build of phasemend, for comparisons in one run)
+#include "bench_support.h"
 #include "minihost.h"
 #include "surfaces.h"
 #include "unwrap.h"
@@ -18,28 +19,13 @@
 #include <omp.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-typedef std::chrono::steady_clock Clock;
-
-double seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
 
 enum Stage { kInit, kReliability, kEdges, kOrdering, kMerging, kResult, kStages };
 const char *const kStageNames[kStages] = {"init", "reliab", "edges", "order", "merge", "result"};
@@ -100,46 +86,6 @@ std::vector<PixelEdge> plainEdges(const std::vector<double> &map, int side, std:
     std::vector<PixelEdge> built(static_cast<size_t>(countEdges(grid->data(), offsets.data(), side, side)));
     fillEdges(grid->data(), built.data(), offsets.data(), side, side);
     return built;
-}
-
-// Bytes of memory the system can still hand out (Linux), or 0 when unknown.
-size_t availableBytes() {
-    FILE *f = std::fopen("/proc/meminfo", "r");
-    if (!f) return 0;
-    char line[256];
-    size_t kib = 0;
-    while (std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "MemAvailable: %zu kB", &kib) == 1) break;
-    std::fclose(f);
-    return kib * 1024;
-}
-
-// Median seconds of `runs` Octave calls of phasemend on the map, or a negative value
-// when Octave could not be run. The map goes over as raw doubles in a temporary file.
-double timeInOctave(const std::vector<double> &map, int side, int runs) {
-    char path[] = "/tmp/bench_phasemend_XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) return -1;
-    FILE *f = fdopen(fd, "wb");
-    std::fwrite(map.data(), sizeof(double), map.size(), f);
-    std::fclose(f);
-    std::string script =
-        "addpath('" EXTENSION_DIR "/octave'); f = fopen('" + std::string(path) + "', 'rb'); "
-        "w = reshape(fread(f, Inf, 'double'), " + std::to_string(side) + ", " + std::to_string(side) +
-        "); fclose(f); phasemend(w); t = zeros(1, " + std::to_string(runs) + "); "
-        "for k = 1:numel(t), tic; u = phasemend(w); t(k) = toc; clear u; end; "
-        "printf('octave-median %.6f\\n', median(t));";
-    std::string command = "octave-cli --no-gui --norc --quiet --eval \"" + script + "\" 2>/dev/null";
-    FILE *p = popen(command.c_str(), "r");
-    double result = -1;
-    if (p) {
-        char line[256];
-        while (std::fgets(line, sizeof line, p))
-            if (std::strncmp(line, "octave-median ", 14) == 0) result = std::atof(line + 14);
-        pclose(p);
-    }
-    std::remove(path);
-    return result;
 }
 
 }  // namespace
@@ -227,7 +173,8 @@ int main(int argc, char **argv) {
             std::printf(" %10s %8s (stages and std::sort left out: not enough memory)", "-", "-");
         }
         if (octave && detailed) {
-            double inOctave = timeInOctave(map, side, runs);
+            const std::string shape = "[" + std::to_string(side) + ", " + std::to_string(side) + "]";
+            double inOctave = timeInOctave(map, shape, EXTENSION_DIR "/octave", "phasemend", runs);
             if (inOctave < 0) std::printf(" %9s %8s", "n/a", "n/a");
             else std::printf(" %9.3f %8.2f", inOctave, inOctave / sort);
         }

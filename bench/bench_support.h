@@ -1,0 +1,70 @@
+// bench_support.h: what the unwrapping benchmarks share: a clock, medians, the memory
+// the machine can still hand out, and timing the same input through GNU Octave.
+#ifndef PHASEKIT_BENCH_SUPPORT_H
+#define PHASEKIT_BENCH_SUPPORT_H
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+typedef std::chrono::steady_clock Clock;
+
+inline double seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+inline double median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// Bytes of memory the system can still hand out (Linux), or 0 when unknown.
+inline size_t availableBytes() {
+    FILE *f = std::fopen("/proc/meminfo", "r");
+    if (!f) return 0;
+    char line[256];
+    size_t kib = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "MemAvailable: %zu kB", &kib) == 1) break;
+    std::fclose(f);
+    return kib * 1024;
+}
+
+// Median seconds of `runs` Octave calls `command(w)` on the samples shaped as `shape`
+// (an Octave size vector such as "[512, 512, 256]"), with the extension files of
+// `folder` on the path; a negative value when Octave could not be run. The samples go
+// over as raw doubles in a temporary file.
+inline double timeInOctave(const std::vector<double> &samples, const std::string &shape,
+                           const std::string &folder, const std::string &command, int runs) {
+    char path[] = "/tmp/bench_unwrap_XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return -1;
+    FILE *f = fdopen(fd, "wb");
+    std::fwrite(samples.data(), sizeof(double), samples.size(), f);
+    std::fclose(f);
+    std::string script = "addpath('" + folder + "'); f = fopen('" + std::string(path) + "', 'rb'); "
+                         "w = reshape(fread(f, Inf, 'double'), " + shape + "); fclose(f); " +
+                         command + "(w); t = zeros(1, " + std::to_string(runs) + "); "
+                         "for k = 1:numel(t), tic; u = " + command + "(w); t(k) = toc; clear u; end; "
+                         "printf('octave-median %.6f\\n', median(t));";
+    std::string line = "octave-cli --no-gui --norc --quiet --eval \"" + script + "\" 2>/dev/null";
+    FILE *p = popen(line.c_str(), "r");
+    double result = -1;
+    if (p) {
+        char text[256];
+        while (std::fgets(text, sizeof text, p))
+            if (std::strncmp(text, "octave-median ", 14) == 0) result = std::atof(text + 14);
+        pclose(p);
+    }
+    std::remove(path);
+    return result;
+}
+
+#endif // PHASEKIT_BENCH_SUPPORT_H
