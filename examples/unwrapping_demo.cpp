@@ -346,7 +346,6 @@ int main(int argc, char **argv) {
         Clock::time_point start = Clock::now();
         std::vector<double> truth(pixels);
         mxArray *field = hostCreateDouble(n, n, true);
-        double *re = mxGetPr(field), *im = mxGetPi(field);
         Noise noise{static_cast<uint32_t>(f * 7919 + 17)};
         for (int c = 0; c < n; ++c)
             for (int r = 0; r < n; ++r) {
@@ -354,17 +353,20 @@ int main(int argc, char **argv) {
                 double x = 2.0 * c / (n - 1) - 1, y = 2.0 * r / (n - 1) - 1;
                 truth[i] = surface(x, y, t);
                 bool gone = missing(x, y, t);
-                re[i] = gone ? kNaN : std::cos(truth[i]) + 0.35 * noise.gaussian();
-                im[i] = gone ? kNaN : std::sin(truth[i]) + 0.35 * noise.gaussian();
+                double re = gone ? kNaN : std::cos(truth[i]) + 0.35 * noise.gaussian();
+                double im = gone ? kNaN : std::sin(truth[i]) + 0.35 * noise.gaussian();
+                hostSetParts(field, i, re, im);
             }
         timeSynth += since(start);
 
         start = Clock::now();
         HostCallResult smoothed = call(smoother, "kernsmooth_c", 1, {field, kernel});
         mxArray *wrapped = hostCreateDouble(n, n, false);
-        const double *sre = mxGetPr(smoothed.outputs[0]), *sim = mxGetPi(smoothed.outputs[0]);
-        for (size_t i = 0; i < pixels; ++i)
-            mxGetPr(wrapped)[i] = std::isnan(sre[i]) ? kNaN : std::atan2(sim[i], sre[i]);
+        const mxArray *out = smoothed.outputs[0];
+        for (size_t i = 0; i < pixels; ++i) {
+            double re = hostRealPart(out, i), im = hostImagPart(out, i);
+            mxGetPr(wrapped)[i] = std::isnan(re) ? kNaN : std::atan2(im, re);
+        }
         timeSmooth += since(start);
 
         start = Clock::now();

@@ -65,8 +65,8 @@ inline mxArray *fuzzArray(FuzzInput &in, uint32_t maxSide) {
     case 12: case 13: {
         mxArray *a = hostCreateDouble(rows, columns, true);
         for (size_t k = 0; k < mxGetNumberOfElements(a); ++k) {
-            mxGetPr(a)[k] = in.number();
-            mxGetPi(a)[k] = in.number();
+            double re = in.number();
+            hostSetParts(a, k, re, in.number());
         }
         return a;
     }

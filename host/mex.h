@@ -22,6 +22,17 @@ typedef size_t mwIndex;
 
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
+/* The complex API: MATLAB R2018a's interleaved one (mex -R2018a: both parts of a
+ * sample side by side, mxGetComplexDoubles, no mxGetPi) when the standalone host is
+ * built with PHASEKIT_INTERLEAVED_COMPLEX, else the separate one (mex -R2017b). */
+#if defined(PHASEKIT_INTERLEAVED_COMPLEX)
+#define MX_HAS_INTERLEAVED_COMPLEX 1
+#else
+#define MX_HAS_INTERLEAVED_COMPLEX 0
+#endif
+typedef double mxDouble;
+typedef struct { mxDouble real, imag; } mxComplexDouble;
+
 typedef enum {
     mxUNKNOWN_CLASS = 0,
     mxCELL_CLASS,
@@ -62,11 +73,20 @@ size_t mxGetNumberOfDimensions_730(const mxArray *array);
 /* The sides, mxGetNumberOfDimensions of them; trailing sides of 1 do not count. */
 const size_t *mxGetDimensions_730(const mxArray *array);
 double *mxGetPr(const mxArray *array);
+#if MX_HAS_INTERLEAVED_COMPLEX
+/* Real double data (null for a complex array), and a complex array's pairs. */
+mxDouble *mxGetDoubles(const mxArray *array);
+mxComplexDouble *mxGetComplexDoubles(const mxArray *array);
+#else
 double *mxGetPi(const mxArray *array);
+#endif
 mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag);
 int mxGetString_730(const mxArray *array, char *buffer, size_t length);
 /* A new array of ndim sides, zero-filled. */
 mxArray *mxCreateNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid, mxComplexity flag);
+/* New arrays whose samples the caller writes, every one of them: not filled. */
+mxArray *mxCreateUninitNumericMatrix(size_t m, size_t n, mxClassID classid, mxComplexity flag);
+mxArray *mxCreateUninitNumericArray(size_t ndim, const size_t *dims, mxClassID classid, mxComplexity flag);
 
 /* Queries for argument validation. */
 bool mxIsDouble(const mxArray *array);

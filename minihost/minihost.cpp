@@ -28,8 +28,10 @@ struct mxArray_tag {
     size_t columns;
     bool sparse;
     void *real;    // elements of the class (double, char as uint16, ...); null for cell/struct
-    void *imag;    // imaginary elements, null for real arrays
-    size_t partBytes;  // bytes of the real part (and of the imaginary part, if any)
+    void *imag;    // imaginary elements, null for real arrays and, in the interleaved
+                   // layout, for complex ones, whose real holds (re, im) pairs
+    bool complex;
+    size_t partBytes;  // bytes of one part (the real, or the imaginary)
     size_t bytes;      // bytes held by real + imag, for the memory account
     size_t dimensionCount;  // 2 for a matrix; more for N-D, whose columns are sides 2..N
     size_t dimensions[32];  // the sides, dimensionCount of them (rows first)
@@ -110,6 +112,22 @@ void *allocateZeroed(size_t bytes) {
 #endif
 }
 
+// A block whose content is left to the caller, as MATLAB's mxCreateUninit* leave it.
+// Small ones are filled with a NaN of a pattern of its own, so that a sample an
+// extension failed to write shows in the tests; large ones come from the kernel as
+// allocateZeroed's do (filling them would touch them first, which the host's
+// own allocator does not).
+const uint64_t kUnwrittenPattern = 0x7FF8DEAD0BADF00Dull;
+
+void *allocateUnfilled(size_t bytes) {
+    if (bytes >= kLargeBlock) return allocateZeroed(bytes);
+    void *block = std::malloc(bytes ? bytes : 1);
+    if (!block) return nullptr;
+    unsigned char *p = static_cast<unsigned char *>(block);
+    for (size_t k = 0; k < bytes; ++k) p[k] = static_cast<unsigned char>(kUnwrittenPattern >> (8 * (k % 8)));
+    return block;
+}
+
 void releaseBlock(void *block, size_t bytes) {
     if (!block) return;
 #if defined(_WIN32)
@@ -121,8 +139,14 @@ void releaseBlock(void *block, size_t bytes) {
 #endif
 }
 
+#if defined(PHASEKIT_INTERLEAVED_COMPLEX)
+const bool kInterleaved = true;
+#else
+const bool kInterleaved = false;
+#endif
+
 mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool sparse,
-                  bool shapeOnly = false) {
+                  bool shapeOnly = false, bool unfilled = false) {
     mxArray *a = static_cast<mxArray *>(std::calloc(1, sizeof(mxArray)));
     if (!a) outOfMemory();
     a->cls = cls;
@@ -137,20 +161,23 @@ mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool
     if (elementSize > 0) {
         if (count > std::numeric_limits<size_t>::max() / 2 / elementSize) outOfMemory();
         a->partBytes = count * elementSize;
-        a->real = allocateZeroed(a->partBytes);
+        a->bytes = a->partBytes * (complex ? 2 : 1);
+        a->complex = complex;
+        // The interleaved layout keeps both parts of a sample side by side in one block.
+        const size_t first = kInterleaved ? a->bytes : a->partBytes;
+        a->real = unfilled ? allocateUnfilled(first) : allocateZeroed(first);
         if (!a->real) outOfMemory();
-        if (complex) {
-            a->imag = allocateZeroed(a->partBytes);
+        if (complex && !kInterleaved) {
+            a->imag = unfilled ? allocateUnfilled(a->partBytes) : allocateZeroed(a->partBytes);
             if (!a->imag) outOfMemory();
         }
-        a->bytes = a->partBytes * (complex ? 2 : 1);
     }
     return a;
 }
 
 void freeArray(mxArray *a) {
     if (!a) return;
-    releaseBlock(a->real, a->partBytes);
+    releaseBlock(a->real, kInterleaved ? a->bytes : a->partBytes);
     releaseBlock(a->imag, a->partBytes);
     std::free(a);
 }
@@ -175,7 +202,8 @@ mxArray *hostCreateOfClass(HostClass cls, size_t rows, size_t columns, bool comp
 
 namespace {
 
-mxArray *newArrayOfSides(HostClass cls, const std::vector<size_t> &sides, bool complex, bool shapeOnly) {
+mxArray *newArrayOfSides(HostClass cls, const std::vector<size_t> &sides, bool complex, bool shapeOnly,
+                         bool unfilled = false) {
     // As in MATLAB, trailing sides of 1 beyond the second do not count, and fewer than
     // two sides are padded with 1.
     std::vector<size_t> kept(sides);
@@ -188,7 +216,7 @@ mxArray *newArrayOfSides(HostClass cls, const std::vector<size_t> &sides, bool c
     }
     size_t columns = 1;
     for (size_t k = 1; k < kept.size(); ++k) columns *= kept[k];
-    mxArray *a = newArray(cls, kept[0], columns, complex, false, shapeOnly);
+    mxArray *a = newArray(cls, kept[0], columns, complex, false, shapeOnly, unfilled);
     a->dimensionCount = kept.size();
     for (size_t k = 0; k < kept.size(); ++k) a->dimensions[k] = kept[k];
     return a;
@@ -214,10 +242,41 @@ mxArray *hostCreateMatrix(size_t rows, size_t columns, const std::vector<double>
                           const std::vector<double> &imag) {
     mxArray *a = hostCreateDouble(rows, columns, !imag.empty());
     size_t n = rows * columns;
-    if (real.size() >= n && n > 0) std::memcpy(a->real, real.data(), n * sizeof(double));
-    if (!imag.empty() && imag.size() >= n && n > 0)
-        std::memcpy(a->imag, imag.data(), n * sizeof(double));
+    for (size_t i = 0; i < n; ++i)
+        hostSetParts(a, i, i < real.size() ? real[i] : 0.0, i < imag.size() ? imag[i] : 0.0);
     return a;
+}
+
+bool hostInterleavedComplex() { return kInterleaved; }
+
+bool hostUnwritten(double sample) {
+    uint64_t bits;
+    std::memcpy(&bits, &sample, sizeof bits);
+    return bits == kUnwrittenPattern;
+}
+
+double hostRealPart(const mxArray *array, size_t i) {
+    const double *data = static_cast<const double *>(array->real);
+    return array->complex && kInterleaved ? data[2 * i] : data[i];
+}
+
+double hostImagPart(const mxArray *array, size_t i) {
+    if (!array->complex) return 0.0;
+    if (kInterleaved) return static_cast<const double *>(array->real)[2 * i + 1];
+    return static_cast<const double *>(array->imag)[i];
+}
+
+void hostSetParts(mxArray *array, size_t i, double re, double im) {
+    double *data = static_cast<double *>(array->real);
+    if (!array->complex) {
+        data[i] = re;
+    } else if (kInterleaved) {
+        data[2 * i] = re;
+        data[2 * i + 1] = im;
+    } else {
+        data[i] = re;
+        static_cast<double *>(array->imag)[i] = im;
+    }
 }
 
 // UTF-8 text as the 16-bit code units a MATLAB char array holds (characters beyond
@@ -294,22 +353,37 @@ const size_t *mxGetDimensions_730(const mxArray *array) { return array->dimensio
 
 // Only double arrays have double data; any other class yields null, so an extension
 // that reads another class as doubles fails loudly here instead of reading garbage.
+#if defined(PHASEKIT_INTERLEAVED_COMPLEX)
+// As MATLAB's interleaved complex API (mex -R2018a): mxGetPr ends the call on a
+// complex array, and there is no mxGetPi.
+double *mxGetPr(const mxArray *array) {
+    if (array->complex) throw CallAborted{"mxGetPr cannot be used on a complex array with the interleaved complex API."};
+    return array->cls == hostDoubleClass ? static_cast<double *>(array->real) : nullptr;
+}
+mxDouble *mxGetDoubles(const mxArray *array) {
+    return array->cls == hostDoubleClass && !array->complex ? static_cast<double *>(array->real) : nullptr;
+}
+mxComplexDouble *mxGetComplexDoubles(const mxArray *array) {
+    return array->cls == hostDoubleClass && array->complex ? static_cast<mxComplexDouble *>(array->real)
+                                                           : nullptr;
+}
+#else
 double *mxGetPr(const mxArray *array) {
     return array->cls == hostDoubleClass ? static_cast<double *>(array->real) : nullptr;
 }
 double *mxGetPi(const mxArray *array) {
     return array->cls == hostDoubleClass ? static_cast<double *>(array->imag) : nullptr;
 }
+#endif
 
 bool mxIsDouble(const mxArray *array) { return array->cls == hostDoubleClass; }
-bool mxIsComplex(const mxArray *array) { return array->imag != nullptr; }
+bool mxIsComplex(const mxArray *array) { return array->complex; }
 bool mxIsSparse(const mxArray *array) { return array->sparse; }
 bool mxIsChar(const mxArray *array) { return array->cls == hostCharClass; }
 
-mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag) {
-    requireHostThread("mxCreateDoubleMatrix");
+// An array made in a call belongs to it: released with the call unless returned.
+static mxArray *belongsToCall(mxArray *a) {
     HostState &h = host();
-    mxArray *a = newArray(hostDoubleClass, rows, columns, flag == mxCOMPLEX, false);
     std::lock_guard<std::mutex> guard(h.lock);
     if (h.scope != 0) {
         h.callArrays.push_back(a);
@@ -318,18 +392,28 @@ mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag
     return a;
 }
 
+mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag) {
+    requireHostThread("mxCreateDoubleMatrix");
+    return belongsToCall(newArray(hostDoubleClass, rows, columns, flag == mxCOMPLEX, false));
+}
+
 mxArray *mxCreateNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,
                                   mxComplexity flag) {
     requireHostThread("mxCreateNumericArray");
-    HostState &h = host();
-    mxArray *a = hostCreateArray(static_cast<HostClass>(classid), std::vector<size_t>(dims, dims + ndim),
-                                 flag == mxCOMPLEX);
-    std::lock_guard<std::mutex> guard(h.lock);
-    if (h.scope != 0) {
-        h.callArrays.push_back(a);
-        accountBytes(h, a->bytes, 0);
-    }
-    return a;
+    return belongsToCall(newArrayOfSides(static_cast<HostClass>(classid), std::vector<size_t>(dims, dims + ndim),
+                                         flag == mxCOMPLEX, false));
+}
+
+mxArray *mxCreateUninitNumericMatrix(size_t m, size_t n, mxClassID classid, mxComplexity flag) {
+    requireHostThread("mxCreateUninitNumericMatrix");
+    return belongsToCall(newArray(static_cast<HostClass>(classid), m, n, flag == mxCOMPLEX, false, false, true));
+}
+
+mxArray *mxCreateUninitNumericArray(size_t ndim, const size_t *dims, mxClassID classid,
+                                    mxComplexity flag) {
+    requireHostThread("mxCreateUninitNumericArray");
+    return belongsToCall(newArrayOfSides(static_cast<HostClass>(classid), std::vector<size_t>(dims, dims + ndim),
+                                         flag == mxCOMPLEX, false, true));
 }
 
 void mxDestroyArray(mxArray *array) {

@@ -51,8 +51,21 @@ mxArray *hostCreateDoubleShapeOnly(const std::vector<size_t> &sides);
 void hostDestroyArray(mxArray *array);
 
 HostClass hostClassOf(const mxArray *array);
-void *hostDataOf(const mxArray *array);        // raw real data of any numeric/char class
-void *hostImagDataOf(const mxArray *array);    // raw imaginary data, null when real
+void *hostDataOf(const mxArray *array);        // raw data of any numeric/char class (the
+                                               // real parts; in the interleaved layout, a
+                                               // complex array's (re, im) pairs)
+void *hostImagDataOf(const mxArray *array);    // raw imaginary data; null when real, and in
+                                               // the interleaved layout
+// The host's complex layout, chosen when it is built (PHASEKIT_INTERLEAVED_COMPLEX):
+// MATLAB R2018a's interleaved (re, im) pairs, or separate real and imaginary parts.
+bool hostInterleavedComplex();
+// Sample i of a double array, either layout; a real array's imaginary parts are 0.
+double hostRealPart(const mxArray *array, size_t i);
+double hostImagPart(const mxArray *array, size_t i);
+void hostSetParts(mxArray *array, size_t i, double re, double im);  // im ignored when real
+// True for the value a small array made by mxCreateUninit* holds until it is written
+// (a NaN of a pattern of its own): a result sample that still holds it was never set.
+bool hostUnwritten(double sample);
 size_t hostElementSize(HostClass cls);
 
 typedef void (*MexEntry)(int, mxArray **, int, const mxArray **);

@@ -205,8 +205,11 @@ mxArray *npyDecode(const unsigned char *file, size_t size, const std::string &na
 
     mxArray *array = hostCreateArray(dtype.cls, sides, dtype.complex);
     if (count == 0) return array;  // nothing to copy, however long the other sides
+    // The host's parts: separate blocks, or (re, im) pairs in one.
+    const bool pairs = dtype.complex && hostInterleavedComplex();
     unsigned char *re = static_cast<unsigned char *>(hostDataOf(array));
-    unsigned char *im = static_cast<unsigned char *>(hostImagDataOf(array));
+    unsigned char *im = pairs ? re + dtype.itemSize : static_cast<unsigned char *>(hostImagDataOf(array));
+    const size_t partStep = pairs ? 2 * dtype.itemSize : dtype.itemSize;
     const unsigned char *data = file + dataStart;
     const size_t rows = sides[0], columns = sides[1], slices = sides.size() > 2 ? sides[2] : 1;
     for (size_t s = 0; s < slices; ++s) {
@@ -216,11 +219,11 @@ mxArray *npyDecode(const unsigned char *file, size_t size, const std::string &na
                 size_t source = fortran ? r + (c + s * columns) * rows : (r * columns + c) * slices + s;
                 size_t target = r + (c + s * columns) * rows;
                 const unsigned char *item = data + source * partSize;
-                std::memcpy(re + target * dtype.itemSize, item, dtype.itemSize);
-                if (dtype.swap) swapBytes(re + target * dtype.itemSize, dtype.itemSize);
+                std::memcpy(re + target * partStep, item, dtype.itemSize);
+                if (dtype.swap) swapBytes(re + target * partStep, dtype.itemSize);
                 if (dtype.complex) {
-                    std::memcpy(im + target * dtype.itemSize, item + dtype.itemSize, dtype.itemSize);
-                    if (dtype.swap) swapBytes(im + target * dtype.itemSize, dtype.itemSize);
+                    std::memcpy(im + target * partStep, item + dtype.itemSize, dtype.itemSize);
+                    if (dtype.swap) swapBytes(im + target * partStep, dtype.itemSize);
                 }
             }
         }
@@ -260,14 +263,12 @@ bool npyWrite(const std::string &path, const mxArray *array, std::string *error)
     preamble[9] = static_cast<unsigned char>(header.size() >> 8);
     std::fwrite(preamble, 1, sizeof preamble, f);
     std::fwrite(header.data(), 1, header.size(), f);
-    const double *re = mxGetPr(array);
-    const double *im = mxGetPi(array);
     size_t count = mxGetNumberOfElements(array);
     if (!complex) {
-        if (count > 0) std::fwrite(re, sizeof(double), count, f);
+        if (count > 0) std::fwrite(hostDataOf(array), sizeof(double), count, f);
     } else {
         for (size_t k = 0; k < count; ++k) {
-            double pair[2] = {re[k], im[k]};
+            double pair[2] = {hostRealPart(array, k), hostImagPart(array, k)};
             std::fwrite(pair, sizeof(double), 2, f);
         }
     }

@@ -151,9 +151,7 @@ TEST(unusable_arguments_are_refused_before_the_movie_is_created) {
     auto withFps = [&](mxArray *fps) {
         return std::vector<mxArray *>{hostCreateString(movie), fps, hostCreateString(kFrame1)};
     };
-    mxArray *complexFps = hostCreateDouble(1, 1, true);
-    mxGetPr(complexFps)[0] = 25;
-    mxGetPi(complexFps)[0] = 1;
+    mxArray *complexFps = hostCreateMatrix(1, 1, {25}, {1});
     struct Case { std::vector<mxArray *> args; std::string warning; };
     std::vector<Case> cases = {
         {withFps(hostCreateDouble(0, 0, false)), fpsWarning},
