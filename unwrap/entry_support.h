@@ -5,6 +5,8 @@
 
 #include "mex.h"
 
+#include "../portable/complex_api.h"
+
 #include <stdint.h>
 
 inline bool isFullDouble(const mxArray *a) { return mxIsDouble(a) && !mxIsSparse(a); }
@@ -28,7 +30,7 @@ inline ReferenceCheck readReference(const mxArray *const *args, int count, const
         if (mxGetNumberOfDimensions(args[k]) > 2) return kReferenceTooManySides;
     }
     for (int k = 0; k < count; ++k) {
-        if (!referenceIndex(mxGetPr(args[k])[0], &positions[k]) || positions[k] < 0 ||
+        if (!referenceIndex(firstRealPart(args[k]), &positions[k]) || positions[k] < 0 ||
             positions[k] >= sides[k])
             return kReferenceOutside;
     }

@@ -55,7 +55,6 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         mexErrMsgTxt(kWrappedDimensionsError);
         return;
     }
-    const double *wrapped = mxGetPr(prhs[0]);
     size_t columnsWide = mxGetN(prhs[0]);
     size_t rowsWide = mxGetM(prhs[0]);
     if (columnsWide > 0 && rowsWide > 0) {
@@ -85,7 +84,11 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         referenceIndex = position[0] * rows + position[1];
     }
 
-    plhs[0] = mxCreateDoubleMatrix(rowsWide, columnsWide, mxREAL);
+    // Every sample of the result is written by the last stage: no zero fill.
+    plhs[0] = mxCreateUninitNumericMatrix(rowsWide, columnsWide, mxDOUBLE_CLASS, mxREAL);
     if (columns == 0 || rows == 0) return;  // nothing to unwrap: an empty map of that size
-    unwrapMap(wrapped, mxGetPr(plhs[0]), referenceIndex, columns, rows);
+    double *unwrapped = mxGetPr(plhs[0]);
+    adviseHugePages(unwrapped, rowsWide * columnsWide * sizeof(double));
+    // A complex map's real parts are the map.
+    unwrapMap(realParts(prhs[0]), unwrapped, referenceIndex, columns, rows);
 }

@@ -34,13 +34,14 @@ void computeReliability(const double *wrapped, double *reliability, GridShape sh
         const double *const q10 = q[1][0], *const q11 = q[1][1], *const q12 = q[1][2];
         const double *const q20 = q[2][0], *const q21 = q[2][1], *const q22 = q[2][2];
         double *out = reliability + start;
-        // Whether all nine samples of the cross-section at a row are valid (every test
-        // made, no early exit: fewer branches), for the rows before, at and after the
+        // Whether all nine samples of the cross-section at a row are valid (counted,
+        // with no early exit: fewer branches), for the rows before, at and after the
         // voxel, moved along as the row advances.
         auto crossSectionValid = [=](int32_t row) {
-            return usableSample(q00[row]) & usableSample(q01[row]) & usableSample(q02[row]) &
-                   usableSample(q10[row]) & usableSample(q11[row]) & usableSample(q12[row]) &
-                   usableSample(q20[row]) & usableSample(q21[row]) & usableSample(q22[row]);
+            int valid = usableSample(q00[row]) + usableSample(q01[row]) + usableSample(q02[row]) +
+                        usableSample(q10[row]) + usableSample(q11[row]) + usableSample(q12[row]) +
+                        usableSample(q20[row]) + usableSample(q21[row]) + usableSample(q22[row]);
+            return valid == 9;
         };
         bool before = crossSectionValid(0), here = crossSectionValid(1), after;
         for (int32_t r = 1; r < rows - 1; ++r) {

@@ -51,6 +51,8 @@ Outcome call(MexEntry entry, mxArray *input, const std::vector<double> &referenc
     if (!o.call.failed && o.call.outputs[0]) {
         const mxArray *out = o.call.outputs[0];
         o.result.assign(mxGetPr(out), mxGetPr(out) + mxGetNumberOfElements(out));
+        for (double v : o.result)
+            if (hostUnwritten(v)) recordFailure(__FILE__, __LINE__, "a result sample was never written");
         o.sides.assign(mxGetDimensions(out), mxGetDimensions(out) + mxGetNumberOfDimensions(out));
     }
     hostReleaseOutputs(&o.call);

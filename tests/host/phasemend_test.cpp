@@ -43,6 +43,9 @@ Outcome unwrap(int rows, int columns, const std::vector<double> &map, double xre
     if (!o.call.failed && o.call.outputs[0]) {
         const double *pr = mxGetPr(o.call.outputs[0]);
         o.result.assign(pr, pr + mxGetNumberOfElements(o.call.outputs[0]));
+        // The result is made unfilled: every sample must have been written.
+        for (double v : o.result)
+            if (hostUnwritten(v)) recordFailure(__FILE__, __LINE__, "a result sample was never written");
     }
     hostReleaseOutputs(&o.call);
     hostDestroyArray(input);

@@ -1,0 +1,41 @@
+// complex_api.h: reading double data the same way under either of MATLAB's complex
+// APIs: the separate one (mex -R2017b, the default: mxGetPr and mxGetPi) and the
+// interleaved one (mex -R2018a, MX_HAS_INTERLEAVED_COMPLEX: (re, im) pairs from
+// mxGetComplexDoubles, no mxGetPi, and mxGetPr ends the call on a complex array).
+// The extensions read inputs whose real parts alone count through these. Host
+// functions: on the host's thread only.
+#ifndef PHASEKIT_COMPLEX_API_H
+#define PHASEKIT_COMPLEX_API_H
+
+#include "mex.h"
+
+#include <stddef.h>
+
+// The real parts of a double array as one array: the array's own data, or under the
+// interleaved API, for a complex array, a copy (the real parts of pairs are not one
+// array), which the host reclaims when the call ends.
+inline const double *realParts(const mxArray *a) {
+#if MX_HAS_INTERLEAVED_COMPLEX
+    if (mxIsComplex(a)) {
+        const size_t n = mxGetNumberOfElements(a);
+        const mxComplexDouble *pairs = mxGetComplexDoubles(a);
+        double *copy = static_cast<double *>(mxMalloc(n * sizeof(double)));
+        for (size_t k = 0; k < n; ++k) copy[k] = pairs[k].real;
+        return copy;
+    }
+    return mxGetDoubles(a);
+#else
+    return mxGetPr(a);
+#endif
+}
+
+// The real part of a double array's first element (it must have one).
+inline double firstRealPart(const mxArray *a) {
+#if MX_HAS_INTERLEAVED_COMPLEX
+    return mxIsComplex(a) ? mxGetComplexDoubles(a)[0].real : mxGetDoubles(a)[0];
+#else
+    return mxGetPr(a)[0];
+#endif
+}
+
+#endif // PHASEKIT_COMPLEX_API_H
