@@ -16,13 +16,17 @@ static void checkResult(const mxArray *map, const mxArray *kernel, const mxArray
     if (n == 0) return;
     int M = static_cast<int>(mxGetM(map)), N = static_cast<int>(mxGetN(map));
     int Mk = static_cast<int>(mxGetM(kernel)), Nk = static_cast<int>(mxGetN(kernel));
-    std::vector<double> re(mxGetPr(map), mxGetPr(map) + n), im;
-    if (mxGetPi(map)) im.assign(mxGetPi(map), mxGetPi(map) + n);
-    std::vector<double> weights(mxGetPr(kernel), mxGetPr(kernel) + mxGetNumberOfElements(kernel));
+    std::vector<double> re, im;
+    for (size_t i = 0; i < n; ++i) {
+        re.push_back(hostRealPart(map, i));
+        if (mxIsComplex(map)) im.push_back(hostImagPart(map, i));
+    }
+    std::vector<double> weights;
+    for (size_t i = 0; i < mxGetNumberOfElements(kernel); ++i) weights.push_back(hostRealPart(kernel, i));
     std::vector<double> expectRe, expectIm;
     referenceSmooth(re, im, M, N, weights, Mk, Nk, &expectRe, &expectIm);
     for (size_t i = 0; i < n; ++i) {
-        double a = mxGetPr(out)[i], b = mxGetPi(out)[i];
+        double a = hostRealPart(out, i), b = hostImagPart(out, i);
         bool same = (std::isnan(a) ? std::isnan(expectRe[i]) : std::memcmp(&a, &expectRe[i], 8) == 0) &&
                     (std::isnan(b) ? std::isnan(expectIm[i]) : std::memcmp(&b, &expectIm[i], 8) == 0);
         if (!same) fuzzFailure("result differs from the plain formula");

@@ -6,6 +6,14 @@
 // one that adds +0.0 leave every running sum unchanged, since sums that start at +0.0
 // can never be -0.0. Window loops are clipped to the taps that can reach the map, so
 // a kernel larger than the map costs no more than the part of it that is used.
+//
+// Samples come as real parts, as separate real and imaginary arrays, or as (re, im)
+// pairs, and results go to separate arrays or pairs: the host's own layout, so that
+// no host has to translate the data. Paired samples are loaded two vectors at a time
+// and split into a vector of real and one of imaginary parts by one unpack each; the
+// unpack leaves the lanes in an order of its own (rows 0, 2, 1, 3 for AVX2), the same
+// for every tap and for the centre, and the pairing unpack on the way out undoes it.
+// A lane's sums are those of the separate layout, operation for operation.
 #include "smooth.h"
 
 #include "mex.h"
@@ -30,23 +38,38 @@ struct Window {
     double missing;
 };
 
-inline void writeMissing(const Window &w, double *outRe, double *outIm, int32_t i) {
-    outRe[i] = w.missing;
-    outIm[i] = w.missing;
+// The parts of sample n, in any layout.
+inline double realPart(const SmoothingInput &in, int64_t n) {
+    return in.layout == kPairedParts ? in.re[2 * n] : in.re[n];
 }
-
-inline void finish(const Window &w, double s, double tRe, double tIm, double *outRe, double *outIm,
-                   int32_t i) {
-    if (s > 0) {
-        outRe[i] = tRe / s;
-        outIm[i] = tIm / s;
-    } else {
-        writeMissing(w, outRe, outIm, i);  // S <= 0, or NaN from a NaN weight
+inline double imagPart(const SmoothingInput &in, int64_t n) {
+    switch (in.layout) {
+    case kSeparateParts: return in.im[n];
+    case kPairedParts: return in.re[2 * n + 1];
+    default: return 0.0;
     }
 }
 
-inline bool centreMissing(const SmoothingInput &in, int32_t i) {
-    return std::isnan(in.re[i]) || (in.im && std::isnan(in.im[i]));
+inline void writeSample(const SmoothingOutput &out, int64_t i, double re, double im) {
+    if (out.paired) {
+        out.re[2 * i] = re;
+        out.re[2 * i + 1] = im;
+    } else {
+        out.re[i] = re;
+        out.im[i] = im;
+    }
+}
+
+inline void finish(const Window &w, double s, double tRe, double tIm, const SmoothingOutput &out,
+                   int64_t i) {
+    if (s > 0)
+        writeSample(out, i, tRe / s, tIm / s);
+    else
+        writeSample(out, i, w.missing, w.missing);  // S <= 0, or NaN from a NaN weight
+}
+
+inline bool centreMissing(const SmoothingInput &in, int64_t i) {
+    return std::isnan(realPart(in, i)) || std::isnan(imagPart(in, i));
 }
 
 // The tap columns of column c's windows that lie inside the map.
@@ -56,12 +79,12 @@ inline void tapColumns(const Window &w, int32_t c, int32_t N, int32_t *kFirst, i
 }
 
 // One output sample, neighbour by neighbour, skipping those outside or missing.
-void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t c, double *outRe,
-                  double *outIm) {
+void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t c,
+                  const SmoothingOutput &out) {
     const int32_t M = in.rows, N = in.columns;
-    const int32_t i = j + c * M;
+    const int64_t i = j + static_cast<int64_t>(c) * M;
     if (centreMissing(in, i)) {
-        writeMissing(w, outRe, outIm, i);
+        writeSample(out, i, w.missing, w.missing);
         return;
     }
     double s = 0, tRe = 0, tIm = 0;
@@ -74,8 +97,8 @@ void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t 
         const int64_t column = static_cast<int64_t>(c + k) * M;
         for (int32_t h = hFirst; h <= hLast; ++h) {
             int64_t n = column + (j + h);
-            double re = in.re[n];
-            double im = in.im ? in.im[n] : 0.0;
+            double re = realPart(in, n);
+            double im = imagPart(in, n);
             if (std::isnan(re) || std::isnan(im)) continue;
             double weight = weights[h];
             s += weight;
@@ -83,24 +106,36 @@ void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t 
             tIm += weight * im;
         }
     }
-    finish(w, s, tRe, tIm, outRe, outIm, i);
+    finish(w, s, tRe, tIm, out, i);
 }
 
 // A block function computes a block of consecutive rows from j0 of column c, all of
 // whose windows lie inside the map's rows.
 typedef void (*BlockFunction)(const SmoothingInput &in, const Window &w, int32_t j0, int32_t c,
-                              double *outRe, double *outIm);
+                              const SmoothingOutput &out);
 
 #if PHASEKIT_HAVE_SSE2
 const int32_t kLanes = 8;  // rows per SSE2 block: four vectors of two
 
-template <bool kComplex>
-void filterBlockSse2(const SmoothingInput &in, const Window &w, int32_t j0, int32_t c, double *outRe,
-                 double *outIm) {
+// Two samples from sample n on: their real parts and their imaginary parts.
+template <SampleLayout kLayout>
+inline void loadSse2(const SmoothingInput &in, int64_t n, __m128d *x, __m128d *y) {
+    if (kLayout == kPairedParts) {
+        __m128d a = _mm_loadu_pd(in.re + 2 * n), b = _mm_loadu_pd(in.re + 2 * n + 2);
+        *x = _mm_unpacklo_pd(a, b);
+        *y = _mm_unpackhi_pd(a, b);
+    } else {
+        *x = _mm_loadu_pd(in.re + n);
+        *y = kLayout == kSeparateParts ? _mm_loadu_pd(in.im + n) : _mm_setzero_pd();
+    }
+}
+
+template <SampleLayout kLayout>
+void filterBlockSse2(const SmoothingInput &in, const Window &w, int32_t j0, int32_t c,
+                     const SmoothingOutput &out) {
     const int32_t M = in.rows, N = in.columns;
     __m128d s[4], tRe[4], tIm[4];
     for (int v = 0; v < 4; ++v) s[v] = tRe[v] = tIm[v] = _mm_setzero_pd();
-    const __m128d zero = _mm_setzero_pd();
     int32_t kFirst, kLast;
     tapColumns(w, c, N, &kFirst, &kLast);
     for (int32_t k = kFirst; k <= kLast; ++k) {
@@ -108,11 +143,9 @@ void filterBlockSse2(const SmoothingInput &in, const Window &w, int32_t j0, int3
         const int64_t base = (j0 - w.halfRows) + static_cast<int64_t>(c + k) * M;
         for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
             const __m128d weight = _mm_set1_pd(weights[h]);
-            const double *re = in.re + base + h;
-            const double *im = kComplex ? in.im + base + h : nullptr;
             for (int v = 0; v < 4; ++v) {
-                __m128d x = _mm_loadu_pd(re + 2 * v);
-                __m128d y = kComplex ? _mm_loadu_pd(im + 2 * v) : zero;
+                __m128d x, y;
+                loadSse2<kLayout>(in, base + h + 2 * v, &x, &y);
                 __m128d valid = _mm_cmpord_pd(x, y);  // neither part NaN
                 s[v] = _mm_add_pd(s[v], _mm_and_pd(valid, weight));
                 tRe[v] = _mm_add_pd(tRe[v], _mm_and_pd(valid, _mm_mul_pd(weight, x)));
@@ -127,20 +160,52 @@ void filterBlockSse2(const SmoothingInput &in, const Window &w, int32_t j0, int3
         _mm_storeu_pd(imLane + 2 * v, tIm[v]);
     }
     for (int32_t l = 0; l < kLanes; ++l) {
-        int32_t i = j0 + l + c * M;
+        int64_t i = j0 + l + static_cast<int64_t>(c) * M;
         if (centreMissing(in, i))
-            writeMissing(w, outRe, outIm, i);
+            writeSample(out, i, w.missing, w.missing);
         else
-            finish(w, sLane[l], reLane[l], imLane[l], outRe, outIm, i);
+            finish(w, sLane[l], reLane[l], imLane[l], out, i);
     }
 }
 #endif
 
 #if PHASEKIT_HAVE_WIDE_VECTORS
+// Four samples from sample n on. Paired: lanes in the unpack's order, rows 0, 2, 1, 3.
+template <SampleLayout kLayout>
+PHASEKIT_TARGET_AVX2 inline void loadAvx2(const SmoothingInput &in, int64_t n, __m256d *x, __m256d *y) {
+    if (kLayout == kPairedParts) {
+        __m256d a = _mm256_loadu_pd(in.re + 2 * n), b = _mm256_loadu_pd(in.re + 2 * n + 4);
+        *x = _mm256_unpacklo_pd(a, b);
+        *y = _mm256_unpackhi_pd(a, b);
+    } else {
+        *x = _mm256_loadu_pd(in.re + n);
+        *y = kLayout == kSeparateParts ? _mm256_loadu_pd(in.im + n) : _mm256_setzero_pd();
+    }
+}
+
+// Four results from sample i on, lanes in loadAvx2's order for the layout.
+template <SampleLayout kLayout>
+PHASEKIT_TARGET_AVX2 inline void storeAvx2(const SmoothingOutput &out, int64_t i, __m256d re, __m256d im) {
+    if (!out.paired) {
+        _mm256_storeu_pd(out.re + i, re);
+        _mm256_storeu_pd(out.im + i, im);
+        return;
+    }
+    __m256d lo = _mm256_unpacklo_pd(re, im), hi = _mm256_unpackhi_pd(re, im);
+    if (kLayout != kPairedParts) {
+        // Lanes in row order: the unpacks hold rows 0, 2 and 1, 3; put them in order.
+        __m256d first = _mm256_permute2f128_pd(lo, hi, 0x20), second = _mm256_permute2f128_pd(lo, hi, 0x31);
+        lo = first;
+        hi = second;
+    }
+    _mm256_storeu_pd(out.re + 2 * i, lo);
+    _mm256_storeu_pd(out.re + 2 * i + 4, hi);
+}
+
 // 16 rows: four vectors of four.
-template <bool kComplex>
+template <SampleLayout kLayout>
 PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const SmoothingInput &in, const Window &w, int32_t j0,
-                                          int32_t c, double *outRe, double *outIm) {
+                                          int32_t c, const SmoothingOutput &out) {
     const int32_t M = in.rows, N = in.columns;
     __m256d s[4], tRe[4], tIm[4];
     for (int v = 0; v < 4; ++v) s[v] = tRe[v] = tIm[v] = _mm256_setzero_pd();
@@ -152,11 +217,9 @@ PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const SmoothingInput &in, const Window
         const int64_t base = (j0 - w.halfRows) + static_cast<int64_t>(c + k) * M;
         for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
             const __m256d weight = _mm256_set1_pd(weights[h]);
-            const double *re = in.re + base + h;
-            const double *im = kComplex ? in.im + base + h : nullptr;
             for (int v = 0; v < 4; ++v) {
-                __m256d x = _mm256_loadu_pd(re + 4 * v);
-                __m256d y = kComplex ? _mm256_loadu_pd(im + 4 * v) : zero;
+                __m256d x, y;
+                loadAvx2<kLayout>(in, base + h + 4 * v, &x, &y);
                 __m256d valid = _mm256_cmp_pd(x, y, _CMP_ORD_Q);  // neither part NaN
                 s[v] = _mm256_add_pd(s[v], _mm256_and_pd(valid, weight));
                 tRe[v] = _mm256_add_pd(tRe[v], _mm256_and_pd(valid, _mm256_mul_pd(weight, x)));
@@ -169,19 +232,56 @@ PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const SmoothingInput &in, const Window
     const __m256d missing = _mm256_set1_pd(w.missing);
     for (int v = 0; v < 4; ++v) {
         int64_t i = j0 + 4 * v + static_cast<int64_t>(c) * M;
-        __m256d centreRe = _mm256_loadu_pd(in.re + i);
-        __m256d centreIm = kComplex ? _mm256_loadu_pd(in.im + i) : zero;
+        __m256d centreRe, centreIm;
+        loadAvx2<kLayout>(in, i, &centreRe, &centreIm);
         __m256d use = _mm256_and_pd(_mm256_cmp_pd(centreRe, centreIm, _CMP_ORD_Q),
                                     _mm256_cmp_pd(s[v], zero, _CMP_GT_OQ));
-        _mm256_storeu_pd(outRe + i, _mm256_blendv_pd(missing, _mm256_div_pd(tRe[v], s[v]), use));
-        _mm256_storeu_pd(outIm + i, _mm256_blendv_pd(missing, _mm256_div_pd(tIm[v], s[v]), use));
+        storeAvx2<kLayout>(out, i, _mm256_blendv_pd(missing, _mm256_div_pd(tRe[v], s[v]), use),
+                           _mm256_blendv_pd(missing, _mm256_div_pd(tIm[v], s[v]), use));
     }
 }
 
+// Eight samples from sample n on. Paired: lanes in the unpack's order, rows 0, 4, 1, 5,
+// 2, 6, 3, 7 (it works within each 128-bit lane).
+template <SampleLayout kLayout>
+PHASEKIT_TARGET_AVX512 inline void loadAvx512(const SmoothingInput &in, int64_t n, __m512d *x, __m512d *y) {
+    if (kLayout == kPairedParts) {
+        // The zero-masked unpacks, all lanes kept: the plain ones trip GCC 12's
+        // uninitialised-value warning inside its own header.
+        __m512d a = _mm512_loadu_pd(in.re + 2 * n), b = _mm512_loadu_pd(in.re + 2 * n + 8);
+        *x = _mm512_maskz_unpacklo_pd(0xFF, a, b);
+        *y = _mm512_maskz_unpackhi_pd(0xFF, a, b);
+    } else {
+        *x = _mm512_loadu_pd(in.re + n);
+        *y = kLayout == kSeparateParts ? _mm512_loadu_pd(in.im + n) : _mm512_setzero_pd();
+    }
+}
+
+template <SampleLayout kLayout>
+PHASEKIT_TARGET_AVX512 inline void storeAvx512(const SmoothingOutput &out, int64_t i, __m512d re, __m512d im) {
+    if (!out.paired) {
+        _mm512_storeu_pd(out.re + i, re);
+        _mm512_storeu_pd(out.im + i, im);
+        return;
+    }
+    __m512d lo = _mm512_maskz_unpacklo_pd(0xFF, re, im), hi = _mm512_maskz_unpackhi_pd(0xFF, re, im);
+    if (kLayout != kPairedParts) {
+        // Lanes in row order: the unpacks hold rows 0, 2, 4, 6 and 1, 3, 5, 7.
+        const __m512i firstHalf = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
+        const __m512i secondHalf = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+        __m512d first = _mm512_permutex2var_pd(lo, firstHalf, hi);
+        __m512d second = _mm512_permutex2var_pd(lo, secondHalf, hi);
+        lo = first;
+        hi = second;
+    }
+    _mm512_storeu_pd(out.re + 2 * i, lo);
+    _mm512_storeu_pd(out.re + 2 * i + 8, hi);
+}
+
 // 32 rows: four vectors of eight. Masked adds skip the invalid lanes outright.
-template <bool kComplex>
+template <SampleLayout kLayout>
 PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const SmoothingInput &in, const Window &w, int32_t j0,
-                                              int32_t c, double *outRe, double *outIm) {
+                                              int32_t c, const SmoothingOutput &out) {
     const int32_t M = in.rows, N = in.columns;
     __m512d s[4], tRe[4], tIm[4];
     for (int v = 0; v < 4; ++v) s[v] = tRe[v] = tIm[v] = _mm512_setzero_pd();
@@ -193,11 +293,9 @@ PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const SmoothingInput &in, const Wi
         const int64_t base = (j0 - w.halfRows) + static_cast<int64_t>(c + k) * M;
         for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
             const __m512d weight = _mm512_set1_pd(weights[h]);
-            const double *re = in.re + base + h;
-            const double *im = kComplex ? in.im + base + h : nullptr;
             for (int v = 0; v < 4; ++v) {
-                __m512d x = _mm512_loadu_pd(re + 8 * v);
-                __m512d y = kComplex ? _mm512_loadu_pd(im + 8 * v) : zero;
+                __m512d x, y;
+                loadAvx512<kLayout>(in, base + h + 8 * v, &x, &y);
                 __mmask8 valid = _mm512_cmp_pd_mask(x, y, _CMP_ORD_Q);
                 s[v] = _mm512_mask_add_pd(s[v], valid, s[v], weight);
                 tRe[v] = _mm512_mask_add_pd(tRe[v], valid, tRe[v], _mm512_mul_pd(weight, x));
@@ -208,12 +306,12 @@ PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const SmoothingInput &in, const Wi
     const __m512d missing = _mm512_set1_pd(w.missing);
     for (int v = 0; v < 4; ++v) {
         int64_t i = j0 + 8 * v + static_cast<int64_t>(c) * M;
-        __m512d centreRe = _mm512_loadu_pd(in.re + i);
-        __m512d centreIm = kComplex ? _mm512_loadu_pd(in.im + i) : zero;
+        __m512d centreRe, centreIm;
+        loadAvx512<kLayout>(in, i, &centreRe, &centreIm);
         __mmask8 use = static_cast<__mmask8>(_mm512_cmp_pd_mask(centreRe, centreIm, _CMP_ORD_Q) &
                                              _mm512_cmp_pd_mask(s[v], zero, _CMP_GT_OQ));
-        _mm512_storeu_pd(outRe + i, _mm512_mask_div_pd(missing, use, tRe[v], s[v]));
-        _mm512_storeu_pd(outIm + i, _mm512_mask_div_pd(missing, use, tIm[v], s[v]));
+        storeAvx512<kLayout>(out, i, _mm512_mask_div_pd(missing, use, tRe[v], s[v]),
+                             _mm512_mask_div_pd(missing, use, tIm[v], s[v]));
     }
 }
 #endif
@@ -223,43 +321,49 @@ struct BlockPath {
     int32_t rows;         // rows per block
 };
 
-BlockPath blockPathFor(FilterPath path, bool complex) {
-    (void)complex;  // not read where no vector path is built
+// A path's block function for a layout; the templates on the layout keep its test
+// out of the innermost loop.
+template <SampleLayout kLayout>
+BlockPath blockPathFor(FilterPath path) {
     BlockPath none = {nullptr, 0};
     switch (path) {
 #if PHASEKIT_HAVE_SSE2
-    case filterPathSse2:
-        return BlockPath{complex ? filterBlockSse2<true> : filterBlockSse2<false>, kLanes};
+    case filterPathSse2: return BlockPath{filterBlockSse2<kLayout>, kLanes};
 #endif
 #if PHASEKIT_HAVE_WIDE_VECTORS
-    case filterPathAvx2:
-        return BlockPath{complex ? filterBlockAvx2<true> : filterBlockAvx2<false>, 16};
-    case filterPathAvx512:
-        return BlockPath{complex ? filterBlockAvx512<true> : filterBlockAvx512<false>, 32};
+    case filterPathAvx2: return BlockPath{filterBlockAvx2<kLayout>, 16};
+    case filterPathAvx512: return BlockPath{filterBlockAvx512<kLayout>, 32};
 #endif
-    default:
-        return none;
+    default: return none;
+    }
+}
+
+BlockPath blockPathFor(FilterPath path, SampleLayout layout) {
+    switch (layout) {
+    case kSeparateParts: return blockPathFor<kSeparateParts>(path);
+    case kPairedParts: return blockPathFor<kPairedParts>(path);
+    default: return blockPathFor<kRealSamples>(path);
     }
 }
 
 void filterColumn(const SmoothingInput &in, const Window &w, const BlockPath &path, int32_t c,
-                  double *outRe, double *outIm) {
+                  const SmoothingOutput &out) {
     const int32_t M = in.rows;
     int32_t j = 0;
     if (path.block) {
         // Rows before firstInterior or from lastInterior on have windows that leave the map.
         const int32_t firstInterior = std::min(w.halfRows, M);
         const int32_t lastInterior = std::max(M - w.halfRows, firstInterior);  // exclusive
-        for (; j < firstInterior; ++j) filterSample(in, w, j, c, outRe, outIm);
+        for (; j < firstInterior; ++j) filterSample(in, w, j, c, out);
         if (lastInterior - firstInterior >= path.rows) {
-            for (; j + path.rows <= lastInterior; j += path.rows) path.block(in, w, j, c, outRe, outIm);
+            for (; j + path.rows <= lastInterior; j += path.rows) path.block(in, w, j, c, out);
             // The rest as one more block ending at lastInterior: its first rows are
             // computed twice, to the same bits.
-            if (j < lastInterior) path.block(in, w, lastInterior - path.rows, c, outRe, outIm);
+            if (j < lastInterior) path.block(in, w, lastInterior - path.rows, c, out);
             j = lastInterior;
         }
     }
-    for (; j < M; ++j) filterSample(in, w, j, c, outRe, outIm);
+    for (; j < M; ++j) filterSample(in, w, j, c, out);
 }
 
 }  // namespace
@@ -296,14 +400,14 @@ FilterPath bestFilterPath() {
     return filterPathScalar;
 }
 
-void filterMapOnPath(const SmoothingInput &input, FilterPath path, double *outRe, double *outIm) {
+void filterMapOnPath(const SmoothingInput &input, FilterPath path, const SmoothingOutput &output) {
     // Truncating division: an even side uses only its first 2*half+1 rows or columns.
     const Window window = {(input.kernelRows - 1) / 2, (input.kernelColumns - 1) / 2, mxGetNaN()};
-    const BlockPath blocks = blockPathFor(filterPathAvailable(path) ? path : filterPathScalar, input.im != nullptr);
+    const BlockPath blocks = blockPathFor(filterPathAvailable(path) ? path : filterPathScalar, input.layout);
 #pragma omp parallel for schedule(static)
-    for (int32_t c = 0; c < input.columns; ++c) filterColumn(input, window, blocks, c, outRe, outIm);
+    for (int32_t c = 0; c < input.columns; ++c) filterColumn(input, window, blocks, c, output);
 }
 
-void filterMap(const SmoothingInput &input, double *outRe, double *outIm) {
-    filterMapOnPath(input, bestFilterPath(), outRe, outIm);
+void filterMap(const SmoothingInput &input, const SmoothingOutput &output) {
+    filterMapOnPath(input, bestFilterPath(), output);
 }

@@ -1,10 +1,14 @@
 // kernsmooth_c.cpp: the entry of the kernsmooth_c command. Checks the argument count,
 // prints the help or the fixed count error, checks both arguments before anything is
-// created, then fills a new complex result with the filter.
+// created, then fills a new complex result with the filter. The host's complex layout
+// (separate parts, or interleaved pairs when built with MATLAB's interleaved complex
+// API) is chosen here alone, where the data are read and the result is made; the
+// filter works on either, so no host translates the data.
 #include "smooth.h"
 
 #include "mex.h"
 
+#include "../portable/complex_api.h"
 #include "../portable/portability.h"
 
 static const char *const kHelpLines[] = {
@@ -76,16 +80,43 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         return;
     }
 
-    plhs[0] = mxCreateDoubleMatrix(mxGetM(map), mxGetN(map), mxCOMPLEX);
+    // The result's samples are all written by the filter: no zero fill, huge pages.
+    plhs[0] = mxCreateUninitNumericMatrix(mxGetM(map), mxGetN(map), mxDOUBLE_CLASS, mxCOMPLEX);
     if (mxGetNumberOfElements(map) == 0) return;
 
     SmoothingInput input;
+    SmoothingOutput output;
+    // Only the kernel's real parts count.
+    const double *kernelWeights = realParts(kernel);
+    const size_t samples = mxGetNumberOfElements(map);
+#if MX_HAS_INTERLEAVED_COMPLEX
+    // The host's interleaved layout, read and written in place; a real map stays real.
+    if (mxIsComplex(map)) {
+        input.layout = kPairedParts;
+        input.re = reinterpret_cast<const double *>(mxGetComplexDoubles(map));
+    } else {
+        input.layout = kRealSamples;
+        input.re = mxGetDoubles(map);
+    }
+    input.im = nullptr;
+    output.paired = true;
+    output.re = reinterpret_cast<double *>(mxGetComplexDoubles(plhs[0]));
+    output.im = nullptr;
+    adviseHugePages(output.re, 2 * samples * sizeof(double));
+#else
+    input.layout = mxIsComplex(map) ? kSeparateParts : kRealSamples;  // a real map's imaginary parts read as zero
     input.re = mxGetPr(map);
-    input.im = mxGetPi(map);  // null for a real map: its imaginary parts read as zero
+    input.im = mxGetPi(map);
+    output.paired = false;
+    output.re = mxGetPr(plhs[0]);
+    output.im = mxGetPi(plhs[0]);
+    adviseHugePages(output.re, samples * sizeof(double));
+    adviseHugePages(output.im, samples * sizeof(double));
+#endif
     input.rows = static_cast<int32_t>(mxGetM(map));
     input.columns = static_cast<int32_t>(mxGetN(map));
-    input.kernel = mxGetPr(kernel);
+    input.kernel = kernelWeights;
     input.kernelRows = static_cast<int32_t>(mxGetM(kernel));
     input.kernelColumns = static_cast<int32_t>(mxGetN(kernel));
-    filterMap(input, mxGetPr(plhs[0]), mxGetPi(plhs[0]));
+    filterMap(input, output);
 }

@@ -7,10 +7,17 @@
 
 #include <cstdint>
 
+// How a map's samples lie in memory: real parts only; the real and the imaginary
+// parts in two arrays of their own (the separate complex layout); or the two parts of
+// each sample side by side, (re, im) pairs (the interleaved layout of MATLAB R2018a
+// and later). Every layout gives the same bits.
+enum SampleLayout { kRealSamples, kSeparateParts, kPairedParts };
+
 // The filter's inputs. Sizes are signed 32-bit; the entry refuses larger maps.
 struct SmoothingInput {
-    const double *re;        // real parts, rows x columns, column-major
-    const double *im;        // imaginary parts, or null for a real map (read as zeros)
+    SampleLayout layout;
+    const double *re;        // real part of sample 0; column-major, rows x columns samples
+    const double *im;        // separate parts: the imaginary parts; otherwise unused
     int32_t rows;            // M
     int32_t columns;         // N
     const double *kernel;    // kernelRows x kernelColumns weights, column-major
@@ -18,10 +25,19 @@ struct SmoothingInput {
     int32_t kernelColumns;   // Nk >= 1
 };
 
-// Fills outRe and outIm (rows x columns each). One parallel region, statically
+// Where the result goes: two arrays, or (re, im) pairs from re on (im then unused).
+struct SmoothingOutput {
+    bool paired;
+    double *re;
+    double *im;
+};
+
+// Fills the output (rows x columns complex samples). One parallel region, statically
 // scheduled over columns. Within a window, columns of the window are the outer loop
 // and rows the inner one, both ascending; results are exactly those of that order.
-void filterMap(const SmoothingInput &input, double *outRe, double *outIm);
+// Paired input goes with paired output, separate input with separate output; real
+// input with either.
+void filterMap(const SmoothingInput &input, const SmoothingOutput &output);
 
 // The ways the interior rows can be computed; every one gives the same bits.
 // filterMap takes the best the processor has; tests and benchmarks name one.
@@ -30,6 +46,6 @@ const char *filterPathName(FilterPath path);
 bool filterPathAvailable(FilterPath path);  // compiled in and supported by this processor
 FilterPath bestFilterPath();
 // As filterMap, on the given path (the scalar one when it is not available).
-void filterMapOnPath(const SmoothingInput &input, FilterPath path, double *outRe, double *outIm);
+void filterMapOnPath(const SmoothingInput &input, FilterPath path, const SmoothingOutput &output);
 
 #endif // PHASEKIT_SMOOTH_H

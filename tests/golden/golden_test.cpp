@@ -100,10 +100,11 @@ mxArray *complexField(int rows, int columns, uint64_t seed, bool real) {
     mxArray *map = hostCreateDouble(rows, columns, !real);
     Random random{seed};
     for (size_t i = 0; i < static_cast<size_t>(rows) * columns; ++i) {
-        mxGetPr(map)[i] = random.next() % 23 == 0 ? std::nan("") : random.uniform();
-        if (!real) mxGetPi(map)[i] = random.next() % 29 == 0 ? std::nan("") : random.uniform();
+        double re = random.next() % 23 == 0 ? std::nan("") : random.uniform();
+        double im = real ? 0.0 : random.next() % 29 == 0 ? std::nan("") : random.uniform();
+        hostSetParts(map, i, re, im);
     }
-    if (!real) mxGetPr(map)[5] = INFINITY;
+    if (!real) hostSetParts(map, 5, INFINITY, hostImagPart(map, 5));
     return map;
 }
 
@@ -175,8 +176,8 @@ int main(int argc, char **argv) {
         } else {
             const mxArray *out = r.outputs[0];
             size_t n = mxGetNumberOfElements(out);
-            for (size_t i = 0; i < n; ++i) digest->add(mxGetPr(out)[i]);
-            for (size_t i = 0; mxGetPi(out) && i < n; ++i) digest->add(mxGetPi(out)[i]);
+            for (size_t i = 0; i < n; ++i) digest->add(hostRealPart(out, i));
+            for (size_t i = 0; mxIsComplex(out) && i < n; ++i) digest->add(hostImagPart(out, i));
         }
         hostReleaseOutputs(&r);
         for (mxArray *a : inputs) hostDestroyArray(a);

@@ -33,8 +33,13 @@ Smoothed smooth(int M, int N, const std::vector<double> &re, const std::vector<d
     if (!r.failed && r.outputs[0]) {
         size_t n = mxGetNumberOfElements(r.outputs[0]);
         s.complex = mxIsComplex(r.outputs[0]);
-        s.re.assign(mxGetPr(r.outputs[0]), mxGetPr(r.outputs[0]) + n);
-        if (s.complex) s.im.assign(mxGetPi(r.outputs[0]), mxGetPi(r.outputs[0]) + n);
+        for (size_t i = 0; i < n; ++i) {
+            s.re.push_back(hostRealPart(r.outputs[0], i));
+            if (s.complex) s.im.push_back(hostImagPart(r.outputs[0], i));
+            // The result is made unfilled: every sample must have been written.
+            if (hostUnwritten(s.re.back()) || (s.complex && hostUnwritten(s.im.back())))
+                recordFailure(__FILE__, __LINE__, "result sample " + std::to_string(i) + " never written");
+        }
     }
     CHECK_EQ(r.blocksReleased, size_t(0));
     hostReleaseOutputs(&r);

@@ -1,6 +1,7 @@
 // Unit tests of the smoothing filter: bit-for-bit agreement with the plain formula on
 // random maps with random NaN, on every path the processor has (scalar, SSE2, AVX2,
-// AVX-512: border rows, blocks, the overlapping last block, scalar tails).
+// AVX-512: border rows, blocks, the overlapping last block, scalar tails), in both
+// hosts' layouts (separate parts, and interleaved pairs in and out).
 #include "check.h"
 #include "smooth.h"
 #include "smooth_reference.h"
@@ -21,12 +22,32 @@ struct Filtered {
     std::vector<double> re, im;
 };
 
+// The filter on the map in a host's layout: separate parts (or real parts alone) in
+// and out, or (re, im) pairs in (real parts alone for a real map) and pairs out.
 Filtered runFilter(const std::vector<double> &re, const std::vector<double> &im, int M, int N,
-                   const std::vector<double> &kernel, int Mk, int Nk, FilterPath path) {
-    Filtered out{std::vector<double>(static_cast<size_t>(M) * N),
-                 std::vector<double>(static_cast<size_t>(M) * N)};
-    SmoothingInput in{re.data(), im.empty() ? nullptr : im.data(), M, N, kernel.data(), Mk, Nk};
-    filterMapOnPath(in, path, out.re.data(), out.im.data());
+                   const std::vector<double> &kernel, int Mk, int Nk, FilterPath path, bool paired) {
+    const size_t n = static_cast<size_t>(M) * N;
+    std::vector<double> pairs;
+    SmoothingInput in{im.empty() ? kRealSamples : kSeparateParts, re.data(), im.empty() ? nullptr : im.data(),
+                      M, N, kernel.data(), Mk, Nk};
+    if (paired && !im.empty()) {
+        for (size_t i = 0; i < n; ++i) {
+            pairs.push_back(re[i]);
+            pairs.push_back(im[i]);
+        }
+        in.layout = kPairedParts;
+        in.re = pairs.data();
+        in.im = nullptr;
+    }
+    Filtered out{std::vector<double>(n), std::vector<double>(n)};
+    std::vector<double> pairedOut(2 * n);
+    SmoothingOutput where = {paired, paired ? pairedOut.data() : out.re.data(), paired ? nullptr : out.im.data()};
+    filterMapOnPath(in, path, where);
+    if (paired)
+        for (size_t i = 0; i < n; ++i) {
+            out.re[i] = pairedOut[2 * i];
+            out.im[i] = pairedOut[2 * i + 1];
+        }
     return out;
 }
 
@@ -76,9 +97,11 @@ TEST(filter_matches_the_plain_formula_bit_for_bit) {
         referenceSmooth(re, im, c.M, c.N, kernel, c.Mk, c.Nk, &wantRe, &wantIm);
         for (FilterPath path : kPaths) {
             if (!filterPathAvailable(path)) continue;
-            Filtered got = runFilter(re, im, c.M, c.N, kernel, c.Mk, c.Nk, path);
-            CHECK(sameVectors(got.re, wantRe));
-            CHECK(sameVectors(got.im, wantIm));
+            for (bool paired : {false, true}) {
+                Filtered got = runFilter(re, im, c.M, c.N, kernel, c.Mk, c.Nk, path, paired);
+                CHECK(sameVectors(got.re, wantRe));
+                CHECK(sameVectors(got.im, wantIm));
+            }
         }
     }
 }
@@ -101,9 +124,11 @@ TEST(filter_weights_that_are_nan_or_infinite_follow_the_formula) {
             referenceSmooth(re, complex ? im : noImag, M, N, kernel, 3, 3, &wantRe, &wantIm);
             for (FilterPath path : kPaths) {
                 if (!filterPathAvailable(path)) continue;
-                Filtered got = runFilter(re, complex ? im : noImag, M, N, kernel, 3, 3, path);
-                CHECK(sameVectors(got.re, wantRe));
-                CHECK(sameVectors(got.im, wantIm));
+                for (bool paired : {false, true}) {
+                    Filtered got = runFilter(re, complex ? im : noImag, M, N, kernel, 3, 3, path, paired);
+                    CHECK(sameVectors(got.re, wantRe));
+                    CHECK(sameVectors(got.im, wantIm));
+                }
             }
         }
     }
