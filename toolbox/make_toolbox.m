@@ -24,11 +24,12 @@ function make_toolbox (output_folder)
 
   extensions = phasekit_extensions ();
 
-  [host, arch, compiler] = build_target ();
+  [host, arch, compiler, host_version] = build_target ();
   for k = 1:size (extensions, 1)
     name = extensions{k, 1};
     sources = cellfun (@(s) fullfile (root, s), extensions{k, 2}, 'UniformOutput', false);
-    attempts = phasekit_build_flags (host, arch, compiler, extensions{k, 3}, matlab_root ());
+    attempts = phasekit_build_flags (host, arch, compiler, extensions{k, 3}, matlab_root (), ...
+                                     host_version, extensions{k, 4});
     build_extension (host, name, sources, attempts, output_folder);
   end
   % A same-named m-file beside a MEX file gives "help NAME" in both hosts; the MEX
@@ -112,7 +113,7 @@ function [ok, output] = build_in_octave (name, sources, attempt, output_folder)
   end
   cd (output_folder);
   program = fullfile (feval ('__octave_config_info__', 'bindir'), 'mkoctfile');
-  command = sprintf ('"%s" -v --mex', program);
+  command = sprintf ('"%s" -v --mex %s', program, attempt.api);
   for k = 1:numel (sources)
     command = [command sprintf(' "%s"', sources{k})];
   end
@@ -142,7 +143,7 @@ end
 
 function [ok, output] = build_in_matlab (name, sources, attempt, output_folder)
   % -v puts mex's command lines into the log beside the compiler's messages.
-  args = [{'-v', '-R2017b', '-outdir', output_folder, '-output', name}, attempt.args, sources];
+  args = [{'-v', attempt.api, '-outdir', output_folder, '-output', name}, attempt.args, sources];
   try
     output = evalc ('mex (args{:})');
     ok = true;
@@ -152,10 +153,12 @@ function [ok, output] = build_in_matlab (name, sources, attempt, output_folder)
   end
 end
 
-% The host, MATLAB's name for the architecture, and the kind of C++ compiler in use.
-function [host, arch, compiler] = build_target ()
+% The host, MATLAB's name for the architecture, the kind of C++ compiler in use, and
+% the host's version.
+function [host, arch, compiler, host_version] = build_target ()
   if (exist ('OCTAVE_VERSION', 'builtin') > 0)
     host = 'octave';
+    host_version = OCTAVE_VERSION ();
     triplet = computer ();   % e.g. x86_64-pc-linux-gnu, aarch64-apple-darwin23
     arm = ~isempty (regexp (triplet, '^(aarch64|arm64)', 'once'));
     if (ispc ())
@@ -185,6 +188,7 @@ function [host, arch, compiler] = build_target ()
     end
   else
     host = 'matlab';
+    host_version = version ();   % e.g. 9.4.0.813654 (R2018a)
     arch = computer ('arch');   % glnxa64, maci64 (also under Rosetta), maca64, win64
     selected = mex.getCompilerConfigurations ('C++', 'Selected');
     if (isempty (selected))

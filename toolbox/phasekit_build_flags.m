@@ -1,20 +1,27 @@
-function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matlab_root)
+function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matlab_root, ...
+                                          host_version, complex_data)
 % PHASEKIT_BUILD_FLAGS  How to build one phasekit extension for a host, architecture
 % and compiler: the build attempts to make in order, the first that succeeds wins.
 %
-%   attempts = phasekit_build_flags (HOST, ARCH, COMPILER, USE_OPENMP, MATLAB_ROOT)
+%   attempts = phasekit_build_flags (HOST, ARCH, COMPILER, USE_OPENMP, MATLAB_ROOT, ...
+%                                    HOST_VERSION, COMPLEX_DATA)
 %
 %   HOST      'matlab' or 'octave'
 %   ARCH      'glnxa64', 'glnxarm64', 'maci64', 'maca64' or 'win64' (MATLAB's names)
 %   COMPILER  'gcc', 'clang', 'apple-clang', 'msvc', 'mingw' or 'intel'
 %   USE_OPENMP  true for the extensions with parallel loops
 %   MATLAB_ROOT matlabroot in MATLAB (its OpenMP runtime is linked); ignored in Octave
+%   HOST_VERSION  the host's version: MATLAB's version () ('9.4...' is R2018a) or
+%             Octave's OCTAVE_VERSION; '' when unknown
+%   COMPLEX_DATA  true for an extension that reads and writes complex data in the
+%             host's own layout (kernsmooth_c); false or absent otherwise
 %
 % Each attempt has the fields
 %   args      cell of extra arguments for mex (MATLAB: 'NAME=$NAME ...' overrides)
 %   cxxflags  CXXFLAGS for mkoctfile (Octave takes flags from the environment only;
 %             make_toolbox adds them to Octave's own)
 %   ldflags   LDFLAGS for mkoctfile (likewise added to Octave's own)
+%   api       the complex API to build with: '-R2018a' (interleaved) or '-R2017b'
 %   requires  a file that must exist for the attempt to be made ('' for none)
 %   openmp    whether the result runs its loops in parallel
 %   note      what the attempt is, for messages
@@ -26,6 +33,12 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
 
   if (nargin < 5)
     matlab_root = '';
+  end
+  if (nargin < 6)
+    host_version = '';
+  end
+  if (nargin < 7)
+    complex_data = false;
   end
   known_arch = {'glnxa64', 'glnxarm64', 'maci64', 'maca64', 'win64'};
   known_compiler = {'gcc', 'clang', 'apple-clang', 'msvc', 'mingw', 'intel'};
@@ -58,10 +71,22 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
     base = '-std=c++11 -ffp-contract=off';
   end
 
+  % Complex data in the host's own layout, where the host keeps it interleaved and
+  % its interleaved API is sound: MATLAB R2018a (9.4) and later; Octave 8.4.0 and
+  % later (up to 8.3 its interleaved mxCreate* gave complex arrays half the memory
+  % they need, Octave bug #64687). Elsewhere the separate API, whose data the host
+  % translates on the way in and out.
+  api = '-R2017b';
+  if (complex_data && ((strcmp (host, 'matlab') && version_at_least (host_version, [9 4 0])) ...
+                       || (strcmp (host, 'octave') && version_at_least (host_version, [8 4 0]))))
+    api = '-R2018a';
+  end
+
   attempts = struct ('args', {}, 'cxxflags', {}, 'ldflags', {}, 'requires', {}, ...
                      'openmp', {}, 'note', {});
   if (~use_openmp)
     attempts(end + 1) = attempt (host, msvc_style, base, '', '', '', false, 'no OpenMP needed');
+    [attempts.api] = deal (api);
     return;
   end
 
@@ -123,6 +148,7 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
     end
     attempts(end + 1) = attempt (host, msvc_style, base, '', '', '', false, ...
                                  'serial: no usable OpenMP runtime found');
+    [attempts.api] = deal (api);
     return;
   end
 
@@ -152,6 +178,25 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
   end
   attempts(end + 1) = attempt (host, false, base, '', '', '', false, ...
                                'serial: the compiler took no OpenMP flag');
+  [attempts.api] = deal (api);
+end
+
+% True when the version text (major.minor.patch, anything after ignored) is at least
+% MINIMUM; false when it is empty or unreadable.
+function ok = version_at_least (text, minimum)
+  parts = sscanf (text, '%d.%d.%d')';
+  ok = false;
+  if (isempty (parts))
+    return;
+  end
+  parts(end + 1:3) = 0;
+  for k = 1:3
+    if (parts(k) ~= minimum(k))
+      ok = parts(k) > minimum(k);
+      return;
+    end
+  end
+  ok = true;
 end
 
 % COMPILE: compiler flags; LINK: linker options; LIBS: libraries, which must follow

@@ -1,22 +1,24 @@
 function extensions = phasekit_extensions ()
 % PHASEKIT_EXTENSIONS  The commands of the phasekit toolbox and how each is built:
 % one row per command, with its name, its sources (relative to the folder that holds
-% unwrap/, smooth/ and movie/) and whether it runs parallel loops (OpenMP).
+% unwrap/, smooth/ and movie/), whether it runs parallel loops (OpenMP), and whether
+% it reads and writes complex data in the host's own layout (built with the
+% interleaved complex API where the host has a sound one).
 %
-%   extensions = phasekit_extensions ()   % N x 3 cell: name, sources, openmp
+%   extensions = phasekit_extensions ()   % N x 4 cell: name, sources, openmp, complex
 
   extensions = {
     'phasemend', {'unwrap/phasemend.cpp', 'unwrap/pixel_reliability.cpp', ...
                   'unwrap/edge_list.cpp', 'unwrap/edge_ordering.cpp', ...
                   'unwrap/group_merging.cpp', 'unwrap/unwrapped_result.cpp', ...
                   'unwrap/volume_reliability.cpp', 'unwrap/volume_edges.cpp', ...
-                  'unwrap/pipeline.cpp'}, true;
+                  'unwrap/pipeline.cpp'}, true, false;
     'phasemend3', {'unwrap/phasemend3.cpp', 'unwrap/pixel_reliability.cpp', ...
                    'unwrap/edge_list.cpp', 'unwrap/edge_ordering.cpp', ...
                    'unwrap/group_merging.cpp', 'unwrap/unwrapped_result.cpp', ...
                    'unwrap/volume_reliability.cpp', 'unwrap/volume_edges.cpp', ...
-                   'unwrap/pipeline.cpp'}, true;
-    'kernsmooth_c', {'smooth/kernsmooth_c.cpp', 'smooth/kernel_filter.cpp'}, true;
-    'clipforge', {'movie/clipforge.cpp', 'movie/avi_writer.cpp', 'movie/jpeg_probe.cpp'}, false;
+                   'unwrap/pipeline.cpp'}, true, false;
+    'kernsmooth_c', {'smooth/kernsmooth_c.cpp', 'smooth/kernel_filter.cpp'}, true, true;
+    'clipforge', {'movie/clipforge.cpp', 'movie/avi_writer.cpp', 'movie/jpeg_probe.cpp'}, false, false;
   };
 end

@@ -115,3 +115,46 @@
 %! intel = phasekit_build_flags ("octave", "glnxa64", "intel", true);
 %! assert (! isempty (regexp (intel(1).cxxflags, "-fp-model=(consistent|strict).*-ffp-contract=off", "once")));
 %! fail ('phasekit_build_flags ("matlab", "sparc", "gcc", true)', "unknown host");
+
+%!test
+%! ## The complex API: interleaved for the extensions that keep the host's layout, in
+%! ## MATLAB R2018a (9.4) and later and in Octave 8.4.0 and later; separate before, and
+%! ## always for the others.
+%! addpath (fullfile (getenv ("PHASEKIT_ROOT"), "toolbox"));
+%! cases = {"matlab", "9.3.0.713579 (R2017b)", true, "-R2017b";
+%!          "matlab", "9.4.0.813654 (R2018a)", true, "-R2018a";
+%!          "matlab", "24.2.0.2740171 (R2024b)", true, "-R2018a";
+%!          "matlab", "24.2.0.2740171 (R2024b)", false, "-R2017b";
+%!          "matlab", "", true, "-R2017b";
+%!          "octave", "7.3.0", true, "-R2017b";
+%!          "octave", "8.3.0", true, "-R2017b";
+%!          "octave", "8.4.0", true, "-R2018a";
+%!          "octave", "10.1.0", true, "-R2018a";
+%!          "octave", "9.2.0", false, "-R2017b"};
+%! for k = 1:rows (cases)
+%!   for use_openmp = [false true]
+%!     attempts = phasekit_build_flags (cases{k, 1}, "glnxa64", "gcc", use_openmp, "/M", cases{k, 2}, cases{k, 3});
+%!     assert (unique ({attempts.api}), cases(k, 4), sprintf ("%s %s", cases{k, 1:2}));
+%!   end
+%! end
+
+%!test
+%! ## kernsmooth_c as Octave 8.4 and later builds it (-R2018a) compiles against
+%! ## Octave's own interleaved API, and the MEX file exports the symbol by which
+%! ## Octave knows the mode. (Octave 7.3's interleaved arrays are unsound, so the
+%! ## file is not run here.)
+%! root = getenv ("PHASEKIT_ROOT");
+%! out = [tempname() ".mex"];
+%! unwind_protect
+%!   sources = sprintf (' "%s"', fullfile (root, "smooth", "kernsmooth_c.cpp"), fullfile (root, "smooth", "kernel_filter.cpp"));
+%!   program = fullfile (__octave_config_info__ ("bindir"), "mkoctfile");
+%!   [status, text] = system (sprintf ('"%s" --mex -R2018a%s -o %s 2>&1', program, sources, out));
+%!   assert (status, 0, text);
+%!   [~, symbols] = system (["nm -D " out]);
+%!   assert (! isempty (strfind (symbols, "__mx_has_interleaved_complex__")));
+%!   assert (! isempty (strfind (symbols, "mxGetComplexDoubles")));
+%! unwind_protect_cleanup
+%!   if (exist (out, "file"))
+%!     delete (out);
+%!   end
+%! end_unwind_protect
