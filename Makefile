@@ -1,5 +1,6 @@
 # Thin wrapper over CMake. `make` builds; `make test` builds and runs every test, also
-# under AddressSanitizer and UndefinedBehaviorSanitizer (in build-asan/).
+# under AddressSanitizer and UndefinedBehaviorSanitizer (in build-asan/) and with the
+# host in MATLAB R2018a's interleaved complex layout (in build-interleaved/).
 JOBS ?= 2
 
 .PHONY: all demo test test-fast cross bench fuzz octave-pkg clean
@@ -18,6 +19,10 @@ test: all
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPHASEKIT_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+	@echo "== the standalone host with the interleaved complex API (MATLAB R2018a's layout)"
+	cmake -S . -B build-interleaved -DCMAKE_BUILD_TYPE=Release -DPHASEKIT_INTERLEAVED_COMPLEX=ON -DPHASEKIT_OCTAVE=OFF
+	cmake --build build-interleaved -j $(JOBS)
+	cd build-interleaved && ctest --output-on-failure -j $(JOBS)
 
 test-fast: all
 	cd build && ctest --output-on-failure -j $(JOBS)
@@ -32,6 +37,9 @@ bench: all
 	./build/bench_phasemend
 	./build/bench_phasemend3
 	./build/bench_kernsmooth
+	cmake -S . -B build-interleaved -DCMAKE_BUILD_TYPE=Release -DPHASEKIT_INTERLEAVED_COMPLEX=ON -DPHASEKIT_OCTAVE=OFF
+	cmake --build build-interleaved -j $(JOBS) --target bench_kernsmooth
+	./build-interleaved/bench_kernsmooth
 	./build/bench_clipforge
 
 # Fuzz targets (libFuzzer + ASan + UBSan; needs clang and libclang-rt-14-dev), each run
@@ -60,4 +68,4 @@ octave-pkg:
 	sh toolbox/make_octave_pkg.sh build
 
 clean:
-	rm -rf build build-asan build-fuzz build-arm64 build-windows demo-out
+	rm -rf build build-asan build-interleaved build-fuzz build-arm64 build-windows demo-out

@@ -5,8 +5,11 @@
 // The first call of each line is timed on its own: the first of a size touches the
 // result's memory fresh from the kernel (faulting and zeroing its pages), which on a
 // small kernel costs more than the filter itself; the calls after it are the median.
+// The host's complex layout is the build's (build-interleaved/ has the interleaved
+// one); call/filter is the whole call's time over the best path's filter alone in
+// that layout. With --octave, Octave's whole call on the 2048x2048, 9x9 case too.
 // Never run as a test.
-// Usage: bench_kernsmooth [runs]
+// Usage: bench_kernsmooth [runs] [--octave]
 #include "minihost.h"
 #include "smooth.h"
 
@@ -15,10 +18,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
-static double medianSeconds(int runs, const std::function<void()> &work) {
+namespace {
+
+double medianSeconds(int runs, const std::function<void()> &work) {
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {
         auto start = std::chrono::steady_clock::now();
@@ -29,20 +36,50 @@ static double medianSeconds(int runs, const std::function<void()> &work) {
     return times[times.size() / 2];
 }
 
+// Median seconds of `runs` Octave calls of kernsmooth_c on a side x side complex map
+// with 5% NaN and a k x k kernel (build/octave/kernsmooth_c.mex), or a negative value
+// when Octave could not be run.
+double octaveCall(int side, int k, int runs) {
+    std::string script =
+        "addpath('" EXTENSION_DIR "/octave'); n = " + std::to_string(side) + "; rand('seed', 1); "
+        "m = complex(rand(n), rand(n)); m(rand(n) < 0.05) = NaN; k = ones(" + std::to_string(k) + "); "
+        "s = kernsmooth_c(m, k); t = zeros(1, " + std::to_string(runs) + "); "
+        "for i = 1:numel(t), tic; s = kernsmooth_c(m, k); t(i) = toc; clear s; end; "
+        "printf('octave-median %.6f\\n', median(t));";
+    std::string command = "octave-cli --no-gui --norc --quiet --eval \"" + script + "\" 2>/dev/null";
+    FILE *p = popen(command.c_str(), "r");
+    double result = -1;
+    if (p) {
+        char line[256];
+        while (std::fgets(line, sizeof line, p))
+            if (std::strncmp(line, "octave-median ", 14) == 0) result = std::atof(line + 14);
+        pclose(p);
+    }
+    return result;
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
-    int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+    int runs = 5;
+    bool octave = false;
+    for (int k = 1; k < argc; ++k) {
+        if (std::strcmp(argv[k], "--octave") == 0) octave = true;
+        else runs = std::atoi(argv[k]);
+    }
     HostExtension ext = hostLoadExtension(EXTENSION_DIR "/kernsmooth_c.mexa64");
     if (!ext.entry) {
         std::fprintf(stderr, "%s\n", ext.error.c_str());
         return 2;
     }
+    const bool paired = hostInterleavedComplex();
     const FilterPath paths[] = {filterPathScalar, filterPathSse2, filterPathAvx2, filterPathAvx512};
-    std::printf("whole calls take the %s path; figures are 1e9 window visits per second\n",
-                filterPathName(bestFilterPath()));
+    std::printf("host layout: %s; whole calls take the %s path; figures are 1e9 window visits per second\n",
+                paired ? "interleaved (re, im) pairs" : "separate parts", filterPathName(bestFilterPath()));
     std::printf("%6s %7s %10s %10s %10s", "side", "kernel", "1st call s", "call s", "call");
     for (FilterPath p : paths)
         if (filterPathAvailable(p)) std::printf(" %10s", filterPathName(p));
-    std::printf("\n");
+    std::printf(" %11s\n", "call/filter");
     // Starts the thread pool, so that no timed call includes it.
     {
         mxArray *tiny = hostCreateDouble(64, 64, true), *one = hostCreateScalar(1.0);
@@ -52,16 +89,17 @@ int main(int argc, char **argv) {
         hostDestroyArray(one);
     }
     for (int side : {1024, 2048}) {
+        const size_t samples = static_cast<size_t>(side) * side;
         mxArray *map = hostCreateDouble(side, side, true);
-        double *re = mxGetPr(map), *im = mxGetPi(map);
         uint32_t state = 1;
-        for (size_t i = 0; i < static_cast<size_t>(side) * side; ++i) {
+        for (size_t i = 0; i < samples; ++i) {
             state = state * 1664525u + 1013904223u;
             bool missing = (state >> 8) % 100 < 5;
-            re[i] = missing ? mxGetNaN() : (state >> 12) * 1e-6;
-            im[i] = (state >> 10) * 1e-6;
+            hostSetParts(map, i, missing ? mxGetNaN() : (state >> 12) * 1e-6, (state >> 10) * 1e-6);
         }
-        std::vector<double> outRe(static_cast<size_t>(side) * side), outIm(outRe.size());
+        // The filter alone, in the host's layout, into buffers touched before.
+        std::vector<double> outA(paired ? 2 * samples : samples, 0.0), outB(paired ? 0 : samples, 0.0);
+        const SmoothingOutput output = {paired, outA.data(), paired ? nullptr : outB.data()};
         for (int k : {3, 9, 31}) {
             mxArray *kernel = hostCreateDouble(k, k, false);
             for (int i = 0; i < k * k; ++i) mxGetPr(kernel)[i] = 1.0 + (i % 3);
@@ -73,19 +111,30 @@ int main(int argc, char **argv) {
             double first = medianSeconds(1, wholeCall);
             double call = medianSeconds(runs, wholeCall);
             std::printf("%6d %4dx%-2d %10.4f %10.4f %10.2f", side, k, k, first, call, visits / call / 1e9);
-            SmoothingInput input{re, im, side, side, mxGetPr(kernel), k, k};
+            const double *data = static_cast<const double *>(hostDataOf(map));
+            SmoothingInput input{paired ? kPairedParts : kSeparateParts, data,
+                                 static_cast<const double *>(hostImagDataOf(map)), side, side,
+                                 mxGetPr(kernel), k, k};
+            double best = 0;
             for (FilterPath p : paths) {
                 if (!filterPathAvailable(p)) continue;
                 // The slow scalar path gets a single run on the large kernels.
                 int pathRuns = p == filterPathScalar && k > 9 ? 1 : runs;
-                double t = medianSeconds(pathRuns, [&] { filterMapOnPath(input, p, outRe.data(), outIm.data()); });
+                double t = medianSeconds(pathRuns, [&] { filterMapOnPath(input, p, output); });
+                if (p == bestFilterPath()) best = t;
                 std::printf(" %10.2f", visits / t / 1e9);
             }
-            std::printf("\n");
+            std::printf(" %11.2f\n", call / best);
             std::fflush(stdout);
             hostDestroyArray(kernel);
         }
         hostDestroyArray(map);
+    }
+    if (octave) {
+        double t = octaveCall(2048, 9, 21);
+        if (t < 0) std::printf("octave: could not be run\n");
+        else std::printf("octave (build/octave, its own build mode): 2048x2048 complex, 9x9, 5%% NaN: %.4f s "
+                         "a call (median of 21)\n", t);
     }
     hostUnloadExtension(&ext);
     return 0;
