@@ -3,7 +3,7 @@
 # host in MATLAB R2018a's interleaved complex layout (in build-interleaved/).
 JOBS ?= 2
 
-.PHONY: all demo test test-fast cross bench fuzz octave-pkg clean
+.PHONY: all demo test test-fast cross dist bench fuzz octave-pkg clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
@@ -32,6 +32,13 @@ test-fast: all
 # cross tools are missing. CI runs it after the tests.
 cross:
 	sh tests/cross_checks.sh $(JOBS)
+
+# The toolbox zip for MATLAB users: build/dist/phasekit-VERSION-toolbox.zip, with the
+# Windows MEX files cross-built (needs g++-mingw-w64-x86-64-posix).
+dist:
+	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-windows -j $(JOBS)
+	sh toolbox/make_dist.sh build-windows build/dist
 
 bench: all
 	./build/bench_phasemend

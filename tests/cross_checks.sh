@@ -3,8 +3,9 @@
 # x86-64 Linux machine: Linux arm64 (cross-built, every unit, whole-call and golden
 # test run under qemu-user) and Windows x64 (the MEX files and the standalone host
 # cross-built with MinGW-w64, the golden test run under Wine, the MEX files' imports
-# and exports checked). Each is skipped with a message when its tools are missing;
-# a build warning fails it like a failed test.
+# and exports checked; then the toolbox zip made from it, unpacked and used: see
+# dist_check.sh). Each is skipped with a message when its tools are missing; a build
+# warning fails it like a failed test.
 set -eu
 cd "$(dirname "$0")/.."
 jobs=${1:-2}
@@ -29,6 +30,8 @@ fi
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && command -v wine >/dev/null 2>&1; then
   echo "== Windows x64 (MinGW-w64, Wine)"
   build build-windows cmake/x86_64-w64-mingw32.cmake
+  echo "== The toolbox zip, unpacked and used"
+  sh tests/dist_check.sh build-windows
 else
   echo "== Windows x64 skipped: needs x86_64-w64-mingw32-g++-posix and wine (Debian: g++-mingw-w64-x86-64-posix wine wine64)"
 fi

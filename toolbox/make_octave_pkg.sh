@@ -6,14 +6,15 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-"$root/build"}
-version=$(sed -n 's/^Version: *//p' "$root/toolbox/octave-pkg/DESCRIPTION")
+. "$root/toolbox/release.sh"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 pkg="$stage/phasekit"
 mkdir -p "$pkg/inst" "$pkg/src/toolbox/help" "$pkg/src/unwrap" "$pkg/src/smooth" "$pkg/src/movie" \
          "$pkg/src/portable"
-cp "$root/toolbox/octave-pkg/DESCRIPTION" "$root/toolbox/octave-pkg/INDEX" \
-   "$root/toolbox/octave-pkg/post_install.m" "$pkg/"
+sed -e "s/@VERSION@/$version/" -e "s/@DATE@/$release_date/" "$root/toolbox/octave-pkg/DESCRIPTION" \
+  > "$pkg/DESCRIPTION"
+cp "$root/toolbox/octave-pkg/INDEX" "$root/toolbox/octave-pkg/post_install.m" "$pkg/"
 cp "$root/LICENSE" "$pkg/COPYING"
 cp "$root/toolbox/help/"*.m "$pkg/inst/"
 cp "$root/toolbox/make_toolbox.m" "$root/toolbox/phasekit_build_flags.m" \

@@ -1,7 +1,9 @@
 function make_toolbox (output_folder)
-% MAKE_TOOLBOX  Build the phasekit extensions phasemend, kernsmooth_c and clipforge.
+% MAKE_TOOLBOX  Build the phasekit commands phasemend, phasemend3, kernsmooth_c and clipforge.
 %
-%   make_toolbox            builds into the folder "build" next to this file
+%   make_toolbox            builds into the default folder: "build" next to this file
+%                           in the repository, the toolbox folder itself in the
+%                           unpacked toolbox zip
 %   make_toolbox (FOLDER)   builds into FOLDER (created when missing; "." works)
 %
 % Runs in MATLAB (mex, with the selected C++ compiler: MSVC or MinGW-w64 on Windows,
@@ -11,11 +13,24 @@ function make_toolbox (output_folder)
 % Where no OpenMP can be used, the extensions are built serially, with a message:
 % their results are the same, on one core. The help files are copied next to the
 % MEX files. Afterwards add the folder to the path as the last line printed says.
+%
+% In the toolbox zip (phasekit/ with the sources in phasekit/source), a folder that
+% already holds every command's MEX file for this host (mexext) is used as it is:
+% the zip's Windows files need no compiler.
 
   here = fileparts (mfilename ('fullpath'));
-  root = fileparts (here);
+  % The repository (this file in toolbox/, sources beside it, help files in
+  % toolbox/help), or the toolbox zip (sources in source/, help files beside this file).
+  unpacked = exist (fullfile (here, 'source', 'unwrap', 'phasemend.cpp'), 'file') > 0;
+  if (unpacked)
+    root = fullfile (here, 'source');
+    default_folder = here;
+  else
+    root = fileparts (here);
+    default_folder = fullfile (here, 'build');
+  end
   if (nargin < 1 || isempty (output_folder))
-    output_folder = fullfile (here, 'build');
+    output_folder = default_folder;
   end
   if (~exist (output_folder, 'dir'))
     mkdir (output_folder);
@@ -23,6 +38,14 @@ function make_toolbox (output_folder)
   output_folder = absolute_folder (output_folder);
 
   extensions = phasekit_extensions ();
+  built = cellfun (@(name) exist (fullfile (output_folder, [name '.' mexext()]), 'file') > 0, ...
+                   extensions(:, 1));
+  if (unpacked && all (built))
+    fprintf ('phasekit: %s holds the commands for this host (.%s): nothing to build\n', ...
+             output_folder, mexext ());
+    fprintf ('phasekit: add it to the path with  addpath (''%s'')\n', output_folder);
+    return;
+  end
 
   [host, arch, compiler, host_version] = build_target ();
   for k = 1:size (extensions, 1)
@@ -33,8 +56,12 @@ function make_toolbox (output_folder)
     build_extension (host, name, sources, attempts, output_folder);
   end
   % A same-named m-file beside a MEX file gives "help NAME" in both hosts; the MEX
-  % file wins over it in the same folder. Kept apart in help/, they shadow nothing.
+  % file wins over it in the same folder. Kept apart in help/ in the repository, they
+  % shadow nothing there; in the zip they stand beside this file.
   help_folder = fullfile (here, 'help');
+  if (unpacked)
+    help_folder = here;
+  end
   if (~strcmp (absolute_folder (help_folder), output_folder))
     for k = 1:size (extensions, 1)
       copyfile (fullfile (help_folder, [extensions{k, 1} '.m']), output_folder);
