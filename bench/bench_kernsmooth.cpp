@@ -10,6 +10,7 @@
 // that layout. With --octave, Octave's whole call on the 2048x2048, 9x9 case too.
 // Never run as a test.
 // Usage: bench_kernsmooth [runs] [--octave]
+#include "bench_support.h"
 #include "minihost.h"
 #include "smooth.h"
 
@@ -40,22 +41,9 @@ double medianSeconds(int runs, const std::function<void()> &work) {
 // with 5% NaN and a k x k kernel (build/octave/kernsmooth_c.mex), or a negative value
 // when Octave could not be run.
 double octaveCall(int side, int k, int runs) {
-    std::string script =
-        "addpath('" EXTENSION_DIR "/octave'); n = " + std::to_string(side) + "; rand('seed', 1); "
-        "m = complex(rand(n), rand(n)); m(rand(n) < 0.05) = NaN; k = ones(" + std::to_string(k) + "); "
-        "s = kernsmooth_c(m, k); t = zeros(1, " + std::to_string(runs) + "); "
-        "for i = 1:numel(t), tic; s = kernsmooth_c(m, k); t(i) = toc; clear s; end; "
-        "printf('octave-median %.6f\\n', median(t));";
-    std::string command = "octave-cli --no-gui --norc --quiet --eval \"" + script + "\" 2>/dev/null";
-    FILE *p = popen(command.c_str(), "r");
-    double result = -1;
-    if (p) {
-        char line[256];
-        while (std::fgets(line, sizeof line, p))
-            if (std::strncmp(line, "octave-median ", 14) == 0) result = std::atof(line + 14);
-        pclose(p);
-    }
-    return result;
+    return octaveMedian("addpath('" EXTENSION_DIR "/octave'); n = " + std::to_string(side) + "; rand('seed', 1); "
+                        "m = complex(rand(n), rand(n)); m(rand(n) < 0.05) = NaN; k = ones(" + std::to_string(k) + "); " +
+                        octaveTiming("kernsmooth_c(m, k)", runs));
 }
 
 }  // namespace

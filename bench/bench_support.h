@@ -37,6 +37,29 @@ inline size_t availableBytes() {
     return kib * 1024;
 }
 
+// Runs an Octave script that prints "octave-median SECONDS"; the seconds, or a
+// negative value when Octave could not be run.
+inline double octaveMedian(const std::string &script) {
+    std::string line = "octave-cli --no-gui --norc --quiet --eval \"" + script + "\" 2>/dev/null";
+    FILE *p = popen(line.c_str(), "r");
+    double result = -1;
+    if (p) {
+        char text[256];
+        while (std::fgets(text, sizeof text, p))
+            if (std::strncmp(text, "octave-median ", 14) == 0) result = std::atof(text + 14);
+        pclose(p);
+    }
+    return result;
+}
+
+// The Octave statements that time `runs` calls of `call` after one untimed one and
+// print their median for octaveMedian.
+inline std::string octaveTiming(const std::string &call, int runs) {
+    return call + "; t = zeros(1, " + std::to_string(runs) + "); "
+           "for k = 1:numel(t), tic; u = " + call + "; t(k) = toc; clear u; end; "
+           "printf('octave-median %.6f\\n', median(t));";
+}
+
 // Median seconds of `runs` Octave calls `command(w)` on the samples shaped as `shape`
 // (an Octave size vector such as "[512, 512, 256]"), with the extension files of
 // `folder` on the path; a negative value when Octave could not be run. The samples go
@@ -49,20 +72,9 @@ inline double timeInOctave(const std::vector<double> &samples, const std::string
     FILE *f = fdopen(fd, "wb");
     std::fwrite(samples.data(), sizeof(double), samples.size(), f);
     std::fclose(f);
-    std::string script = "addpath('" + folder + "'); f = fopen('" + std::string(path) + "', 'rb'); "
-                         "w = reshape(fread(f, Inf, 'double'), " + shape + "); fclose(f); " +
-                         command + "(w); t = zeros(1, " + std::to_string(runs) + "); "
-                         "for k = 1:numel(t), tic; u = " + command + "(w); t(k) = toc; clear u; end; "
-                         "printf('octave-median %.6f\\n', median(t));";
-    std::string line = "octave-cli --no-gui --norc --quiet --eval \"" + script + "\" 2>/dev/null";
-    FILE *p = popen(line.c_str(), "r");
-    double result = -1;
-    if (p) {
-        char text[256];
-        while (std::fgets(text, sizeof text, p))
-            if (std::strncmp(text, "octave-median ", 14) == 0) result = std::atof(text + 14);
-        pclose(p);
-    }
+    double result = octaveMedian("addpath('" + folder + "'); f = fopen('" + std::string(path) + "', 'rb'); "
+                                 "w = reshape(fread(f, Inf, 'double'), " + shape + "); fclose(f); " +
+                                 octaveTiming(command + "(w)", runs));
     std::remove(path);
     return result;
 }

@@ -9,6 +9,7 @@
 
 #include "minihost.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -124,6 +125,23 @@ inline mxArray *fuzzScalar(FuzzInput &in) {
 inline void fuzzFailure(const char *what) {
     std::fprintf(stderr, "invariant broken: %s\n", what);
     std::abort();
+}
+
+// What every unwrapped result must satisfy, sample by sample: NaN where the input is
+// not finite, else the input plus a whole multiple of 2*pi, u = k*2*pi + in rounded
+// twice (any input is accepted, so the bound on the rounding grows with the
+// magnitudes involved).
+inline void checkWholeSteps(const double *in, const double *u, size_t n) {
+    const double twoPi = 6.283185307179586;
+    for (size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(in[i])) {
+            if (!std::isnan(u[i])) fuzzFailure("a missing sample has a value");
+            continue;
+        }
+        double shift = std::round((u[i] - in[i]) / twoPi) * twoPi;
+        double slack = 8 * 1.1102230246251565e-16 * (std::fabs(u[i]) + std::fabs(in[i]) + std::fabs(shift)) + 1e-300;
+        if (!(std::fabs(u[i] - in[i] - shift) <= slack)) fuzzFailure("not a whole number of 2*pi steps");
+    }
 }
 
 // After a call: no host block may outlive it; then its outputs and arguments go.

@@ -24,4 +24,16 @@ inline MexEntry builtExtension(const std::string &name) {
     return ext.entry;
 }
 
+// Printed text cut into lines, each with its newline.
+inline std::vector<std::string> splitLines(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t k = 0; k < text.size(); ++k)
+        if (text[k] == '\n') {
+            lines.push_back(text.substr(start, k + 1 - start));
+            start = k + 1;
+        }
+    return lines;
+}
+
 #endif // PHASEKIT_TEST_SUPPORT_H

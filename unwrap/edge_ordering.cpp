@@ -66,56 +66,85 @@ Edge *partitionOf(Edge *lo, Edge *hi, double pivot) {
     }
 }
 
+const int kBlock = 256;  // records per block: offsets fit in a byte
+
+// The records on the wrong side found so far: in a block from the left, those whose
+// keys are at least the pivot; in a block from the right (read downwards), those
+// whose keys are below it. Offsets are taken without branches; next counts those
+// already swapped.
+template <typename Edge>
+struct MisplacedLists {
+    unsigned char leftOffsets[kBlock], rightOffsets[kBlock];
+    Edge *leftBase, *rightBase;
+    int leftCount, leftNext, rightCount, rightNext;
+};
+
+template <typename Edge>
+inline void takeLeftBlock(MisplacedLists<Edge> *l, Edge *block, int n, double pivot) {
+    l->leftBase = block;
+    l->leftCount = l->leftNext = 0;
+    for (int k = 0; k < n; ++k) {
+        l->leftOffsets[l->leftCount] = static_cast<unsigned char>(k);
+        l->leftCount += !(block[k].reliability < pivot);
+    }
+}
+
+template <typename Edge>
+inline void takeRightBlock(MisplacedLists<Edge> *l, Edge *top, int n, double pivot) {
+    l->rightBase = top;
+    l->rightCount = l->rightNext = 0;
+    for (int k = 0; k < n; ++k) {
+        l->rightOffsets[l->rightCount] = static_cast<unsigned char>(k);
+        l->rightCount += top[-k].reliability < pivot;
+    }
+}
+
+// Swaps the k-th unswapped left record with the k-th unswapped right one, for as many
+// as both lists hold; returns how many that was.
+template <typename Edge>
+inline int swapPairs(MisplacedLists<Edge> *l) {
+    int left = l->leftCount - l->leftNext, right = l->rightCount - l->rightNext;
+    int pairs = left < right ? left : right;
+    for (int k = 0; k < pairs; ++k)
+        std::swap(l->leftBase[l->leftOffsets[l->leftNext + k]], l->rightBase[-l->rightOffsets[l->rightNext + k]]);
+    l->leftNext += pairs;
+    l->rightNext += pairs;
+    return pairs;
+}
+
 // The scan's array, without its unpredictable branches. The scan swaps the k-th record
 // from the left whose key is at least the pivot with the k-th from the right whose key
 // is below it, for as long as the first lies left of the second, and returns where
 // they cross: m = lo + the number of keys below the pivot. The records it swaps are
 // exactly those on the wrong side of m, paired in that order. So the keys below the
-// pivot are counted first, and then the same pairs are found a block at a time, as
-// lists of offsets built without branches, and swapped. Swaps only touch records that
-// both lists have passed, so each list reads keys the scan would read.
+// pivot are counted first, and then the same pairs are found a block at a time and
+// swapped. Swaps only touch records that both lists have passed, so each list reads
+// keys the scan would read.
 template <typename Edge>
 Edge *partitionByBlocks(Edge *lo, Edge *hi, double pivot) {
     if (lo > hi) return lo;
     ptrdiff_t below = 0;
     for (const Edge *p = lo; p <= hi; ++p) below += p->reliability < pivot;
     Edge *const m = lo + below;
-    const int kBlock = 256;  // offsets fit in a byte
-    unsigned char leftOffsets[kBlock], rightOffsets[kBlock];
-    Edge *left = lo, *leftBase = lo;     // [lo, m), read upwards
-    Edge *right = hi, *rightBase = hi;   // [m, hi], read downwards
-    int leftCount = 0, leftNext = 0, rightCount = 0, rightNext = 0;
+    MisplacedLists<Edge> lists = {};
+    Edge *left = lo;    // [lo, m), read upwards
+    Edge *right = hi;   // [m, hi], read downwards
     for (;;) {
-        if (leftNext == leftCount && left < m) {
+        if (lists.leftNext == lists.leftCount && left < m) {
             int n = m - left < kBlock ? static_cast<int>(m - left) : kBlock;
-            leftBase = left;
-            leftCount = leftNext = 0;
-            for (int k = 0; k < n; ++k) {
-                leftOffsets[leftCount] = static_cast<unsigned char>(k);
-                leftCount += !(left[k].reliability < pivot);
-            }
+            takeLeftBlock(&lists, left, n, pivot);
             left += n;
         }
-        if (rightNext == rightCount && right >= m) {
+        if (lists.rightNext == lists.rightCount && right >= m) {
             int n = right - m + 1 < kBlock ? static_cast<int>(right - m + 1) : kBlock;
-            rightBase = right;
-            rightCount = rightNext = 0;
-            for (int k = 0; k < n; ++k) {
-                rightOffsets[rightCount] = static_cast<unsigned char>(k);
-                rightCount += right[-k].reliability < pivot;
-            }
+            takeRightBlock(&lists, right, n, pivot);
             right -= n;
         }
-        int pairs = leftCount - leftNext < rightCount - rightNext ? leftCount - leftNext
-                                                                  : rightCount - rightNext;
         // Both sides hold equally many misplaced records: when one side has none
         // left, every pair is swapped.
-        if (pairs == 0 && ((leftNext == leftCount && left >= m) || (rightNext == rightCount && right < m)))
+        if (swapPairs(&lists) == 0 && ((lists.leftNext == lists.leftCount && left >= m) ||
+                                       (lists.rightNext == lists.rightCount && right < m)))
             return m;
-        for (int k = 0; k < pairs; ++k)
-            std::swap(leftBase[leftOffsets[leftNext + k]], rightBase[-rightOffsets[rightNext + k]]);
-        leftNext += pairs;
-        rightNext += pairs;
     }
 }
 
@@ -128,39 +157,21 @@ Edge *partitionByBlocks(Edge *lo, Edge *hi, double pivot) {
 // between is partitioned as the scan would, which partitionByBlocks does.
 template <typename Edge>
 Edge *partitionInOnePass(Edge *lo, Edge *hi, double pivot) {
-    const int kBlock = 256;
-    unsigned char leftOffsets[kBlock], rightOffsets[kBlock];
+    MisplacedLists<Edge> lists = {};
     Edge *left = lo, *right = hi;  // the unread records: [left, right]
-    Edge *leftBase = lo, *rightBase = hi;
-    int leftCount = 0, leftNext = 0, rightCount = 0, rightNext = 0;
     while (right - left + 1 >= 2 * kBlock) {
-        if (leftNext == leftCount) {
-            leftBase = left;
-            leftCount = leftNext = 0;
-            for (int k = 0; k < kBlock; ++k) {
-                leftOffsets[leftCount] = static_cast<unsigned char>(k);
-                leftCount += !(left[k].reliability < pivot);
-            }
+        if (lists.leftNext == lists.leftCount) {
+            takeLeftBlock(&lists, left, kBlock, pivot);
             left += kBlock;
         }
-        if (rightNext == rightCount) {
-            rightBase = right;
-            rightCount = rightNext = 0;
-            for (int k = 0; k < kBlock; ++k) {
-                rightOffsets[rightCount] = static_cast<unsigned char>(k);
-                rightCount += right[-k].reliability < pivot;
-            }
+        if (lists.rightNext == lists.rightCount) {
+            takeRightBlock(&lists, right, kBlock, pivot);
             right -= kBlock;
         }
-        int pairs = leftCount - leftNext < rightCount - rightNext ? leftCount - leftNext
-                                                                  : rightCount - rightNext;
-        for (int k = 0; k < pairs; ++k)
-            std::swap(leftBase[leftOffsets[leftNext + k]], rightBase[-rightOffsets[rightNext + k]]);
-        leftNext += pairs;
-        rightNext += pairs;
+        swapPairs(&lists);
     }
-    Edge *from = leftNext < leftCount ? leftBase + leftOffsets[leftNext] : left;
-    Edge *to = rightNext < rightCount ? rightBase - rightOffsets[rightNext] : right;
+    Edge *from = lists.leftNext < lists.leftCount ? lists.leftBase + lists.leftOffsets[lists.leftNext] : left;
+    Edge *to = lists.rightNext < lists.rightCount ? lists.rightBase - lists.rightOffsets[lists.rightNext] : right;
     return partitionByBlocks(from, to, pivot);
 }
 

@@ -99,17 +99,6 @@ Volume maskedVolume(const std::vector<double> &truth, int rows, int columns, int
     return v;
 }
 
-std::vector<std::string> splitLines(const std::string &text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t k = 0; k < text.size(); ++k)
-        if (text[k] == '\n') {
-            lines.push_back(text.substr(start, k + 1 - start));
-            start = k + 1;
-        }
-    return lines;
-}
-
 bool sameResult(const std::vector<double> &a, const std::vector<double> &b) {
     bool same = a.size() == b.size();
     for (size_t i = 0; same && i < a.size(); ++i) same = sameBits(a[i], b[i]);

@@ -74,17 +74,6 @@ bool equalUpToCommonTwoPi(const std::vector<double> &result, const std::vector<d
     return true;
 }
 
-std::vector<std::string> splitLines(const std::string &text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t k = 0; k < text.size(); ++k)
-        if (text[k] == '\n') {
-            lines.push_back(text.substr(start, k + 1 - start));
-            start = k + 1;
-        }
-    return lines;
-}
-
 }  // namespace
 
 TEST(wrong_argument_counts_print_the_help_and_set_no_result) {
