@@ -1,6 +1,6 @@
 # The Windows build, included from the top CMakeLists.txt when cross-building with
 # MinGW-w64 (cmake/x86_64-w64-mingw32.cmake):
-# - NAME.mexw64 for the three commands: DLLs that import the host operations from
+# - NAME.mexw64 for the four commands: DLLs that import the host operations from
 #   libmx.dll and libmex.dll (import libraries made from the .def files here, as
 #   MATLAB's), export only mexFunction, and link every runtime statically (libgomp,
 #   winpthread, libstdc++, libgcc), so that a MATLAB user needs no other DLL;

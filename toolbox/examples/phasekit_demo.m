@@ -15,8 +15,9 @@ function share = phasekit_demo (out_folder)
 %   SHARE = PHASEKIT_DEMO (...) returns the share of valid pixels PHASEMEND
 %   unwrapped to the true phase (0 to 1).
 %
-%   Runs unchanged in MATLAB and in GNU Octave; needs only the three commands on
-%   the path. Open it, change the surface, the noise or the kernel, and run it.
+%   Runs unchanged in MATLAB and in GNU Octave; needs only phasemend, kernsmooth_c
+%   and clipforge on the path. Open it, change the surface, the noise or the kernel,
+%   and run it.
 
   if nargin < 1
     out_folder = '';
