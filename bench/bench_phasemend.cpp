@@ -19,6 +19,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
@@ -154,32 +155,21 @@ int main(int argc, char **argv) {
             if (!detailed) continue;
 
             std::copy(built.begin(), built.end(), records.begin());
-            start = Clock::now();
-            std::sort(records.begin(), records.end(),
-                      [](const PixelEdge &x, const PixelEdge &y) { return x.reliability < y.reliability; });
-            sortTimes.push_back(seconds(start));
+            sortTimes.push_back(timeStdSort(records));
 
             timeStages(map, side, *buffers, stageTimes);
         }
         delete buffers;
         // Working memory: what the call held at its peak beyond its result.
         double working = (static_cast<double>(peak) - 8.0 * pixels) / pixels;
-        double call = median(callTimes), sort = median(sortTimes);
+        double call = median(callTimes);
         std::printf("%6d %10zu %9.3f %11.1f %12.1f", side, edges, call, call * 1e9 / pixels, working);
-        if (detailed) {
-            std::printf(" %10.3f %8.2f", sort, call / sort);
-            for (const std::vector<double> &t : stageTimes) std::printf(" %8.3f", median(t));
-        } else {
-            std::printf(" %10s %8s (stages and std::sort left out: not enough memory)", "-", "-");
-        }
+        double inOctave = std::nan("");
         if (octave && detailed) {
             const std::string shape = "[" + std::to_string(side) + ", " + std::to_string(side) + "]";
-            double inOctave = timeInOctave(map, shape, EXTENSION_DIR "/octave", "phasemend", runs);
-            if (inOctave < 0) std::printf(" %9s %8s", "n/a", "n/a");
-            else std::printf(" %9.3f %8.2f", inOctave, inOctave / sort);
+            inOctave = timeInOctave(map, shape, EXTENSION_DIR "/octave", "phasemend", runs);
         }
-        std::printf("\n");
-        std::fflush(stdout);
+        printRowTail(detailed, callTimes, sortTimes, stageTimes, kStages, inOctave);
         hostDestroyArray(input);
     }
     hostUnloadExtension(&ext);

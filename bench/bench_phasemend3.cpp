@@ -174,32 +174,21 @@ int main(int argc, char **argv) {
             buildEdges(volume, shape, *buffers);
             for (size_t k = 0; k < edgeCount; ++k)
                 records[k] = PixelEdge{buffers->edges[k].reliability, nullptr, nullptr, 0};
-            start = Clock::now();
-            std::sort(records.begin(), records.end(),
-                      [](const PixelEdge &x, const PixelEdge &y) { return x.reliability < y.reliability; });
-            sortTimes.push_back(seconds(start));
+            sortTimes.push_back(timeStdSort(records));
 
             timeStages(volume, shape, *buffers, stageTimes);
         }
         delete buffers;
         double working = (static_cast<double>(peak) - 8.0 * voxels) / voxels;
-        double call = median(callTimes), sort = median(sortTimes);
+        double call = median(callTimes);
         std::printf("%16s %11zu %9.3f %11.1f %12.1f", name, edgeCount, call, call * 1e9 / voxels, working);
-        if (detailed) {
-            std::printf(" %10.3f %8.2f", sort, call / sort);
-            for (const std::vector<double> &t : stageTimes) std::printf(" %8.3f", median(t));
-        } else {
-            std::printf(" %10s %8s (stages and std::sort left out: not enough memory)", "-", "-");
-        }
+        double inOctave = std::nan("");
         if (octave && detailed) {
             std::string sides = "[" + std::to_string(size.rows) + ", " + std::to_string(size.columns) + ", " +
                                 std::to_string(size.slices) + "]";
-            double inOctave = timeInOctave(volume, sides, EXTENSION_DIR "/octave", "phasemend3", runs);
-            if (inOctave < 0) std::printf(" %9s %8s", "n/a", "n/a");
-            else std::printf(" %9.3f %8.2f", inOctave, inOctave / sort);
+            inOctave = timeInOctave(volume, sides, EXTENSION_DIR "/octave", "phasemend3", runs);
         }
-        std::printf("\n");
-        std::fflush(stdout);
+        printRowTail(detailed, callTimes, sortTimes, stageTimes, kStages, inOctave);
         hostDestroyArray(input);
     }
     hostUnloadExtension(&ext);

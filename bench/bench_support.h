@@ -1,5 +1,6 @@
 // bench_support.h: what the unwrapping benchmarks share: a clock, medians, the memory
-// the machine can still hand out, and timing the same input through GNU Octave.
+// the machine can still hand out, the std::sort reference, the tail of a result row,
+// and timing the same input through GNU Octave.
 #ifndef PHASEKIT_BENCH_SUPPORT_H
 #define PHASEKIT_BENCH_SUPPORT_H
 
@@ -23,6 +24,35 @@ inline double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     size_t n = v.size();
     return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// Seconds std::sort takes to order `records` (anything with a `reliability`) by
+// reliability: the reference the unwrappers' own sort is measured against.
+template <typename Record> double timeStdSort(std::vector<Record> &records) {
+    Clock::time_point start = Clock::now();
+    std::sort(records.begin(), records.end(),
+              [](const Record &x, const Record &y) { return x.reliability < y.reliability; });
+    return seconds(start);
+}
+
+// The columns after a row's call figures: std::sort, the call as a multiple of it,
+// each stage, and the Octave call (when `octaveSeconds` is not NaN) against std::sort.
+// Without `detailed` the reference runs were left out for want of memory.
+inline void printRowTail(bool detailed, const std::vector<double> &callTimes, const std::vector<double> &sortTimes,
+                         const std::vector<double> *stageTimes, int stages, double octaveSeconds) {
+    double call = median(callTimes), sort = median(sortTimes);
+    if (detailed) {
+        std::printf(" %10.3f %8.2f", sort, call / sort);
+        for (int s = 0; s < stages; ++s) std::printf(" %8.3f", median(stageTimes[s]));
+    } else {
+        std::printf(" %10s %8s (stages and std::sort left out: not enough memory)", "-", "-");
+    }
+    if (octaveSeconds == octaveSeconds) {
+        if (octaveSeconds < 0) std::printf(" %9s %8s", "n/a", "n/a");
+        else std::printf(" %9.3f %8.2f", octaveSeconds, octaveSeconds / sort);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
 }
 
 // Bytes of memory the system can still hand out (Linux), or 0 when unknown.
