@@ -46,7 +46,7 @@ void writeFrameFile(const std::string &path, size_t bytes, uint32_t seed) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+    int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     std::string folder = argc > 2 ? argv[2] : "/tmp/phasekit_bench_clip";
     HostExtension ext = hostLoadExtension(EXTENSION_DIR "/clipforge.mexa64");
     if (!ext.entry) {

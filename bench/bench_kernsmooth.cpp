@@ -53,7 +53,7 @@ int main(int argc, char **argv) {
     bool octave = false;
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--octave") == 0) octave = true;
-        else runs = std::atoi(argv[k]);
+        else runs = runCount(argv[k]);
     }
     HostExtension ext = hostLoadExtension(EXTENSION_DIR "/kernsmooth_c.mexa64");
     if (!ext.entry) {

@@ -100,7 +100,7 @@ int main(int argc, char **argv) {
         if (std::strcmp(argv[k], "--octave") == 0) octave = true;
         else if (std::strcmp(argv[k], "--from") == 0 && k + 1 < argc) smallest = std::atoi(argv[++k]);
         else if (std::strcmp(argv[k], "--extension") == 0 && k + 1 < argc) extension = argv[++k];
-        else if (positional++ == 0) runs = std::atoi(argv[k]);
+        else if (positional++ == 0) runs = runCount(argv[k]);
         else largest = std::atoi(argv[k]);
     }
     HostExtension ext = hostLoadExtension(extension);

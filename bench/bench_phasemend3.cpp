@@ -121,7 +121,7 @@ int main(int argc, char **argv) {
                 if (*p == ',') ++p;
             }
         } else {
-            runs = std::atoi(argv[k]);
+            runs = runCount(argv[k]);
         }
     }
     HostExtension ext = hostLoadExtension(EXTENSION_DIR "/phasemend3.mexa64");

@@ -26,6 +26,12 @@ inline double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
+// The run count given on the command line: at least one, so that a mistyped option
+// does not print a table of zeros and NaNs.
+inline int runCount(const char *text) {
+    return std::max(1, std::atoi(text));
+}
+
 // Seconds std::sort takes to order `records` (anything with a `reliability`) by
 // reliability: the reference the unwrappers' own sort is measured against.
 template <typename Record> double timeStdSort(std::vector<Record> &records) {
