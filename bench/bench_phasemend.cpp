@@ -1,8 +1,9 @@
 // bench_phasemend: times whole phasemend calls through the standalone host on synthetic
 // maps (smooth surface + noise + NaN holes), with the working memory each call held at
-// its peak beyond its result, each of the command's stages on its own, and, in the
-// same run, std::sort on the plain stages' edge records of the same map (32 bytes each,
-// the baseline these figures have always been given against). With --octave it also
+// its peak beyond its result, each of the command's stages on its own (and ord+mrg: the
+// ordering and the merge overlapped, as the call runs them), and, in the same run,
+// std::sort on the plain stages' edge records of the same map (32 bytes each, the
+// baseline these figures have always been given against). With --octave it also
 // times the same maps through GNU Octave (build/octave/phasemend.mex, octave-cli on
 // the path). Sizes the machine lacks the memory for are skipped with a line saying so.
 // Prints medians; never run as a test. The thread count is OpenMP's default (set
@@ -10,6 +11,7 @@
 // Usage: bench_phasemend [runs] [largest side] [--from smallest side] [--octave]
 //        [--extension FILE]   (another build of phasemend, for comparisons in one run)
 #include "bench_support.h"
+#include "bench_unwrap.h"
 #include "minihost.h"
 #include "surfaces.h"
 #include "unwrap.h"
@@ -28,8 +30,8 @@
 
 namespace {
 
-enum Stage { kInit, kReliability, kEdges, kOrdering, kMerging, kResult, kStages };
-const char *const kStageNames[kStages] = {"init", "reliab", "edges", "order", "merge", "result"};
+enum Stage { kInit, kReliability, kEdges, kOrdering, kMerging, kResult, kOrderAndMerge, kStages };
+const char *const kStageNames[kStages] = {"init", "reliab", "edges", "order", "merge", "result", "ord+mrg"};
 
 // The stages' own buffers, made once per size and touched before they are timed, in
 // huge pages as the call's own large blocks are. Made once so that the calls between
@@ -75,6 +77,8 @@ void timeStages(const std::vector<double> &map, int side, StageBuffers &b, std::
     t = Clock::now();
     writeUnwrapped(b.links.data(), map.data(), b.out.data(), -1, shape);
     times[kResult].push_back(seconds(t));
+    fillEdges(map.data(), b.reliability.data(), b.edges.data(), b.offsets.data(), side, side);
+    times[kOrderAndMerge].push_back(timeOrderAndMerge(b.edges.data(), count, b.links.data(), shape));
 }
 
 // The edge records of the plain stages (32 bytes each) for the map: what std::sort is

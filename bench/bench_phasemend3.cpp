@@ -1,7 +1,8 @@
 // bench_phasemend3: times whole phasemend3 calls through the standalone host on
 // synthetic volumes (a smooth field of tens of radians, noise, an ellipsoid mask of
 // NaN outside it), with the working memory each call held at its peak beyond its
-// result, each stage of the volume pipeline on its own, and, in the same run, std::sort
+// result, each stage of the volume pipeline on its own (and ord+mrg: the ordering and
+// the merge overlapped, as the call runs them), and, in the same run, std::sort
 // of as many 32-byte records as the volume has edges (the plain edge record, keyed by
 // the volume's own edge keys). With --octave it also times the same volumes through
 // GNU Octave (build/octave/phasemend3.mex). Volumes the machine lacks the memory for
@@ -9,6 +10,7 @@
 // a test. The thread count is OpenMP's default (set OMP_NUM_THREADS to change it).
 // Usage: bench_phasemend3 [runs] [--octave] [--sizes ROWSxCOLUMNSxSLICES,...]
 #include "bench_support.h"
+#include "bench_unwrap.h"
 #include "minihost.h"
 #include "surfaces.h"
 #include "unwrap.h"
@@ -28,8 +30,8 @@
 
 namespace {
 
-enum Stage { kInit, kReliability, kEdges, kOrdering, kMerging, kResult, kStages };
-const char *const kStageNames[kStages] = {"init", "reliab", "edges", "order", "merge", "result"};
+enum Stage { kInit, kReliability, kEdges, kOrdering, kMerging, kResult, kOrderAndMerge, kStages };
+const char *const kStageNames[kStages] = {"init", "reliab", "edges", "order", "merge", "result", "ord+mrg"};
 
 struct Size {
     int rows, columns, slices;
@@ -99,6 +101,8 @@ void timeStages(const std::vector<double> &volume, GridShape shape, StageBuffers
     t = Clock::now();
     writeUnwrapped(b.links.data(), volume.data(), b.out.data(), -1, shape);
     times[kResult].push_back(seconds(t));
+    fillEdges(volume.data(), b.reliability.data(), b.edges.data(), b.offsets.data(), shape);
+    times[kOrderAndMerge].push_back(timeOrderAndMerge(b.edges.data(), count, b.links.data(), shape));
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 
 #include "../portable/portability.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <utility>
 
@@ -263,6 +265,57 @@ void sortAsTasks(Edge *lo, Edge *hi) {
 }
 #endif
 
+// The ranges the split leaves unsorted: listed while there is room, sorted on the spot
+// once the list is full (the merge then finds them already in place).
+struct LeafList {
+    EdgeRange *leaves;
+    int32_t capacity;
+    std::atomic<int32_t> count;
+};
+
+void addLeaf(LeafList *list, CompactEdge *edges, CompactEdge *lo, CompactEdge *hi) {
+    int32_t k = list->count.fetch_add(1);
+    if (k < list->capacity) {
+        EdgeRange leaf = {static_cast<int32_t>(lo - edges), static_cast<int32_t>(hi - edges)};
+        list->leaves[k] = leaf;
+    } else {
+        sortSequentialOf(lo, hi);
+    }
+}
+
+// The quicksort's own steps down to the ranges shorter than leafSize, which are listed
+// instead of sorted (a range of equal keys is sorted already and is not listed). The
+// smaller part of a split goes to a task while it is at least leafSize long.
+void splitOf(CompactEdge *edges, CompactEdge *lo, CompactEdge *hi, ptrdiff_t leafSize, LeafList *list) {
+    double pivot;
+    for (;;) {
+        if (hi - lo + 1 < leafSize) {
+            addLeaf(list, edges, lo, hi);
+            return;
+        }
+        if (!choosePivotOf(lo, hi, &pivot)) return;
+        CompactEdge *m = partitionFast(lo, hi, pivot);
+        CompactEdge *smallLo = lo, *smallHi = m - 1;
+        if (m - lo < hi - m + 1) {
+            lo = m;
+        } else {
+            smallLo = m;
+            smallHi = hi;
+            hi = m - 1;
+        }
+        if (smallHi - smallLo + 1 < leafSize) {
+            addLeaf(list, edges, smallLo, smallHi);
+        } else {
+#if PHASEKIT_HAVE_OMP_TASKS
+#pragma omp task firstprivate(smallLo, smallHi) untied
+#endif
+            splitOf(edges, smallLo, smallHi, leafSize, list);
+        }
+    }
+}
+
+bool leafBefore(const EdgeRange &a, const EdgeRange &b) { return a.first < b.first; }
+
 template <typename Edge>
 void sortOf(Edge *lo, Edge *hi) {
 #if PHASEKIT_HAVE_OMP_TASKS
@@ -291,3 +344,25 @@ CompactEdge *partitionEdges(CompactEdge *lo, CompactEdge *hi, double pivot) {
 }
 void sortEdgesSequential(PixelEdge *lo, PixelEdge *hi) { sortSequentialOf(lo, hi); }
 void sortEdges(CompactEdge *lo, CompactEdge *hi) { sortOf(lo, hi); }
+
+int32_t splitEdges(CompactEdge *edges, int32_t edgeCount, int32_t leafSize, EdgeRange *leaves,
+                   int32_t capacity) {
+    if (edgeCount <= 0) return 0;
+    LeafList list;
+    list.leaves = leaves;
+    list.capacity = capacity;
+    list.count.store(0);
+#if PHASEKIT_HAVE_OMP_TASKS
+#pragma omp parallel
+#pragma omp single nowait
+#endif
+    splitOf(edges, edges, edges + edgeCount - 1, leafSize, &list);
+    int32_t listed = list.count.load();
+    if (listed > capacity) listed = capacity;
+    std::sort(leaves, leaves + listed, leafBefore);
+    return listed;
+}
+
+void sortEdgeRange(CompactEdge *edges, EdgeRange range) {
+    sortSequentialOf(edges + range.first, edges + range.last);
+}

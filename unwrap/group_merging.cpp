@@ -17,6 +17,9 @@
 
 #include "../portable/portability.h"
 
+#include <atomic>
+#include <new>
+
 namespace {
 
 // Finds the head of x's group and the sum of the offsets from x up to it. Path
@@ -48,29 +51,17 @@ inline int32_t findHead(GroupLink *links, int32_t x, int32_t *steps) {
 const int32_t kLinkLookahead = 64;
 const int32_t kParentLookahead = 24;
 
-}  // namespace
-
-void mergeGroups(GroupLink *links, const CompactEdge *edges, int32_t edgeCount, GridShape shape) {
-    const int32_t lines = shape.columns * shape.slices;  // columns of every slice, in order
-#pragma omp parallel for schedule(static)
-    for (int32_t c = 0; c < lines; ++c) {
-        GroupLink *column = links + static_cast<int64_t>(c) * shape.rows;
-        for (int32_t r = 0; r < shape.rows; ++r) {
-            column[r].parent = -1;  // alone: the head of a group of one
-            column[r].offset = 0;
-        }
-    }
-    int32_t steps[3];
-    neighbourSteps(shape, steps);
-
-    // Joins, in edge order, on the calling thread: each decision depends on the last.
-    for (int32_t k = 0; k < edgeCount; ++k) {
-        if (k + kLinkLookahead < edgeCount) {
+// Joins the groups of edges [begin, end), in order, on the calling thread: each
+// decision depends on the last. Nothing past end is read: it may still be moving.
+void mergeEdgeRange(GroupLink *links, const CompactEdge *edges, int32_t begin, int32_t end,
+                    const int32_t *steps) {
+    for (int32_t k = begin; k < end; ++k) {
+        if (k + kLinkLookahead < end) {
             const CompactEdge &ahead = edges[k + kLinkLookahead];
             PHASEKIT_PREFETCH(&links[ahead.first]);
             PHASEKIT_PREFETCH(&links[ahead.first + steps[ahead.neighbour]]);
         }
-        if (k + kParentLookahead < edgeCount) {
+        if (k + kParentLookahead < end) {
             const CompactEdge &ahead = edges[k + kParentLookahead];
             int32_t up1 = links[ahead.first].parent;
             int32_t up2 = links[ahead.first + steps[ahead.neighbour]].parent;
@@ -105,4 +96,96 @@ void mergeGroups(GroupLink *links, const CompactEdge *edges, int32_t edgeCount, 
             links[g1].offset = increment - steps1 + steps2;
         }
     }
+}
+
+// What the threads finishing the ordering share. The thread that holds busy merges;
+// nextEdge and nextLeaf are touched by that thread alone.
+struct MergeProgress {
+    GroupLink *links;
+    const CompactEdge *edges;
+    int32_t edgeCount;
+    const EdgeRange *leaves;
+    int32_t leafCount;
+    std::atomic<int32_t> *sorted;  // one flag a listed range, set once it is sorted
+    int32_t steps[3];
+    std::atomic<bool> busy;
+    int32_t nextEdge;  // the first edge not merged yet
+    int32_t nextLeaf;  // the first listed range not merged yet
+};
+
+// Merges every edge that is in its final place and follows the merged ones, unless
+// another thread is merging. Edges between listed ranges were placed by the split, so
+// only an unsorted range stops the merge. A range sorted while this thread held busy
+// is taken up again after it lets go (sequentially consistent operations: the flag's
+// store comes before the other thread's failed claim, which comes before the release
+// here, which comes before the second look at the flag).
+void mergeWhatIsSorted(MergeProgress *p) {
+    while (!p->busy.exchange(true)) {
+        for (;;) {
+            if (p->nextLeaf == p->leafCount) {
+                mergeEdgeRange(p->links, p->edges, p->nextEdge, p->edgeCount, p->steps);
+                p->nextEdge = p->edgeCount;
+                break;
+            }
+            const EdgeRange &leaf = p->leaves[p->nextLeaf];
+            mergeEdgeRange(p->links, p->edges, p->nextEdge, leaf.first, p->steps);
+            p->nextEdge = leaf.first;
+            if (!p->sorted[p->nextLeaf].load()) break;
+            mergeEdgeRange(p->links, p->edges, leaf.first, leaf.last + 1, p->steps);
+            p->nextEdge = leaf.last + 1;
+            ++p->nextLeaf;
+        }
+        const int32_t waiting = p->nextLeaf;
+        p->busy.store(false);
+        if (waiting == p->leafCount || !p->sorted[waiting].load()) return;
+    }
+}
+
+}  // namespace
+
+void initGroupLinks(GroupLink *links, GridShape shape) {
+    const int32_t lines = shape.columns * shape.slices;  // columns of every slice, in order
+#pragma omp parallel for schedule(static)
+    for (int32_t c = 0; c < lines; ++c) {
+        GroupLink *column = links + static_cast<int64_t>(c) * shape.rows;
+        for (int32_t r = 0; r < shape.rows; ++r) {
+            column[r].parent = -1;  // alone: the head of a group of one
+            column[r].offset = 0;
+        }
+    }
+}
+
+void mergeGroups(GroupLink *links, const CompactEdge *edges, int32_t edgeCount, GridShape shape) {
+    initGroupLinks(links, shape);
+    int32_t steps[3];
+    neighbourSteps(shape, steps);
+    mergeEdgeRange(links, edges, 0, edgeCount, steps);
+}
+
+void sortLeavesAndMerge(GroupLink *links, CompactEdge *edges, int32_t edgeCount, const EdgeRange *leaves,
+                        int32_t leafCount, std::atomic<int32_t> *sortedFlags, GridShape shape) {
+    MergeProgress progress;
+    progress.links = links;
+    progress.edges = edges;
+    progress.edgeCount = edgeCount;
+    progress.leaves = leaves;
+    progress.leafCount = leafCount;
+    progress.sorted = sortedFlags;
+    neighbourSteps(shape, progress.steps);
+    progress.busy.store(false);
+    progress.nextEdge = 0;
+    progress.nextLeaf = 0;
+    for (int32_t k = 0; k < leafCount; ++k) new (&sortedFlags[k]) std::atomic<int32_t>(0);
+    // Ranges are handed out lowest first, so the merge finds them sorted in its order.
+    std::atomic<int32_t> nextToSort(0);
+#pragma omp parallel
+    for (;;) {
+        const int32_t k = nextToSort.fetch_add(1);
+        if (k >= leafCount) break;
+        sortEdgeRange(edges, leaves[k]);
+        sortedFlags[k].store(1);
+        mergeWhatIsSorted(&progress);
+    }
+    // Every range is sorted now; whatever the threads left is merged here.
+    mergeWhatIsSorted(&progress);
 }

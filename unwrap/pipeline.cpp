@@ -20,13 +20,23 @@ void *workingArray(size_t count, size_t recordSize) {
     return block;
 }
 
-// Ordering, merging and result, the same for maps and volumes.
+// Ordering, merging and result, the same for maps and volumes. The ordering's top
+// partitions come first; then every thread sorts what they left, range by range from
+// the lowest, while one at a time merges the edges already in their final place, so
+// the serial merge runs alongside the rest of the ordering instead of after it.
 void orderMergeAndWrite(const double *wrapped, double *out, CompactEdge *edges, int32_t edgeCount,
                         int64_t referenceIndex, GridShape shape) {
-    if (edgeCount > 0) sortEdges(edges, edges + edgeCount - 1);
     const size_t pixelCount = static_cast<size_t>(shape.rows) * shape.columns * shape.slices;
     GroupLink *links = static_cast<GroupLink *>(workingArray(pixelCount, sizeof(GroupLink)));
-    mergeGroups(links, edges, edgeCount, shape);
+    initGroupLinks(links, shape);
+    const int32_t capacity = leafCapacity(edgeCount);
+    EdgeRange *leaves = static_cast<EdgeRange *>(mxMalloc(capacity * sizeof(EdgeRange)));
+    std::atomic<int32_t> *sortedFlags =
+        static_cast<std::atomic<int32_t> *>(mxMalloc(capacity * sizeof(std::atomic<int32_t>)));
+    const int32_t leafCount = splitEdges(edges, edgeCount, kLeafSize, leaves, capacity);
+    sortLeavesAndMerge(links, edges, edgeCount, leaves, leafCount, sortedFlags, shape);
+    mxFree(sortedFlags);
+    mxFree(leaves);
     mxFree(edges);
     writeUnwrapped(links, wrapped, out, referenceIndex, shape);
     mxFree(links);

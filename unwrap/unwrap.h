@@ -5,6 +5,7 @@
 #ifndef PHASEKIT_UNWRAP_H
 #define PHASEKIT_UNWRAP_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -131,6 +132,23 @@ void sortEdgesSequential(PixelEdge *lo, PixelEdge *hi);
 // The command's: the same permutation, with large parts sorted by OpenMP tasks.
 void sortEdges(CompactEdge *lo, CompactEdge *hi);
 
+// The ordering in two steps, so that merging can follow it closely: splitEdges
+// partitions as the quicksort does until every range left unsorted is shorter than
+// leafSize, and lists those ranges in edge order (at most capacity of them: further
+// ones are sorted on the spot); sortEdgeRange then finishes one, on any thread. With
+// every listed range finished, the array is sortEdges' record for record.
+struct EdgeRange {
+    int32_t first, last;  // edge indices, inclusive
+};
+int32_t splitEdges(CompactEdge *edges, int32_t edgeCount, int32_t leafSize, EdgeRange *leaves,
+                   int32_t capacity);
+// The command's leaves: long enough that sorting one costs far more than handing it
+// out, short enough to sit in a core's cache and for the merge to start early and end
+// soon after the last one; and room for more of them than a split usually leaves.
+const int32_t kLeafSize = 1 << 15;
+inline int32_t leafCapacity(int32_t edgeCount) { return edgeCount / kLeafSize * 4 + 16; }
+void sortEdgeRange(CompactEdge *edges, EdgeRange range);
+
 // A pixel's place in the group forest that the merge builds: a group is a tree whose
 // root is the group's head, and each member stores its step count relative to its
 // parent, so joining two groups relinks one root instead of walking the absorbed
@@ -144,6 +162,15 @@ struct GroupLink {
 // per pixel of the grid, written here before it is read. (The plain form, the chain
 // walk on PhasePixel records, is kept with the tests.)
 void mergeGroups(GroupLink *links, const CompactEdge *edges, int32_t edgeCount, GridShape shape);
+// The same stage in parts. initGroupLinks makes every pixel a group of one.
+// sortLeavesAndMerge runs the end of the ordering and the merge together, for edges
+// split by splitEdges into leaves (leafCount of them; sortedFlags: room for as many
+// flags, set here): every thread finishes leaves, lowest first, and one thread at a
+// time merges the edges, in order, as far as they are in their final place. Links and
+// edges end as sortEdges and mergeGroups leave them.
+void initGroupLinks(GroupLink *links, GridShape shape);
+void sortLeavesAndMerge(GroupLink *links, CompactEdge *edges, int32_t edgeCount, const EdgeRange *leaves,
+                        int32_t leafCount, std::atomic<int32_t> *sortedFlags, GridShape shape);
 // A pixel's step count: the sum of the offsets on its path to its head.
 inline int32_t groupSteps(const GroupLink *links, int32_t pixel) {
     int32_t sum = 0;

@@ -481,6 +481,7 @@ TEST(compact_stages_match_the_plain_forms) {
             std::vector<int32_t> offsets(2 * static_cast<size_t>(c.columns));
             std::vector<CompactEdge> edges(static_cast<size_t>(countEdges(map.data(), offsets.data(), c.columns, c.rows)));
             fillEdges(map.data(), reliability.data(), edges.data(), offsets.data(), c.columns, c.rows);
+            const std::vector<CompactEdge> unsorted = edges;
             if (!edges.empty()) sortEdges(&edges.front(), &edges.back());
             bool sameOrder = edges.size() == plainEdges.size();
             for (size_t k = 0; sameOrder && k < edges.size(); ++k)
@@ -497,6 +498,26 @@ TEST(compact_stages_match_the_plain_forms) {
                              (b.head != &b || -links[i].parent == b.groupSize);
             }
             CHECK(sameGroups);
+            // The pipeline's form: the ordering split into short leaves that the threads
+            // finish while one at a time merges; with ample room for leaves, and with
+            // room for three only (the rest sorted during the split).
+            for (int32_t capacity : {100000, 3}) {
+                std::vector<CompactEdge> split = unsorted;
+                const int32_t count = static_cast<int32_t>(split.size());
+                std::vector<EdgeRange> leaves(static_cast<size_t>(capacity));
+                std::vector<std::atomic<int32_t>> flags(static_cast<size_t>(capacity));
+                std::vector<GroupLink> joined(map.size());
+                initGroupLinks(joined.data(), shape);
+                int32_t leafCount = splitEdges(split.data(), count, 300, leaves.data(), capacity);
+                CHECK(leafCount <= capacity && (count < 3000 || leafCount >= 3));
+                sortLeavesAndMerge(joined.data(), split.data(), count, leaves.data(), leafCount, flags.data(), shape);
+                bool same = true;
+                for (size_t k = 0; same && k < edges.size(); ++k)
+                    same = split[k].first == edges[k].first && split[k].neighbour == edges[k].neighbour;
+                for (size_t i = 0; same && i < map.size(); ++i)
+                    same = joined[i].parent == links[i].parent && joined[i].offset == links[i].offset;
+                CHECK(same);
+            }
         }
     }
     omp_set_num_threads(saved);
