@@ -81,6 +81,14 @@ struct MisplacedLists {
     int leftCount, leftNext, rightCount, rightNext;
 };
 
+// Empty lists. The offsets are left unset (only counted entries are read): clearing
+// them cost more than partitioning a short range.
+template <typename Edge>
+inline void clearLists(MisplacedLists<Edge> *l) {
+    l->leftBase = l->rightBase = nullptr;
+    l->leftCount = l->leftNext = l->rightCount = l->rightNext = 0;
+}
+
 template <typename Edge>
 inline void takeLeftBlock(MisplacedLists<Edge> *l, Edge *block, int n, double pivot) {
     l->leftBase = block;
@@ -128,7 +136,8 @@ Edge *partitionByBlocks(Edge *lo, Edge *hi, double pivot) {
     ptrdiff_t below = 0;
     for (const Edge *p = lo; p <= hi; ++p) below += p->reliability < pivot;
     Edge *const m = lo + below;
-    MisplacedLists<Edge> lists = {};
+    MisplacedLists<Edge> lists;
+    clearLists(&lists);
     Edge *left = lo;    // [lo, m), read upwards
     Edge *right = hi;   // [m, hi], read downwards
     for (;;) {
@@ -159,7 +168,8 @@ Edge *partitionByBlocks(Edge *lo, Edge *hi, double pivot) {
 // between is partitioned as the scan would, which partitionByBlocks does.
 template <typename Edge>
 Edge *partitionInOnePass(Edge *lo, Edge *hi, double pivot) {
-    MisplacedLists<Edge> lists = {};
+    MisplacedLists<Edge> lists;
+    clearLists(&lists);
     Edge *left = lo, *right = hi;  // the unread records: [left, right]
     while (right - left + 1 >= 2 * kBlock) {
         if (lists.leftNext == lists.leftCount) {
