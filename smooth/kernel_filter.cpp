@@ -130,12 +130,30 @@ inline void loadSse2(const SmoothingInput &in, int64_t n, __m128d *x, __m128d *y
     }
 }
 
+// A vector of lanes' running sums: weights used, and the real and imaginary parts.
+struct LaneSumsSse2 {
+    __m128d s, re, im;
+};
+
+// Adds two samples from sample n on, each where neither part is NaN, to their lanes.
+template <SampleLayout kLayout>
+inline void accumulateSse2(LaneSumsSse2 *sums, const SmoothingInput &in, int64_t n, __m128d weight) {
+    __m128d x, y;
+    loadSse2<kLayout>(in, n, &x, &y);
+    __m128d valid = _mm_cmpord_pd(x, y);  // neither part NaN
+    sums->s = _mm_add_pd(sums->s, _mm_and_pd(valid, weight));
+    sums->re = _mm_add_pd(sums->re, _mm_and_pd(valid, _mm_mul_pd(weight, x)));
+    sums->im = _mm_add_pd(sums->im, _mm_and_pd(valid, _mm_mul_pd(weight, y)));
+}
+
+// The block's four vectors of sums are four named variables, not an array: indexed in
+// a loop, GCC kept them in memory, and every addition waited on a store.
 template <SampleLayout kLayout>
 void filterBlockSse2(const SmoothingInput &in, const Window &w, int32_t j0, int32_t c,
                      const SmoothingOutput &out) {
     const int32_t M = in.rows, N = in.columns;
-    __m128d s[4], tRe[4], tIm[4];
-    for (int v = 0; v < 4; ++v) s[v] = tRe[v] = tIm[v] = _mm_setzero_pd();
+    const __m128d zero = _mm_setzero_pd();
+    LaneSumsSse2 a = {zero, zero, zero}, b = a, d = a, e = a;
     int32_t kFirst, kLast;
     tapColumns(w, c, N, &kFirst, &kLast);
     for (int32_t k = kFirst; k <= kLast; ++k) {
@@ -143,21 +161,18 @@ void filterBlockSse2(const SmoothingInput &in, const Window &w, int32_t j0, int3
         const int64_t base = (j0 - w.halfRows) + static_cast<int64_t>(c + k) * M;
         for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
             const __m128d weight = _mm_set1_pd(weights[h]);
-            for (int v = 0; v < 4; ++v) {
-                __m128d x, y;
-                loadSse2<kLayout>(in, base + h + 2 * v, &x, &y);
-                __m128d valid = _mm_cmpord_pd(x, y);  // neither part NaN
-                s[v] = _mm_add_pd(s[v], _mm_and_pd(valid, weight));
-                tRe[v] = _mm_add_pd(tRe[v], _mm_and_pd(valid, _mm_mul_pd(weight, x)));
-                tIm[v] = _mm_add_pd(tIm[v], _mm_and_pd(valid, _mm_mul_pd(weight, y)));
-            }
+            accumulateSse2<kLayout>(&a, in, base + h, weight);
+            accumulateSse2<kLayout>(&b, in, base + h + 2, weight);
+            accumulateSse2<kLayout>(&d, in, base + h + 4, weight);
+            accumulateSse2<kLayout>(&e, in, base + h + 6, weight);
         }
     }
+    const LaneSumsSse2 sums[4] = {a, b, d, e};
     double sLane[kLanes], reLane[kLanes], imLane[kLanes];
     for (int v = 0; v < 4; ++v) {
-        _mm_storeu_pd(sLane + 2 * v, s[v]);
-        _mm_storeu_pd(reLane + 2 * v, tRe[v]);
-        _mm_storeu_pd(imLane + 2 * v, tIm[v]);
+        _mm_storeu_pd(sLane + 2 * v, sums[v].s);
+        _mm_storeu_pd(reLane + 2 * v, sums[v].re);
+        _mm_storeu_pd(imLane + 2 * v, sums[v].im);
     }
     for (int32_t l = 0; l < kLanes; ++l) {
         int64_t i = j0 + l + static_cast<int64_t>(c) * M;
@@ -202,14 +217,28 @@ PHASEKIT_TARGET_AVX2 inline void storeAvx2(const SmoothingOutput &out, int64_t i
     _mm256_storeu_pd(out.re + 2 * i + 4, hi);
 }
 
-// 16 rows: four vectors of four.
+struct LaneSumsAvx2 {
+    __m256d s, re, im;
+};
+
+template <SampleLayout kLayout>
+PHASEKIT_TARGET_AVX2 inline void accumulateAvx2(LaneSumsAvx2 *sums, const SmoothingInput &in, int64_t n,
+                                                __m256d weight) {
+    __m256d x, y;
+    loadAvx2<kLayout>(in, n, &x, &y);
+    __m256d valid = _mm256_cmp_pd(x, y, _CMP_ORD_Q);  // neither part NaN
+    sums->s = _mm256_add_pd(sums->s, _mm256_and_pd(valid, weight));
+    sums->re = _mm256_add_pd(sums->re, _mm256_and_pd(valid, _mm256_mul_pd(weight, x)));
+    sums->im = _mm256_add_pd(sums->im, _mm256_and_pd(valid, _mm256_mul_pd(weight, y)));
+}
+
+// 16 rows: four vectors of four, in named variables as on the SSE2 path.
 template <SampleLayout kLayout>
 PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const SmoothingInput &in, const Window &w, int32_t j0,
                                           int32_t c, const SmoothingOutput &out) {
     const int32_t M = in.rows, N = in.columns;
-    __m256d s[4], tRe[4], tIm[4];
-    for (int v = 0; v < 4; ++v) s[v] = tRe[v] = tIm[v] = _mm256_setzero_pd();
     const __m256d zero = _mm256_setzero_pd();
+    LaneSumsAvx2 a = {zero, zero, zero}, b = a, d = a, e = a;
     int32_t kFirst, kLast;
     tapColumns(w, c, N, &kFirst, &kLast);
     for (int32_t k = kFirst; k <= kLast; ++k) {
@@ -217,27 +246,24 @@ PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const SmoothingInput &in, const Window
         const int64_t base = (j0 - w.halfRows) + static_cast<int64_t>(c + k) * M;
         for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
             const __m256d weight = _mm256_set1_pd(weights[h]);
-            for (int v = 0; v < 4; ++v) {
-                __m256d x, y;
-                loadAvx2<kLayout>(in, base + h + 4 * v, &x, &y);
-                __m256d valid = _mm256_cmp_pd(x, y, _CMP_ORD_Q);  // neither part NaN
-                s[v] = _mm256_add_pd(s[v], _mm256_and_pd(valid, weight));
-                tRe[v] = _mm256_add_pd(tRe[v], _mm256_and_pd(valid, _mm256_mul_pd(weight, x)));
-                tIm[v] = _mm256_add_pd(tIm[v], _mm256_and_pd(valid, _mm256_mul_pd(weight, y)));
-            }
+            accumulateAvx2<kLayout>(&a, in, base + h, weight);
+            accumulateAvx2<kLayout>(&b, in, base + h + 4, weight);
+            accumulateAvx2<kLayout>(&d, in, base + h + 8, weight);
+            accumulateAvx2<kLayout>(&e, in, base + h + 12, weight);
         }
     }
     // Lanes with a valid centre and a sum above zero get the quotients; the others,
     // as in finish(), the missing value.
+    const LaneSumsAvx2 sums[4] = {a, b, d, e};
     const __m256d missing = _mm256_set1_pd(w.missing);
     for (int v = 0; v < 4; ++v) {
         int64_t i = j0 + 4 * v + static_cast<int64_t>(c) * M;
         __m256d centreRe, centreIm;
         loadAvx2<kLayout>(in, i, &centreRe, &centreIm);
         __m256d use = _mm256_and_pd(_mm256_cmp_pd(centreRe, centreIm, _CMP_ORD_Q),
-                                    _mm256_cmp_pd(s[v], zero, _CMP_GT_OQ));
-        storeAvx2<kLayout>(out, i, _mm256_blendv_pd(missing, _mm256_div_pd(tRe[v], s[v]), use),
-                           _mm256_blendv_pd(missing, _mm256_div_pd(tIm[v], s[v]), use));
+                                    _mm256_cmp_pd(sums[v].s, zero, _CMP_GT_OQ));
+        storeAvx2<kLayout>(out, i, _mm256_blendv_pd(missing, _mm256_div_pd(sums[v].re, sums[v].s), use),
+                           _mm256_blendv_pd(missing, _mm256_div_pd(sums[v].im, sums[v].s), use));
     }
 }
 
@@ -278,14 +304,29 @@ PHASEKIT_TARGET_AVX512 inline void storeAvx512(const SmoothingOutput &out, int64
     _mm512_storeu_pd(out.re + 2 * i + 8, hi);
 }
 
-// 32 rows: four vectors of eight. Masked adds skip the invalid lanes outright.
+struct LaneSumsAvx512 {
+    __m512d s, re, im;
+};
+
+// Masked adds skip the invalid lanes outright.
+template <SampleLayout kLayout>
+PHASEKIT_TARGET_AVX512 inline void accumulateAvx512(LaneSumsAvx512 *sums, const SmoothingInput &in,
+                                                    int64_t n, __m512d weight) {
+    __m512d x, y;
+    loadAvx512<kLayout>(in, n, &x, &y);
+    __mmask8 valid = _mm512_cmp_pd_mask(x, y, _CMP_ORD_Q);
+    sums->s = _mm512_mask_add_pd(sums->s, valid, sums->s, weight);
+    sums->re = _mm512_mask_add_pd(sums->re, valid, sums->re, _mm512_mul_pd(weight, x));
+    sums->im = _mm512_mask_add_pd(sums->im, valid, sums->im, _mm512_mul_pd(weight, y));
+}
+
+// 32 rows: four vectors of eight, in named variables as on the SSE2 path.
 template <SampleLayout kLayout>
 PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const SmoothingInput &in, const Window &w, int32_t j0,
                                               int32_t c, const SmoothingOutput &out) {
     const int32_t M = in.rows, N = in.columns;
-    __m512d s[4], tRe[4], tIm[4];
-    for (int v = 0; v < 4; ++v) s[v] = tRe[v] = tIm[v] = _mm512_setzero_pd();
     const __m512d zero = _mm512_setzero_pd();
+    LaneSumsAvx512 a = {zero, zero, zero}, b = a, d = a, e = a;
     int32_t kFirst, kLast;
     tapColumns(w, c, N, &kFirst, &kLast);
     for (int32_t k = kFirst; k <= kLast; ++k) {
@@ -293,25 +334,22 @@ PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const SmoothingInput &in, const Wi
         const int64_t base = (j0 - w.halfRows) + static_cast<int64_t>(c + k) * M;
         for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
             const __m512d weight = _mm512_set1_pd(weights[h]);
-            for (int v = 0; v < 4; ++v) {
-                __m512d x, y;
-                loadAvx512<kLayout>(in, base + h + 8 * v, &x, &y);
-                __mmask8 valid = _mm512_cmp_pd_mask(x, y, _CMP_ORD_Q);
-                s[v] = _mm512_mask_add_pd(s[v], valid, s[v], weight);
-                tRe[v] = _mm512_mask_add_pd(tRe[v], valid, tRe[v], _mm512_mul_pd(weight, x));
-                tIm[v] = _mm512_mask_add_pd(tIm[v], valid, tIm[v], _mm512_mul_pd(weight, y));
-            }
+            accumulateAvx512<kLayout>(&a, in, base + h, weight);
+            accumulateAvx512<kLayout>(&b, in, base + h + 8, weight);
+            accumulateAvx512<kLayout>(&d, in, base + h + 16, weight);
+            accumulateAvx512<kLayout>(&e, in, base + h + 24, weight);
         }
     }
+    const LaneSumsAvx512 sums[4] = {a, b, d, e};
     const __m512d missing = _mm512_set1_pd(w.missing);
     for (int v = 0; v < 4; ++v) {
         int64_t i = j0 + 8 * v + static_cast<int64_t>(c) * M;
         __m512d centreRe, centreIm;
         loadAvx512<kLayout>(in, i, &centreRe, &centreIm);
         __mmask8 use = static_cast<__mmask8>(_mm512_cmp_pd_mask(centreRe, centreIm, _CMP_ORD_Q) &
-                                             _mm512_cmp_pd_mask(s[v], zero, _CMP_GT_OQ));
-        storeAvx512<kLayout>(out, i, _mm512_mask_div_pd(missing, use, tRe[v], s[v]),
-                             _mm512_mask_div_pd(missing, use, tIm[v], s[v]));
+                                             _mm512_cmp_pd_mask(sums[v].s, zero, _CMP_GT_OQ));
+        storeAvx512<kLayout>(out, i, _mm512_mask_div_pd(missing, use, sums[v].re, sums[v].s),
+                             _mm512_mask_div_pd(missing, use, sums[v].im, sums[v].s));
     }
 }
 #endif
