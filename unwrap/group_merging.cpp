@@ -12,7 +12,9 @@
 // absorbed side), so a head's increment is 0 and a pixel's increment is the sum of
 // the offsets on its path to the head, which the result stage adds up (groupSteps).
 // The edges name their second pixel by neighbour kind, so the same merge serves maps
-// and volumes.
+// and volumes. The command runs the merge alongside the end of the ordering
+// (sortLeavesAndMerge): the same joins in the same order, each edge merged once it is
+// in its final place, while the other threads sort the ranges after it.
 #include "unwrap.h"
 
 #include "../portable/portability.h"
