@@ -239,41 +239,9 @@ void sortSequentialOf(Edge *lo, Edge *hi) {
     }
 }
 
-#if PHASEKIT_HAVE_OMP_TASKS
 // Parts smaller than this are sorted on the spot by the task that split them off: a
 // task costs about as much as sorting a few hundred records.
 const ptrdiff_t kTaskRange = 4096;
-
-// The sequential routine's own steps, with the smaller part of each split handed to a
-// task while it is large. A range is sorted the same way whoever takes it, so the
-// array does not depend on which thread runs which part, nor when.
-template <typename Edge>
-void sortAsTasks(Edge *lo, Edge *hi) {
-    double pivot;
-    for (;;) {
-        if (hi - lo < kTaskRange) {
-            sortSequentialOf(lo, hi);
-            return;
-        }
-        if (!choosePivotOf(lo, hi, &pivot)) return;
-        Edge *m = partitionFast(lo, hi, pivot);
-        Edge *smallLo = lo, *smallHi = m - 1;
-        if (m - lo < hi - m + 1) {
-            lo = m;
-        } else {
-            smallLo = m;
-            smallHi = hi;
-            hi = m - 1;
-        }
-        if (smallHi - smallLo < kTaskRange) {
-            sortSequentialOf(smallLo, smallHi);
-        } else {
-#pragma omp task firstprivate(smallLo, smallHi) untied
-            sortAsTasks(smallLo, smallHi);
-        }
-    }
-}
-#endif
 
 // The ranges the split leaves unsorted: listed while there is room, sorted on the spot
 // once the list is full (the merge then finds them already in place).
@@ -295,7 +263,9 @@ void addLeaf(LeafList *list, CompactEdge *edges, CompactEdge *lo, CompactEdge *h
 
 // The quicksort's own steps down to the ranges shorter than leafSize, which are listed
 // instead of sorted (a range of equal keys is sorted already and is not listed). The
-// smaller part of a split goes to a task while it is at least leafSize long.
+// smaller part of a split goes to a task while it is at least leafSize long. A range
+// is sorted the same way whoever takes it, so the array does not depend on which
+// thread runs which part, nor when, nor on where the split stops.
 void splitOf(CompactEdge *edges, CompactEdge *lo, CompactEdge *hi, ptrdiff_t leafSize, LeafList *list) {
     double pivot;
     for (;;) {
@@ -326,21 +296,6 @@ void splitOf(CompactEdge *edges, CompactEdge *lo, CompactEdge *hi, ptrdiff_t lea
 
 bool leafBefore(const EdgeRange &a, const EdgeRange &b) { return a.first < b.first; }
 
-template <typename Edge>
-void sortOf(Edge *lo, Edge *hi) {
-#if PHASEKIT_HAVE_OMP_TASKS
-    if (hi - lo >= kTaskRange) {
-        // One region; its first thread splits, and every thread takes tasks until all
-        // are done (the region's closing barrier waits for them).
-#pragma omp parallel
-#pragma omp single nowait
-        sortAsTasks(lo, hi);
-        return;
-    }
-#endif
-    sortSequentialOf(lo, hi);
-}
-
 }  // namespace
 
 bool choosePivot(const PixelEdge *lo, const PixelEdge *hi, double *pivot) {
@@ -353,7 +308,10 @@ CompactEdge *partitionEdges(CompactEdge *lo, CompactEdge *hi, double pivot) {
     return partitionInOnePass(lo, hi, pivot);
 }
 void sortEdgesSequential(PixelEdge *lo, PixelEdge *hi) { sortSequentialOf(lo, hi); }
-void sortEdges(CompactEdge *lo, CompactEdge *hi) { sortOf(lo, hi); }
+// A split with no room for leaves: each is sorted by the task that splits it off.
+void sortEdges(CompactEdge *lo, CompactEdge *hi) {
+    splitEdges(lo, static_cast<int32_t>(hi - lo + 1), static_cast<int32_t>(kTaskRange), nullptr, 0);
+}
 
 int32_t splitEdges(CompactEdge *edges, int32_t edgeCount, int32_t leafSize, EdgeRange *leaves,
                    int32_t capacity) {
@@ -363,7 +321,9 @@ int32_t splitEdges(CompactEdge *edges, int32_t edgeCount, int32_t leafSize, Edge
     list.capacity = capacity;
     list.count.store(0);
 #if PHASEKIT_HAVE_OMP_TASKS
-#pragma omp parallel
+    // One region; its first thread splits, and every thread takes tasks until all are
+    // done (the region's closing barrier waits for them). A single leaf needs none.
+#pragma omp parallel if (edgeCount >= leafSize)
 #pragma omp single nowait
 #endif
     splitOf(edges, edges, edges + edgeCount - 1, leafSize, &list);
