@@ -30,30 +30,6 @@
 
 namespace {
 
-enum Stage { kInit, kReliability, kEdges, kOrdering, kMerging, kResult, kOrderAndMerge, kStages };
-const char *const kStageNames[kStages] = {"init", "reliab", "edges", "order", "merge", "result", "ord+mrg"};
-
-// The stages' own buffers, made once per size and touched before they are timed, in
-// huge pages as the call's own large blocks are. Made once so that the calls between
-// them recycle their own memory as a long session does: on this kind of machine, a
-// block of memory the system has not handed out lately costs far more to touch first
-// than one it has.
-struct StageBuffers {
-    std::vector<double> reliability, out;
-    std::vector<int32_t> offsets;
-    std::vector<CompactEdge> edges;
-    std::vector<GroupLink> links;
-    explicit StageBuffers(int side)
-        : reliability(static_cast<size_t>(side) * side, 0.0), out(reliability.size(), 0.0),
-          offsets(2 * static_cast<size_t>(side)), edges(2 * reliability.size()),
-          links(reliability.size()) {
-        adviseHugePages(reliability.data(), reliability.size() * sizeof(double));
-        adviseHugePages(out.data(), out.size() * sizeof(double));
-        adviseHugePages(edges.data(), edges.size() * sizeof(CompactEdge));
-        adviseHugePages(links.data(), links.size() * sizeof(GroupLink));
-    }
-};
-
 // One run of the command's stages on buffers that are already touched, each timed on
 // its own.
 void timeStages(const std::vector<double> &map, int side, StageBuffers &b, std::vector<double> *times) {
@@ -68,17 +44,9 @@ void timeStages(const std::vector<double> &map, int side, StageBuffers &b, std::
     int32_t count = countEdges(map.data(), b.offsets.data(), side, side);
     fillEdges(map.data(), b.reliability.data(), b.edges.data(), b.offsets.data(), side, side);
     times[kEdges].push_back(seconds(t));
-    t = Clock::now();
-    sortEdges(b.edges.data(), b.edges.data() + count - 1);
-    times[kOrdering].push_back(seconds(t));
-    t = Clock::now();
-    mergeGroups(b.links.data(), b.edges.data(), count, shape);
-    times[kMerging].push_back(seconds(t));
-    t = Clock::now();
-    writeUnwrapped(b.links.data(), map.data(), b.out.data(), -1, shape);
-    times[kResult].push_back(seconds(t));
-    fillEdges(map.data(), b.reliability.data(), b.edges.data(), b.offsets.data(), side, side);
-    times[kOrderAndMerge].push_back(timeOrderAndMerge(b.edges.data(), count, b.links.data(), shape));
+    timeSharedStages(map.data(), b, count, shape, times, [&] {
+        fillEdges(map.data(), b.reliability.data(), b.edges.data(), b.offsets.data(), side, side);
+    });
 }
 
 // The edge records of the plain stages (32 bytes each) for the map: what std::sort is
@@ -146,18 +114,12 @@ int main(int argc, char **argv) {
             std::vector<PhasePixel>().swap(grid);
             edges = built.size();
             records.resize(built.size());
-            buffers = new StageBuffers(side);
+            buffers = new StageBuffers(pixels, 2 * static_cast<size_t>(side), built.size());
         } else {
             std::vector<double>().swap(map);
         }
         // The calls back to back, as a session makes them; then the sort and the stages.
-        for (int run = 0; run < runs; ++run) {
-            Clock::time_point start = Clock::now();
-            HostCallResult r = hostCall(ext.entry, 1, {input});
-            callTimes.push_back(seconds(start));
-            peak = std::max(peak, r.peakBytes);
-            hostReleaseOutputs(&r);
-        }
+        timeCalls(ext, input, runs, &callTimes, &peak);
         for (int run = 0; detailed && run < runs; ++run) {
             std::copy(built.begin(), built.end(), records.begin());
             sortTimes.push_back(timeStdSort(records));

@@ -30,9 +30,6 @@
 
 namespace {
 
-enum Stage { kInit, kReliability, kEdges, kOrdering, kMerging, kResult, kOrderAndMerge, kStages };
-const char *const kStageNames[kStages] = {"init", "reliab", "edges", "order", "merge", "result", "ord+mrg"};
-
 struct Size {
     int rows, columns, slices;
     size_t voxels() const { return static_cast<size_t>(rows) * columns * slices; }
@@ -56,22 +53,6 @@ std::vector<double> syntheticVolume(Size s) {
     return v;
 }
 
-// The stages' buffers, made once per size and in huge pages, as the call's own.
-struct StageBuffers {
-    std::vector<double> reliability, out;
-    std::vector<int32_t> offsets;
-    std::vector<CompactEdge> edges;
-    std::vector<GroupLink> links;
-    StageBuffers(Size s, GridShape shape, size_t edgeCount)
-        : reliability(s.voxels(), 0.0), out(s.voxels(), 0.0), offsets(volumeOffsetCount(shape)),
-          edges(edgeCount), links(s.voxels()) {
-        adviseHugePages(reliability.data(), reliability.size() * sizeof(double));
-        adviseHugePages(out.data(), out.size() * sizeof(double));
-        adviseHugePages(edges.data(), edges.size() * sizeof(CompactEdge));
-        adviseHugePages(links.data(), links.size() * sizeof(GroupLink));
-    }
-};
-
 // The reliabilities and unsorted edges of the volume, into the buffers.
 int32_t buildEdges(const std::vector<double> &volume, GridShape shape, StageBuffers &b) {
     initPixels(b.reliability.data(), shape.columns * shape.slices, shape.rows);
@@ -92,17 +73,9 @@ void timeStages(const std::vector<double> &volume, GridShape shape, StageBuffers
     int32_t count = countEdges(volume.data(), b.offsets.data(), shape);
     fillEdges(volume.data(), b.reliability.data(), b.edges.data(), b.offsets.data(), shape);
     times[kEdges].push_back(seconds(t));
-    t = Clock::now();
-    sortEdges(b.edges.data(), b.edges.data() + count - 1);
-    times[kOrdering].push_back(seconds(t));
-    t = Clock::now();
-    mergeGroups(b.links.data(), b.edges.data(), count, shape);
-    times[kMerging].push_back(seconds(t));
-    t = Clock::now();
-    writeUnwrapped(b.links.data(), volume.data(), b.out.data(), -1, shape);
-    times[kResult].push_back(seconds(t));
-    fillEdges(volume.data(), b.reliability.data(), b.edges.data(), b.offsets.data(), shape);
-    times[kOrderAndMerge].push_back(timeOrderAndMerge(b.edges.data(), count, b.links.data(), shape));
+    timeSharedStages(volume.data(), b, count, shape, times, [&] {
+        fillEdges(volume.data(), b.reliability.data(), b.edges.data(), b.offsets.data(), shape);
+    });
 }
 
 }  // namespace
@@ -163,17 +136,11 @@ int main(int argc, char **argv) {
         if (detailed) {
             std::vector<int32_t> offsets(volumeOffsetCount(shape));
             edgeCount = static_cast<size_t>(countEdges(volume.data(), offsets.data(), shape));
-            buffers = new StageBuffers(size, shape, edgeCount);
+            buffers = new StageBuffers(voxels, volumeOffsetCount(shape), edgeCount);
             records.resize(edgeCount);
         }
         // The calls back to back, as a session makes them; then the sort and the stages.
-        for (int run = 0; run < runs; ++run) {
-            Clock::time_point start = Clock::now();
-            HostCallResult r = hostCall(ext.entry, 1, {input});
-            callTimes.push_back(seconds(start));
-            peak = std::max(peak, r.peakBytes);
-            hostReleaseOutputs(&r);
-        }
+        timeCalls(ext, input, runs, &callTimes, &peak);
         for (int run = 0; detailed && run < runs; ++run) {
             // std::sort on 32-byte records holding the volume's edge keys.
             buildEdges(volume, shape, *buffers);

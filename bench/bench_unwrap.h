@@ -1,13 +1,41 @@
-// bench_unwrap.h: what the map and volume benchmarks time alike beyond their stages:
-// the ordering and the merge as the command runs them, overlapped.
+// bench_unwrap.h: what the map and volume benchmarks share beyond bench_support.h: the
+// stage table, the stages' buffers, the stages that maps and volumes run alike
+// (ordering, merging, result, and the ordering and merge overlapped as the call runs
+// them), and the calls themselves.
 #ifndef PHASEKIT_BENCH_UNWRAP_H
 #define PHASEKIT_BENCH_UNWRAP_H
 
 #include "bench_support.h"
+#include "minihost.h"
 #include "unwrap.h"
 
+#include "../portable/portability.h"
+
+#include <algorithm>
 #include <atomic>
 #include <vector>
+
+enum Stage { kInit, kReliability, kEdges, kOrdering, kMerging, kResult, kOrderAndMerge, kStages };
+const char *const kStageNames[kStages] = {"init", "reliab", "edges", "order", "merge", "result", "ord+mrg"};
+
+// The stages' own buffers, made once per size and touched before they are timed, in
+// huge pages as the call's own large blocks are. Made once so that the calls between
+// them recycle their own memory as a long session does: on this kind of machine, a
+// block of memory the system has not handed out lately costs far more to touch first
+// than one it has.
+struct StageBuffers {
+    std::vector<double> reliability, out;
+    std::vector<int32_t> offsets;
+    std::vector<CompactEdge> edges;
+    std::vector<GroupLink> links;
+    StageBuffers(size_t pixels, size_t offsetCount, size_t edgeCount)
+        : reliability(pixels, 0.0), out(pixels, 0.0), offsets(offsetCount), edges(edgeCount), links(pixels) {
+        adviseHugePages(reliability.data(), reliability.size() * sizeof(double));
+        adviseHugePages(out.data(), out.size() * sizeof(double));
+        adviseHugePages(edges.data(), edges.size() * sizeof(CompactEdge));
+        adviseHugePages(links.data(), links.size() * sizeof(GroupLink));
+    }
+};
 
 // Sorts and merges unsorted edges the way the pipeline does (split, then the leaves
 // sorted by every thread while one at a time merges); returns the seconds it took.
@@ -20,6 +48,38 @@ inline double timeOrderAndMerge(CompactEdge *edges, int32_t count, GroupLink *li
     int32_t leafCount = splitEdges(edges, count, kLeafSize, leaves.data(), capacity);
     sortLeavesAndMerge(links, edges, count, leaves.data(), leafCount, flags.data(), shape);
     return seconds(t);
+}
+
+// The stages after the edges, on the count edges just built into b: ordering, merging
+// and result one by one; then, after refill() has built the edges again, the ordering
+// and the merge overlapped.
+template <typename Refill>
+void timeSharedStages(const double *wrapped, StageBuffers &b, int32_t count, GridShape shape,
+                      std::vector<double> *times, Refill refill) {
+    Clock::time_point t = Clock::now();
+    sortEdges(b.edges.data(), b.edges.data() + count - 1);
+    times[kOrdering].push_back(seconds(t));
+    t = Clock::now();
+    mergeGroups(b.links.data(), b.edges.data(), count, shape);
+    times[kMerging].push_back(seconds(t));
+    t = Clock::now();
+    writeUnwrapped(b.links.data(), wrapped, b.out.data(), -1, shape);
+    times[kResult].push_back(seconds(t));
+    refill();
+    times[kOrderAndMerge].push_back(timeOrderAndMerge(b.edges.data(), count, b.links.data(), shape));
+}
+
+// runs calls of the command on input back to back, as a session makes them: their
+// times, and the most working memory any of them held.
+inline void timeCalls(const HostExtension &ext, mxArray *input, int runs, std::vector<double> *callTimes,
+                      size_t *peak) {
+    for (int run = 0; run < runs; ++run) {
+        Clock::time_point start = Clock::now();
+        HostCallResult r = hostCall(ext.entry, 1, {input});
+        callTimes->push_back(seconds(start));
+        *peak = std::max(*peak, r.peakBytes);
+        hostReleaseOutputs(&r);
+    }
 }
 
 #endif // PHASEKIT_BENCH_UNWRAP_H
