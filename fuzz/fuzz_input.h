@@ -144,6 +144,31 @@ inline void checkWholeSteps(const double *in, const double *u, size_t n) {
     }
 }
 
+// What every unwrapped result must satisfy: the input's sides, a real array, whole
+// 2*pi steps (checkWholeSteps), and the reference sample (when given: args after the
+// input, 1-based column, row and slice) equal to its input when that is finite.
+inline void checkUnwrapped(const mxArray *wrapped, const std::vector<const mxArray *> &args,
+                           const mxArray *out) {
+    if (!out) fuzzFailure("no result");
+    const size_t dimensions = mxGetNumberOfDimensions(wrapped);
+    if (mxGetNumberOfDimensions(out) != dimensions) fuzzFailure("result sides");
+    for (size_t k = 0; k < dimensions; ++k)
+        if (mxGetDimensions(out)[k] != mxGetDimensions(wrapped)[k]) fuzzFailure("result sides");
+    if (mxIsComplex(out)) fuzzFailure("complex result");
+    size_t n = mxGetNumberOfElements(out);
+    if (n == 0) return;
+    const double *in = mxGetPr(wrapped);
+    const double *u = mxGetPr(out);
+    checkWholeSteps(in, u, n);
+    if (args.size() < 3) return;
+    const size_t *sides = mxGetDimensions(wrapped);
+    size_t column = static_cast<size_t>(mxGetPr(args[1])[0]) - 1;
+    size_t row = static_cast<size_t>(mxGetPr(args[2])[0]) - 1;
+    size_t slice = args.size() > 3 ? static_cast<size_t>(mxGetPr(args[3])[0]) - 1 : 0;
+    size_t i = row + column * sides[0] + slice * sides[0] * sides[1];
+    if (std::isfinite(in[i]) && u[i] != in[i]) fuzzFailure("the reference sample moved");
+}
+
 // After a call: no host block may outlive it; then its outputs and arguments go.
 inline void releaseCall(HostCallResult *result, const std::vector<mxArray *> &arguments) {
     if (hostLiveBlocks() != 0) fuzzFailure("host blocks outlive the call");
