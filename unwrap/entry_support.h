@@ -37,4 +37,24 @@ inline ReferenceCheck readReference(const mxArray *const *args, int count, const
     return kReferenceUsable;
 }
 
+// The command's own texts for an unusable reference.
+struct ReferenceErrors {
+    const char *notDouble;
+    const char *tooManySides;
+    const char *outside;
+};
+
+// readReference, ending the call with the command's text when the reference cannot be
+// used; true when positions holds it.
+inline bool readReferenceOrEnd(const mxArray *const *args, int count, const int64_t *sides, int64_t *positions,
+                               const ReferenceErrors &errors) {
+    switch (readReference(args, count, sides, positions)) {
+    case kReferenceNotDouble: mexErrMsgTxt(errors.notDouble); return false;
+    case kReferenceTooManySides: mexErrMsgTxt(errors.tooManySides); return false;
+    case kReferenceOutside: mexErrMsgTxt(errors.outside); return false;
+    case kReferenceUsable: break;
+    }
+    return true;
+}
+
 #endif // PHASEKIT_ENTRY_SUPPORT_H

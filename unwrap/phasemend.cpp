@@ -75,12 +75,8 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (nrhs == 3) {
         const int64_t sides[2] = {columns, rows};
         int64_t position[2];
-        switch (readReference(prhs + 1, 2, sides, position)) {
-        case kReferenceNotDouble: mexErrMsgTxt(kReferenceTypeError); return;
-        case kReferenceTooManySides: mexErrMsgTxt(kReferenceDimensionsError); return;
-        case kReferenceOutside: mexErrMsgTxt(kReferenceError); return;
-        case kReferenceUsable: break;
-        }
+        const ReferenceErrors errors = {kReferenceTypeError, kReferenceDimensionsError, kReferenceError};
+        if (!readReferenceOrEnd(prhs + 1, 2, sides, position, errors)) return;
         referenceIndex = position[0] * rows + position[1];
     }
 

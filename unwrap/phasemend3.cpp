@@ -86,12 +86,8 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (nrhs == 4) {
         const int64_t limits[3] = {shape.columns, shape.rows, shape.slices};
         int64_t position[3];
-        switch (readReference(prhs + 1, 3, limits, position)) {
-        case kReferenceNotDouble: mexErrMsgTxt(kReferenceTypeError); return;
-        case kReferenceTooManySides: mexErrMsgTxt(kReferenceDimensionsError); return;
-        case kReferenceOutside: mexErrMsgTxt(kReferenceError); return;
-        case kReferenceUsable: break;
-        }
+        const ReferenceErrors errors = {kReferenceTypeError, kReferenceDimensionsError, kReferenceError};
+        if (!readReferenceOrEnd(prhs + 1, 3, limits, position, errors)) return;
         referenceIndex = position[1] + position[0] * shape.rows +
                          position[2] * static_cast<int64_t>(shape.rows) * shape.columns;
     }
