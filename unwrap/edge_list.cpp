@@ -7,15 +7,6 @@
 // records; the plain form reads PhasePixel records and writes PixelEdge ones.
 #include "unwrap.h"
 
-// Entry k becomes the start of slice k; the last entry is the total. Positions in this
-// array reach 2N - 1, beyond 32 bits for a single row of 2^30 pixels or more, while
-// its values (edge counts) stay below 2^31.
-static int32_t runningSum(int32_t *edgeOffsets, int32_t columns) {
-    const int64_t entries = 2 * static_cast<int64_t>(columns);
-    for (int64_t k = 1; k < entries; ++k) edgeOffsets[k] += edgeOffsets[k - 1];
-    return edgeOffsets[entries - 1];
-}
-
 int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
     edgeOffsets[0] = 0;
 #pragma omp parallel for schedule(static)
@@ -35,15 +26,7 @@ int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns,
             count += (usableSample(column[r]) && usableSample(neighbour[r]));
         edgeOffsets[static_cast<int64_t>(columns) + 1 + c] = count;
     }
-    return runningSum(edgeOffsets, columns);
-}
-
-static inline void writeEdge(CompactEdge *edge, const double *wrapped, const double *reliability,
-                             int32_t a, int32_t b, NeighbourKind kind) {
-    edge->reliability = reliability[a] + reliability[b];
-    edge->first = a;
-    edge->neighbour = static_cast<int8_t>(kind);
-    edge->increment = static_cast<int8_t>(wrapStep(wrapped[a] - wrapped[b]));
+    return runningSum(edgeOffsets, 2 * static_cast<int64_t>(columns));
 }
 
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
@@ -85,7 +68,7 @@ int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t colum
             count += (column[r].valid == 1 && neighbour[r].valid == 1);
         edgeOffsets[static_cast<int64_t>(columns) + 1 + c] = count;
     }
-    return runningSum(edgeOffsets, columns);
+    return runningSum(edgeOffsets, 2 * static_cast<int64_t>(columns));
 }
 
 static inline void writeEdge(PixelEdge *edge, PhasePixel *a, PhasePixel *b) {

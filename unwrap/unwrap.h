@@ -114,6 +114,22 @@ inline int32_t wrapStep(double difference) {
 int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows);
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
                const int32_t *edgeOffsets, int32_t columns, int32_t rows);
+// For both grids' edge stages. runningSum turns entries 1.. of per-part edge counts
+// (entry 0 is 0) into where each part starts; the last entry is the total. Positions
+// may pass 32 bits (a single row of 2^30 pixels has 2^31 entries) while the values,
+// edge counts the entry checked, stay below 2^31.
+inline int32_t runningSum(int32_t *edgeOffsets, int64_t entries) {
+    for (int64_t k = 1; k < entries; ++k) edgeOffsets[k] += edgeOffsets[k - 1];
+    return edgeOffsets[entries - 1];
+}
+// The edge from pixel a to its neighbour b of the given kind.
+inline void writeEdge(CompactEdge *edge, const double *wrapped, const double *reliability, int32_t a,
+                      int32_t b, NeighbourKind kind) {
+    edge->reliability = reliability[a] + reliability[b];
+    edge->first = a;
+    edge->neighbour = static_cast<int8_t>(kind);
+    edge->increment = static_cast<int8_t>(wrapStep(wrapped[a] - wrapped[b]));
+}
 // Plain.
 int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t columns, int32_t rows);
 void fillEdges(PhasePixel *pixels, PixelEdge *edges, const int32_t *edgeOffsets, int32_t columns,

@@ -30,14 +30,6 @@ inline VolumeLine volumeLine(GridShape shape, int64_t line) {
     return l;
 }
 
-inline void writeEdge(CompactEdge *edge, const double *wrapped, const double *reliability, int32_t a,
-                      int32_t b, NeighbourKind kind) {
-    edge->reliability = reliability[a] + reliability[b];
-    edge->first = a;
-    edge->neighbour = static_cast<int8_t>(kind);
-    edge->increment = static_cast<int8_t>(wrapStep(wrapped[a] - wrapped[b]));
-}
-
 }  // namespace
 
 // One pass over each column counts its edges of all three kinds; entries 1 + kind *
@@ -60,11 +52,7 @@ int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape)
         }
         for (int kind = kNextRow; kind <= kNextSlice; ++kind) edgeOffsets[1 + kind * lines + line] = counts[kind];
     }
-    // Entry k becomes the start of part k; the last entry is the total (the entry
-    // refused volumes whose edges could reach 2^31).
-    const int64_t entries = 3 * lines + 1;
-    for (int64_t k = 1; k < entries; ++k) edgeOffsets[k] += edgeOffsets[k - 1];
-    return edgeOffsets[entries - 1];
+    return runningSum(edgeOffsets, 3 * lines + 1);
 }
 
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
