@@ -1,8 +1,8 @@
 #!/bin/sh
 # Writes the Octave package phasekit-<version>.tar.gz into the folder given (default:
-# build/): DESCRIPTION, INDEX, COPYING, the help files in inst/, and in src/ the
-# extension sources and the portability header they include, with make_toolbox.m,
-# which `pkg install` runs through src/Makefile.
+# build/): DESCRIPTION, INDEX, COPYING, the help files and the overview (phasekit.m)
+# in inst/, and in src/ the extension sources and the portability header they include,
+# with make_toolbox.m, which `pkg install` runs through src/Makefile.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-"$root/build"}
@@ -17,6 +17,18 @@ sed -e "s/@VERSION@/$version/" -e "s/@DATE@/$release_date/" "$root/toolbox/octav
 cp "$root/toolbox/octave-pkg/INDEX" "$root/toolbox/octave-pkg/post_install.m" "$pkg/"
 cp "$root/LICENSE" "$pkg/COPYING"
 cp "$root/toolbox/help/"*.m "$pkg/inst/"
+# help phasekit: the zip's overview (Contents.m there), less what the package does not
+# hold (make_toolbox and the examples), as the help of a command that prints it.
+{
+  echo "function phasekit ()"
+  sed -e "s/@VERSION@/$version/" -e "s/@DATE@/$release_date/" "$root/toolbox/Contents.m.in" |
+    awk '/^% (Building|Examples)/ { skip = 1 } !skip { print } /^%$/ { skip = 0 }'
+  echo "%"
+  echo "% Installed as an Octave package: \"pkg load phasekit\" in each session."
+  echo ""
+  echo "  help phasekit"
+  echo "end"
+} > "$pkg/inst/phasekit.m"
 cp "$root/toolbox/make_toolbox.m" "$root/toolbox/phasekit_build_flags.m" \
    "$root/toolbox/phasekit_extensions.m" "$pkg/src/toolbox/"
 cp "$root/toolbox/help/"*.m "$pkg/src/toolbox/help/"

@@ -23,6 +23,11 @@
 %!   assert (header(49), 2);   # two frames
 %!   out = evalc ("help kernsmooth_c");
 %!   assert (! isempty (strfind (out, "SMOOTHED = KERNSMOOTH_C(MAP, KERNEL)")));
+%!   ## Every command's help from beside its MEX file, and the overview a new user
+%!   ## asks for first.
+%!   assert (! isempty (strfind (evalc ("help phasemend3"), "PHASEMEND3(WRAPPED, XREF, YREF, ZREF)")));
+%!   out = evalc ("help phasekit");
+%!   assert (! isempty (strfind (out, "phasemend3")) && ! isempty (regexp (out, "Version [0-9]", "once")));
 %! unwind_protect_cleanup
 %!   pkg ("unload", "phasekit");
 %!   pkg ("uninstall", "phasekit");
