@@ -1,13 +1,20 @@
-// libmex.cpp: the standalone host's libmex.dll on Windows. Extensions import their
-// message operations from a DLL of this name, as from MATLAB's; these forward to the
-// host in libmx.dll, where the rest of it lives.
+// libmex.cpp: the standalone host's libmex (libmex.dll on Windows, libmex.so for the
+// prebuilt Linux MATLAB files). Extensions import their message operations from a
+// library of this name, as from MATLAB's; these forward to the host in libmx, where
+// the rest of it lives.
 #include "minihost.h"
 
 #include <cstdarg>
 
+#if defined(_WIN32)
+#define STANDIN_EXPORT __declspec(dllexport)
+#else
+#define STANDIN_EXPORT __attribute__((visibility("default")))
+#endif
+
 extern "C" {
 
-__declspec(dllexport) int mexPrintf(const char *format, ...) {
+STANDIN_EXPORT int mexPrintf(const char *format, ...) {
     va_list args;
     va_start(args, format);
     int n = hostPrintV(format, args);
@@ -15,8 +22,8 @@ __declspec(dllexport) int mexPrintf(const char *format, ...) {
     return n;
 }
 
-__declspec(dllexport) void mexWarnMsgTxt(const char *text) { hostWarnText(text); }
+STANDIN_EXPORT void mexWarnMsgTxt(const char *text) { hostWarnText(text); }
 
-__declspec(dllexport) void mexErrMsgTxt(const char *text) { hostErrorText(text); }
+STANDIN_EXPORT void mexErrMsgTxt(const char *text) { hostErrorText(text); }
 
 }  // extern "C"

@@ -12,8 +12,8 @@ find_program(DLLTOOL NAMES x86_64-w64-mingw32-dlltool REQUIRED)
 foreach(dll libmx libmex)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/import/${dll}.dll.a
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/import
-    COMMAND ${DLLTOOL} -d ${CMAKE_SOURCE_DIR}/windows/${dll}.def -l ${CMAKE_BINARY_DIR}/import/${dll}.dll.a
-    DEPENDS ${CMAKE_SOURCE_DIR}/windows/${dll}.def
+    COMMAND ${DLLTOOL} -d ${CMAKE_SOURCE_DIR}/matlab-standins/${dll}.def -l ${CMAKE_BINARY_DIR}/import/${dll}.dll.a
+    DEPENDS ${CMAKE_SOURCE_DIR}/matlab-standins/${dll}.def
     COMMENT "Import library for ${dll}.dll" VERBATIM)
 endforeach()
 add_custom_target(host_import_libraries DEPENDS ${CMAKE_BINARY_DIR}/import/libmx.dll.a
@@ -51,7 +51,7 @@ target_include_directories(libmx PUBLIC ${CMAKE_SOURCE_DIR}/host ${CMAKE_SOURCE_
 target_link_options(libmx PRIVATE ${RUNTIMES_STATIC} -Wl,--export-all-symbols
   -Wl,--exclude-libs,libgcc_eh.a:libgcc.a:libstdc++.a:libwinpthread.a:libmingwex.a)
 
-add_library(libmex SHARED windows/libmex.cpp)
+add_library(libmex SHARED matlab-standins/libmex.cpp)
 set_target_properties(libmex PROPERTIES PREFIX "" OUTPUT_NAME libmex)
 target_link_libraries(libmex PRIVATE libmx)
 target_link_options(libmex PRIVATE ${RUNTIMES_STATIC})
