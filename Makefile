@@ -34,11 +34,14 @@ cross:
 	sh tests/cross_checks.sh $(JOBS)
 
 # The toolbox zip for MATLAB users: build/dist/phasekit-VERSION-toolbox.zip, with the
-# Windows MEX files cross-built (needs g++-mingw-w64-x86-64-posix).
+# Windows MEX files cross-built (needs g++-mingw-w64-x86-64-posix) and the Linux ones
+# built against stand-ins of MATLAB's libraries (needs libomp-dev and patchelf).
 dist:
 	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-windows -j $(JOBS)
-	sh toolbox/make_dist.sh build-windows build/dist
+	cmake -S . -B build-glnxa64 -DPHASEKIT_MATLAB_LINUX=ON -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-glnxa64 -j $(JOBS)
+	sh toolbox/make_dist.sh build-windows build-glnxa64 build/dist
 
 bench: all
 	./build/bench_phasemend
@@ -75,4 +78,4 @@ octave-pkg:
 	sh toolbox/make_octave_pkg.sh build
 
 clean:
-	rm -rf build build-asan build-interleaved build-fuzz build-arm64 build-windows demo-out
+	rm -rf build build-asan build-interleaved build-fuzz build-arm64 build-windows build-glnxa64 demo-out

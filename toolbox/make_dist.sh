@@ -1,14 +1,22 @@
 #!/bin/sh
-# make_dist.sh WINDOWS_BUILD [OUT]: writes OUT/phasekit-VERSION-toolbox.zip (OUT defaults
-# to build/dist): one folder phasekit/ with the Windows x64 MEX files cross-built in
-# WINDOWS_BUILD and the help files beside them, Contents.m (help phasekit, ver), the
-# build script and what it reads (for Linux and macOS, which build there: the sources
-# in phasekit/source), the examples, README and LICENSE. A Windows user unpacks it and
-# adds phasekit/ to the path; nothing else.
+# make_dist.sh WINDOWS_BUILD LINUX_BUILD [OUT]: writes OUT/phasekit-VERSION-toolbox.zip
+# (OUT defaults to build/dist; a relative OUT is taken from the current folder): one folder
+# phasekit/ with the MEX files for MATLAB on Windows x64 (NAME.mexw64, cross-built in
+# WINDOWS_BUILD) and on Linux x86-64 (NAME.mexa64, built in LINUX_BUILD against
+# stand-ins of MATLAB's libraries) and the help files beside them, Contents.m (help
+# phasekit, ver), the build script and what it reads (for macOS and for Octave, which
+# build there: the sources in phasekit/source), the examples, README and LICENSE.
+# MATLAB picks the file for its platform by extension: a Windows or Linux user unpacks
+# the zip and adds phasekit/ to the path; nothing else.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 windows=$1
-out=${2:-"$root/build/dist"}
+linux=$2
+out=${3:-"$root/build/dist"}
+# The zip is written from inside the staging folder: the output folder must not
+# depend on the current one by then.
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
 . "$root/toolbox/release.sh"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -16,11 +24,13 @@ kit="$stage/phasekit"
 mkdir -p "$kit/examples"
 for help in "$root/toolbox/help/"*.m; do
   name=$(basename "$help" .m)
-  if [ ! -f "$windows/$name.mexw64" ]; then
-    echo "make_dist: $windows/$name.mexw64 is missing (build the Windows files first: make cross)" >&2
-    exit 1
-  fi
-  cp "$windows/$name.mexw64" "$help" "$kit/"
+  for file in "$windows/$name.mexw64" "$linux/$name.mexa64"; do
+    if [ ! -f "$file" ]; then
+      echo "make_dist: $file is missing (make dist builds it)" >&2
+      exit 1
+    fi
+  done
+  cp "$windows/$name.mexw64" "$linux/$name.mexa64" "$help" "$kit/"
 done
 # MATLAB's Contents.m dates read dd-Mmm-yyyy.
 contents_date=$(LC_ALL=C date -u -d "$release_date" +%d-%b-%Y 2>/dev/null || echo "$release_date")
@@ -34,7 +44,6 @@ for part in unwrap smooth movie portable; do
   cp "$root/$part"/*.h "$kit/source/$part/"
   [ "$part" = portable ] || cp "$root/$part"/*.cpp "$kit/source/$part/"
 done
-mkdir -p "$out"
 zip="$out/phasekit-$version-toolbox.zip"
 rm -f "$zip"
 (cd "$stage" && cmake -E tar cf "$zip" --format=zip phasekit)
