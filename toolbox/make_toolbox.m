@@ -16,7 +16,13 @@ function make_toolbox (output_folder)
 %
 % In the toolbox zip (phasekit/ with the sources in phasekit/source), a folder that
 % already holds every command's MEX file for this host (mexext) is used as it is:
-% the zip's Windows files need no compiler.
+% the zip's Windows (.mexw64) and Linux (.mexa64) files need no compiler. To build
+% your own there anyway, give another folder.
+%
+% macOS: nothing is compiled or linked for it where phasekit is made; its flags
+% (Apple clang with MATLAB's own OpenMP runtime, or Homebrew's libomp in Octave)
+% follow MATLAB's, Apple's and Homebrew's documentation only. The log NAME-build.log
+% beside the MEX files says what each attempt ran and what the compiler answered.
 
   here = fileparts (mfilename ('fullpath'));
   % The repository (this file in toolbox/, sources beside it, help files in
