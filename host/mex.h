@@ -32,6 +32,8 @@ typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 #endif
 typedef double mxDouble;
 typedef struct { mxDouble real, imag; } mxComplexDouble;
+typedef float mxSingle;
+typedef struct { mxSingle real, imag; } mxComplexSingle;
 
 typedef enum {
     mxUNKNOWN_CLASS = 0,
@@ -73,12 +75,20 @@ size_t mxGetNumberOfDimensions_730(const mxArray *array);
 /* The sides, mxGetNumberOfDimensions of them; trailing sides of 1 do not count. */
 const size_t *mxGetDimensions_730(const mxArray *array);
 double *mxGetPr(const mxArray *array);
+/* The data of any numeric class: the real parts, or under the interleaved API a
+ * complex array's pairs. */
+void *mxGetData(const mxArray *array);
 #if MX_HAS_INTERLEAVED_COMPLEX
-/* Real double data (null for a complex array), and a complex array's pairs. */
+/* Real double data (null for a complex array), and a complex array's pairs; the same
+ * for single data. */
 mxDouble *mxGetDoubles(const mxArray *array);
 mxComplexDouble *mxGetComplexDoubles(const mxArray *array);
+mxSingle *mxGetSingles(const mxArray *array);
+mxComplexSingle *mxGetComplexSingles(const mxArray *array);
 #else
 double *mxGetPi(const mxArray *array);
+/* The imaginary parts of any numeric class; null for a real array. */
+void *mxGetImagData(const mxArray *array);
 #endif
 mxArray *mxCreateDoubleMatrix_730(size_t rows, size_t columns, mxComplexity flag);
 int mxGetString_730(const mxArray *array, char *buffer, size_t length);
@@ -90,6 +100,7 @@ mxArray *mxCreateUninitNumericArray(size_t ndim, const size_t *dims, mxClassID c
 
 /* Queries for argument validation. */
 bool mxIsDouble(const mxArray *array);
+bool mxIsSingle(const mxArray *array);
 bool mxIsComplex(const mxArray *array);
 bool mxIsSparse(const mxArray *array);
 bool mxIsChar(const mxArray *array);

@@ -255,28 +255,39 @@ bool hostUnwritten(double sample) {
     return bits == kUnwrittenPattern;
 }
 
+namespace {
+
+// Part k (0 real, 1 imaginary) of sample i of a double or single array, in the host's
+// layout; T is the class's own type.
+template <typename T>
+T *partOf(const mxArray *array, size_t i, int k) {
+    T *data = static_cast<T *>(array->real);
+    if (!array->complex) return data + i;
+    if (kInterleaved) return data + 2 * i + k;
+    return k == 0 ? data + i : static_cast<T *>(array->imag) + i;
+}
+
+}  // namespace
+
 double hostRealPart(const mxArray *array, size_t i) {
-    const double *data = static_cast<const double *>(array->real);
-    return array->complex && kInterleaved ? data[2 * i] : data[i];
+    if (array->cls == hostSingleClass) return *partOf<float>(array, i, 0);
+    return *partOf<double>(array, i, 0);
 }
 
 double hostImagPart(const mxArray *array, size_t i) {
     if (!array->complex) return 0.0;
-    if (kInterleaved) return static_cast<const double *>(array->real)[2 * i + 1];
-    return static_cast<const double *>(array->imag)[i];
+    if (array->cls == hostSingleClass) return *partOf<float>(array, i, 1);
+    return *partOf<double>(array, i, 1);
 }
 
 void hostSetParts(mxArray *array, size_t i, double re, double im) {
-    double *data = static_cast<double *>(array->real);
-    if (!array->complex) {
-        data[i] = re;
-    } else if (kInterleaved) {
-        data[2 * i] = re;
-        data[2 * i + 1] = im;
-    } else {
-        data[i] = re;
-        static_cast<double *>(array->imag)[i] = im;
+    if (array->cls == hostSingleClass) {
+        *partOf<float>(array, i, 0) = static_cast<float>(re);
+        if (array->complex) *partOf<float>(array, i, 1) = static_cast<float>(im);
+        return;
     }
+    *partOf<double>(array, i, 0) = re;
+    if (array->complex) *partOf<double>(array, i, 1) = im;
 }
 
 // UTF-8 text as the 16-bit code units a MATLAB char array holds (characters beyond
@@ -367,7 +378,15 @@ mxComplexDouble *mxGetComplexDoubles(const mxArray *array) {
     return array->cls == hostDoubleClass && array->complex ? static_cast<mxComplexDouble *>(array->real)
                                                            : nullptr;
 }
+mxSingle *mxGetSingles(const mxArray *array) {
+    return array->cls == hostSingleClass && !array->complex ? static_cast<float *>(array->real) : nullptr;
+}
+mxComplexSingle *mxGetComplexSingles(const mxArray *array) {
+    return array->cls == hostSingleClass && array->complex ? static_cast<mxComplexSingle *>(array->real)
+                                                           : nullptr;
+}
 #else
+void *mxGetImagData(const mxArray *array) { return array->imag; }
 double *mxGetPr(const mxArray *array) {
     return array->cls == hostDoubleClass ? static_cast<double *>(array->real) : nullptr;
 }
@@ -376,7 +395,11 @@ double *mxGetPi(const mxArray *array) {
 }
 #endif
 
+// Any class's data, as MATLAB's mxGetData gives it (null for cells and structs).
+void *mxGetData(const mxArray *array) { return array->real; }
+
 bool mxIsDouble(const mxArray *array) { return array->cls == hostDoubleClass; }
+bool mxIsSingle(const mxArray *array) { return array->cls == hostSingleClass; }
 bool mxIsComplex(const mxArray *array) { return array->complex; }
 bool mxIsSparse(const mxArray *array) { return array->sparse; }
 bool mxIsChar(const mxArray *array) { return array->cls == hostCharClass; }

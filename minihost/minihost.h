@@ -59,7 +59,8 @@ void *hostImagDataOf(const mxArray *array);    // raw imaginary data; null when 
 // The host's complex layout, chosen when it is built (PHASEKIT_INTERLEAVED_COMPLEX):
 // MATLAB R2018a's interleaved (re, im) pairs, or separate real and imaginary parts.
 bool hostInterleavedComplex();
-// Sample i of a double array, either layout; a real array's imaginary parts are 0.
+// Sample i of a double or single array, either layout (single parts widened, and
+// rounded once when set); a real array's imaginary parts are 0.
 double hostRealPart(const mxArray *array, size_t i);
 double hostImagPart(const mxArray *array, size_t i);
 void hostSetParts(mxArray *array, size_t i, double re, double im);  // im ignored when real

@@ -1,4 +1,4 @@
-// complex_api.h: reading double data the same way under either of MATLAB's complex
+// complex_api.h: reading double and single data the same way under either of MATLAB's complex
 // APIs: the separate one (mex -R2017b, the default: mxGetPr and mxGetPi) and the
 // interleaved one (mex -R2018a, MX_HAS_INTERLEAVED_COMPLEX: (re, im) pairs from
 // mxGetComplexDoubles, no mxGetPi, and mxGetPr ends the call on a complex array).
@@ -26,6 +26,23 @@ inline const double *realParts(const mxArray *a) {
     return mxGetDoubles(a);
 #else
     return mxGetPr(a);
+#endif
+}
+
+// The real parts of a single array, as realParts gives those of a double one (a copy,
+// in single, of a complex array's under the interleaved API).
+inline const float *realSingles(const mxArray *a) {
+#if MX_HAS_INTERLEAVED_COMPLEX
+    if (mxIsComplex(a)) {
+        const size_t n = mxGetNumberOfElements(a);
+        const mxComplexSingle *pairs = mxGetComplexSingles(a);
+        float *copy = static_cast<float *>(mxMalloc(n * sizeof(float)));
+        for (size_t k = 0; k < n; ++k) copy[k] = pairs[k].real;
+        return copy;
+    }
+    return mxGetSingles(a);
+#else
+    return static_cast<const float *>(mxGetData(a));
 #endif
 }
 

@@ -7,11 +7,14 @@
 // records; the plain form reads PhasePixel records and writes PixelEdge ones.
 #include "unwrap.h"
 
-int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
+namespace {
+
+template <typename Sample>
+int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
     edgeOffsets[0] = 0;
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < columns; ++c) {
-        const double *column = wrapped + static_cast<int64_t>(c) * rows;
+        const Sample *column = wrapped + static_cast<int64_t>(c) * rows;
         int32_t count = 0;
         for (int32_t r = 0; r < rows - 1; ++r)
             count += (usableSample(column[r]) && usableSample(column[r + 1]));
@@ -19,8 +22,8 @@ int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns,
     }
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < columns - 1; ++c) {
-        const double *column = wrapped + static_cast<int64_t>(c) * rows;
-        const double *neighbour = column + rows;
+        const Sample *column = wrapped + static_cast<int64_t>(c) * rows;
+        const Sample *neighbour = column + rows;
         int32_t count = 0;
         for (int32_t r = 0; r < rows; ++r)
             count += (usableSample(column[r]) && usableSample(neighbour[r]));
@@ -29,8 +32,9 @@ int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns,
     return runningSum(edgeOffsets, 2 * static_cast<int64_t>(columns));
 }
 
-void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows) {
+template <typename Sample>
+void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *edges,
+                 const int32_t *edgeOffsets, int32_t columns, int32_t rows) {
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < columns; ++c) {
         const int32_t start = c * rows;
@@ -47,6 +51,23 @@ void fillEdges(const double *wrapped, const double *reliability, CompactEdge *ed
             if (usableSample(wrapped[i]) && usableSample(wrapped[i + rows]))
                 writeEdge(edge++, wrapped, reliability, i, i + rows, kNextColumn);
     }
+}
+
+}  // namespace
+
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
+    return countEdgesOf(wrapped, edgeOffsets, columns, rows);
+}
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
+    return countEdgesOf(wrapped, edgeOffsets, columns, rows);
+}
+void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows) {
+    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, columns, rows);
+}
+void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows) {
+    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, columns, rows);
 }
 
 int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t columns, int32_t rows) {

@@ -27,7 +27,7 @@ static const char *const kHelpLines[] = {
 static const char kReferenceError[] =
     "   x_ref and/or y_ref can not be smaller than 1 nor larger than the matrix size.\n";
 static const char kWrappedTypeError[] =
-    "wrapped must be a full (not sparse) double matrix.";
+    "wrapped must be a full (not sparse) single or double matrix.";
 static const char kReferenceTypeError[] =
     "xref and yref must be non-empty full (not sparse) double values.";
 static const char kWrappedDimensionsError[] =
@@ -46,7 +46,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     }
 
     // Validate everything first, so an error leaves nothing behind.
-    if (!isFullDouble(prhs[0])) {
+    if (!isFullSingleOrDouble(prhs[0])) {
         mexErrMsgTxt(kWrappedTypeError);
         return;
     }
@@ -80,11 +80,17 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         referenceIndex = position[0] * rows + position[1];
     }
 
-    // Every sample of the result is written by the last stage: no zero fill.
-    plhs[0] = mxCreateUninitNumericMatrix(rowsWide, columnsWide, mxDOUBLE_CLASS, mxREAL);
+    // Every sample of the result is written by the last stage: no zero fill. A single
+    // map gives a single result.
+    const bool single = mxIsSingle(prhs[0]);
+    plhs[0] = mxCreateUninitNumericMatrix(rowsWide, columnsWide, single ? mxSINGLE_CLASS : mxDOUBLE_CLASS,
+                                          mxREAL);
     if (columns == 0 || rows == 0) return;  // nothing to unwrap: an empty map of that size
-    double *unwrapped = mxGetPr(plhs[0]);
-    adviseHugePages(unwrapped, rowsWide * columnsWide * sizeof(double));
+    void *unwrapped = mxGetData(plhs[0]);
+    adviseHugePages(unwrapped, rowsWide * columnsWide * (single ? sizeof(float) : sizeof(double)));
     // A complex map's real parts are the map.
-    unwrapMap(realParts(prhs[0]), unwrapped, referenceIndex, columns, rows);
+    if (single)
+        unwrapMap(realSingles(prhs[0]), static_cast<float *>(unwrapped), referenceIndex, columns, rows);
+    else
+        unwrapMap(realParts(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, columns, rows);
 }

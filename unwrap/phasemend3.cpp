@@ -31,7 +31,7 @@ static const char *const kHelpLines[] = {
 
 static const char kReferenceError[] =
     "   x_ref, y_ref and/or z_ref can not be smaller than 1 nor larger than the volume size.\n";
-static const char kWrappedTypeError[] = "wrapped must be a full (not sparse) real double array.";
+static const char kWrappedTypeError[] = "wrapped must be a full (not sparse) real single or double array.";
 static const char kReferenceTypeError[] =
     "xref, yref and zref must be non-empty full (not sparse) double values.";
 static const char kWrappedDimensionsError[] =
@@ -52,6 +52,15 @@ static bool tooLarge(size_t rows, size_t columns, size_t slices) {
     return edges >= limit;
 }
 
+// A volume of one slice takes the map's path.
+template <typename Sample>
+static void unwrapGrid(const Sample *wrapped, Sample *unwrapped, int64_t referenceIndex, GridShape shape) {
+    if (shape.slices == 1)
+        unwrapMap(wrapped, unwrapped, referenceIndex, shape.columns, shape.rows);
+    else
+        unwrapVolume(wrapped, unwrapped, referenceIndex, shape);
+}
+
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     keepExtensionLoaded();  // its OpenMP threads may outlive the call
     (void)nlhs;
@@ -61,7 +70,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     }
 
     // Validate everything first, so an error leaves nothing behind.
-    if (!isFullDouble(prhs[0]) || mxIsComplex(prhs[0])) {
+    if (!isFullSingleOrDouble(prhs[0]) || mxIsComplex(prhs[0])) {
         mexErrMsgTxt(kWrappedTypeError);
         return;
     }
@@ -95,13 +104,16 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     // Every sample of the result is written by the last stage: no zero fill. (Some
     // hosts declare the sides of mxCreateUninitNumericArray without const.)
     mwSize resultSides[3] = {sides[0], sides[1], dimensions == 3 ? sides[2] : 1};
-    plhs[0] = mxCreateUninitNumericArray(dimensions, resultSides, mxDOUBLE_CLASS, mxREAL);
+    // A single volume gives a single result.
+    const bool single = mxIsSingle(prhs[0]);
+    plhs[0] = mxCreateUninitNumericArray(dimensions, resultSides, single ? mxSINGLE_CLASS : mxDOUBLE_CLASS,
+                                         mxREAL);
     if (empty) return;  // nothing to unwrap: an empty array of that size
-    const double *wrapped = mxGetPr(prhs[0]);
-    double *unwrapped = mxGetPr(plhs[0]);
-    adviseHugePages(unwrapped, rowsWide * columnsWide * slicesWide * sizeof(double));
-    if (shape.slices == 1)
-        unwrapMap(wrapped, unwrapped, referenceIndex, shape.columns, shape.rows);
+    void *unwrapped = mxGetData(plhs[0]);
+    adviseHugePages(unwrapped, rowsWide * columnsWide * slicesWide * (single ? sizeof(float) : sizeof(double)));
+    if (single)
+        unwrapGrid(static_cast<const float *>(mxGetData(prhs[0])), static_cast<float *>(unwrapped),
+                   referenceIndex, shape);
     else
-        unwrapVolume(wrapped, unwrapped, referenceIndex, shape);
+        unwrapGrid(mxGetPr(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, shape);
 }

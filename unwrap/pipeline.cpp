@@ -2,8 +2,10 @@
 // phasemend and phasemend3 entries after their arguments are checked: reliabilities,
 // edges, ordering, group merging, result. Working memory at its peak is the edges
 // (16 bytes each: about two a pixel in a map, three a voxel in a volume) and the group
-// links (8 bytes a pixel); the reliabilities are held in the result until the edges
-// are built, since its memory is there anyway and the last stage writes every sample.
+// links (8 bytes a pixel); the reliabilities are held in a double result until the
+// edges are built, since its memory is there anyway and the last stage writes every
+// sample (a single result has no room: they get an array of their own until then).
+// Samples are read in the input's class, double or single, never copied.
 #include "unwrap.h"
 
 #include "mex.h"
@@ -20,11 +22,24 @@ void *workingArray(size_t count, size_t recordSize) {
     return block;
 }
 
+// Where the reliabilities live while the edges are built: in a double result, whose
+// memory is there anyway and which the last stage overwrites whole; beside a single
+// one, which has no room for them, in an array of their own, freed as soon as the
+// edges hold them (before the group links are made, so the peak stays that of the
+// edges and the links).
+double *reliabilityArray(double *out, size_t) { return out; }
+double *reliabilityArray(float *, size_t pixelCount) {
+    return static_cast<double *>(workingArray(pixelCount, sizeof(double)));
+}
+void releaseReliability(double *, double *) {}
+void releaseReliability(float *, double *reliability) { mxFree(reliability); }
+
 // Ordering, merging and result, the same for maps and volumes. The ordering's top
 // partitions come first; then every thread sorts what they left, range by range from
 // the lowest, while one at a time merges the edges already in their final place, so
 // the serial merge runs alongside the rest of the ordering instead of after it.
-void orderMergeAndWrite(const double *wrapped, double *out, CompactEdge *edges, int32_t edgeCount,
+template <typename Sample>
+void orderMergeAndWrite(const Sample *wrapped, Sample *out, CompactEdge *edges, int32_t edgeCount,
                         int64_t referenceIndex, GridShape shape) {
     const size_t pixelCount = static_cast<size_t>(shape.rows) * shape.columns * shape.slices;
     GroupLink *links = static_cast<GroupLink *>(workingArray(pixelCount, sizeof(GroupLink)));
@@ -42,11 +57,9 @@ void orderMergeAndWrite(const double *wrapped, double *out, CompactEdge *edges, 
     mxFree(links);
 }
 
-}  // namespace
-
-void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns,
-               int32_t rows) {
-    double *reliability = out;
+template <typename Sample>
+void unwrapMapOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, int32_t columns, int32_t rows) {
+    double *reliability = reliabilityArray(out, static_cast<size_t>(rows) * columns);
     initPixels(reliability, columns, rows);
     computeReliability(wrapped, reliability, columns, rows);
     // Not freed here: the host reclaims this small array when the call ends.
@@ -56,12 +69,15 @@ void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32
     CompactEdge *edges =
         static_cast<CompactEdge *>(workingArray(static_cast<size_t>(edgeCount), sizeof(CompactEdge)));
     fillEdges(wrapped, reliability, edges, edgeOffsets, columns, rows);
+    releaseReliability(out, reliability);
     const GridShape shape = {rows, columns, 1};
     orderMergeAndWrite(wrapped, out, edges, edgeCount, referenceIndex, shape);
 }
 
-void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape) {
-    double *reliability = out;
+template <typename Sample>
+void unwrapVolumeOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, GridShape shape) {
+    double *reliability =
+        reliabilityArray(out, static_cast<size_t>(shape.rows) * shape.columns * shape.slices);
     // The initial draws are those of the rows x (columns * slices) map the volume's
     // samples form in memory: each voxel's depends on its position only.
     initPixels(reliability, shape.columns * shape.slices, shape.rows);
@@ -73,5 +89,22 @@ void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, Gr
         static_cast<CompactEdge *>(workingArray(static_cast<size_t>(edgeCount), sizeof(CompactEdge)));
     fillEdges(wrapped, reliability, edges, edgeOffsets, shape);
     mxFree(edgeOffsets);
+    releaseReliability(out, reliability);
     orderMergeAndWrite(wrapped, out, edges, edgeCount, referenceIndex, shape);
+}
+
+}  // namespace
+
+void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns,
+               int32_t rows) {
+    unwrapMapOf(wrapped, out, referenceIndex, columns, rows);
+}
+void unwrapMap(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows) {
+    unwrapMapOf(wrapped, out, referenceIndex, columns, rows);
+}
+void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape) {
+    unwrapVolumeOf(wrapped, out, referenceIndex, shape);
+}
+void unwrapVolume(const float *wrapped, float *out, int64_t referenceIndex, GridShape shape) {
+    unwrapVolumeOf(wrapped, out, referenceIndex, shape);
 }

@@ -28,13 +28,18 @@ void initPixels(double *reliability, int32_t columns, int32_t rows) {
     }
 }
 
-void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows) {
+namespace {
+
+// Every difference below has the centre, a double, on one side: samples of either
+// class take part as doubles.
+template <typename Sample>
+void computeReliabilityOf(const Sample *wrapped, double *reliability, int32_t columns, int32_t rows) {
 #pragma omp parallel for schedule(static)
     for (int32_t c = 1; c < columns - 1; ++c) {
         if (rows <= 2) continue;
-        const double *left = wrapped + static_cast<int64_t>(c - 1) * rows;
-        const double *centre = left + rows;
-        const double *right = centre + rows;
+        const Sample *left = wrapped + static_cast<int64_t>(c - 1) * rows;
+        const Sample *centre = left + rows;
+        const Sample *right = centre + rows;
         double *out = reliability + static_cast<int64_t>(c) * rows;
         for (int32_t r = 1; r < rows - 1; ++r) {
             // All nine samples must be usable: a partial sum is never stored.
@@ -51,6 +56,15 @@ void computeReliability(const double *wrapped, double *reliability, int32_t colu
             out[r] = ((dRow * dRow + dCol * dCol) + dMain * dMain) + dAnti * dAnti;
         }
     }
+}
+
+}  // namespace
+
+void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows) {
+    computeReliabilityOf(wrapped, reliability, columns, rows);
+}
+void computeReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows) {
+    computeReliabilityOf(wrapped, reliability, columns, rows);
 }
 
 void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows) {

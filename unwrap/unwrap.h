@@ -28,6 +28,11 @@ const int32_t kInitialReliability = 9999999;
 // is exactly 0 for every finite x and NaN for NaN and both infinities.)
 inline bool usableSample(double sample) { return sample - sample == 0.0; }
 
+// The command reads its input in the class the host holds it in: double, or single
+// (float), each sample widened to double as it is read, so that a single map unwraps
+// exactly as the same map in double would (every float is a double), and no double
+// copy of it is ever made. Stages that read samples have a form for each.
+
 // Which neighbour of an edge's first pixel its second pixel is.
 enum NeighbourKind { kNextRow = 0, kNextColumn = 1, kNextSlice = 2 };
 
@@ -88,6 +93,7 @@ int32_t pixelRandom(int32_t column, int32_t row);
 // whose eight neighbours are all valid (read from the input samples).
 void initPixels(double *reliability, int32_t columns, int32_t rows);
 void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows);
+void computeReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows);
 // Plain.
 void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows);
 void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows);
@@ -96,10 +102,14 @@ void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows);
 // reliability over the 26 neighbours and the 13 directions of each 3x3x3 block, and
 // edges to the next row, the next column and the next slice.
 void computeReliability(const double *wrapped, double *reliability, GridShape shape);
+void computeReliability(const float *wrapped, double *reliability, GridShape shape);
 // The entries edgeOffsets needs for a volume: three per column of every slice, and one.
 size_t volumeOffsetCount(GridShape shape);
 int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape);
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape);
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
+               const int32_t *edgeOffsets, GridShape shape);
+void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
                const int32_t *edgeOffsets, GridShape shape);
 
 // Edge list stage. Column edges column by column (by row), then row edges by column
@@ -112,7 +122,10 @@ inline int32_t wrapStep(double difference) {
     return 0;
 }
 int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows);
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows);
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows);
+void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
                const int32_t *edgeOffsets, int32_t columns, int32_t rows);
 // For both grids' edge stages. runningSum turns entries 1.. of per-part edge counts
 // (entry 0 is 0) into where each part starts; the last entry is the total. Positions
@@ -122,13 +135,16 @@ inline int32_t runningSum(int32_t *edgeOffsets, int64_t entries) {
     for (int64_t k = 1; k < entries; ++k) edgeOffsets[k] += edgeOffsets[k - 1];
     return edgeOffsets[entries - 1];
 }
-// The edge from pixel a to its neighbour b of the given kind.
-inline void writeEdge(CompactEdge *edge, const double *wrapped, const double *reliability, int32_t a,
+// The edge from pixel a to its neighbour b of the given kind. The difference is
+// taken in double whatever the samples' class.
+template <typename Sample>
+inline void writeEdge(CompactEdge *edge, const Sample *wrapped, const double *reliability, int32_t a,
                       int32_t b, NeighbourKind kind) {
     edge->reliability = reliability[a] + reliability[b];
     edge->first = a;
     edge->neighbour = static_cast<int8_t>(kind);
-    edge->increment = static_cast<int8_t>(wrapStep(wrapped[a] - wrapped[b]));
+    edge->increment = static_cast<int8_t>(
+        wrapStep(static_cast<double>(wrapped[a]) - static_cast<double>(wrapped[b])));
 }
 // Plain.
 int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t columns, int32_t rows);
@@ -196,16 +212,22 @@ inline int32_t groupSteps(const GroupLink *links, int32_t pixel) {
 
 // Result stage. Compact: every valid pixel's result is its sample plus 2*pi times its
 // step count less the reference pixel's (referenceIndex < 0: none); missing ones NaN.
+// A single map's result is single: the double result rounded once.
 void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
+                    int64_t referenceIndex, GridShape shape);
+void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
                     int64_t referenceIndex, GridShape shape);
 // Plain.
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,
                     int32_t columns, int32_t rows);
 
-// The whole unwrapping, stage after stage, into out (which must hold one double a
-// pixel): a map of rows x columns, or a volume. referenceIndex < 0: no reference.
+// The whole unwrapping, stage after stage, into out (one sample a pixel, of the
+// input's class): a map of rows x columns, or a volume. referenceIndex < 0: no
+// reference.
 void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns,
                int32_t rows);
+void unwrapMap(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows);
 void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape);
+void unwrapVolume(const float *wrapped, float *out, int64_t referenceIndex, GridShape shape);
 
 #endif // PHASEKIT_UNWRAP_H

@@ -7,8 +7,12 @@
 
 #include "mex.h"
 
-void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
-                    int64_t referenceIndex, GridShape shape) {
+namespace {
+
+// The result is formed in double and rounded once to the output's class.
+template <typename Sample>
+void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Sample *out, int64_t referenceIndex,
+                      GridShape shape) {
     // A missing reference pixel is alone, with 0 steps: as if there were none.
     const int32_t refSteps =
         referenceIndex >= 0 ? groupSteps(links, static_cast<int32_t>(referenceIndex)) : 0;
@@ -21,11 +25,22 @@ void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
         for (int32_t i = start; i < start + shape.rows; ++i) {
             double sample = wrapped[i];
             if (usableSample(sample))
-                out[i] = static_cast<double>(groupSteps(links, i) - refSteps) * kTwoPi + sample;
+                out[i] = static_cast<Sample>(static_cast<double>(groupSteps(links, i) - refSteps) * kTwoPi + sample);
             else
-                out[i] = missing;
+                out[i] = static_cast<Sample>(missing);
         }
     }
+}
+
+}  // namespace
+
+void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
+                    int64_t referenceIndex, GridShape shape) {
+    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape);
+}
+void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
+                    int64_t referenceIndex, GridShape shape) {
+    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape);
 }
 
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,

@@ -35,14 +35,17 @@ inline VolumeLine volumeLine(GridShape shape, int64_t line) {
 // One pass over each column counts its edges of all three kinds; entries 1 + kind *
 // lines + line hold them, so that after the running sum entry kind * lines + line is
 // where the column's edges of that kind begin.
-int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape) {
+namespace {
+
+template <typename Sample>
+int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, GridShape shape) {
     const int64_t lines = static_cast<int64_t>(shape.columns) * shape.slices;
     const int32_t rows = shape.rows;
     edgeOffsets[0] = 0;
 #pragma omp parallel for schedule(static)
     for (int64_t line = 0; line < lines; ++line) {
         const VolumeLine l = volumeLine(shape, line);
-        const double *column = wrapped + l.start;
+        const Sample *column = wrapped + l.start;
         int32_t counts[3] = {0, 0, 0};
         for (int32_t r = 0; r < rows; ++r) {
             if (!usableSample(column[r])) continue;
@@ -55,8 +58,9 @@ int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape)
     return runningSum(edgeOffsets, 3 * lines + 1);
 }
 
-void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape) {
+template <typename Sample>
+void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *edges,
+                 const int32_t *edgeOffsets, GridShape shape) {
     const int64_t lines = static_cast<int64_t>(shape.columns) * shape.slices;
     const int32_t rows = shape.rows;
 #pragma omp parallel for schedule(static)
@@ -74,4 +78,21 @@ void fillEdges(const double *wrapped, const double *reliability, CompactEdge *ed
                 writeEdge(next[kNextSlice]++, wrapped, reliability, a, a + l.sliceStep, kNextSlice);
         }
     }
+}
+
+}  // namespace
+
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape) {
+    return countEdgesOf(wrapped, edgeOffsets, shape);
+}
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape) {
+    return countEdgesOf(wrapped, edgeOffsets, shape);
+}
+void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
+               const int32_t *edgeOffsets, GridShape shape) {
+    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, shape);
+}
+void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
+               const int32_t *edgeOffsets, GridShape shape) {
+    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, shape);
 }

@@ -12,9 +12,8 @@ inline double secondDifference(double before, double v, double after) {
     return wrapPhase(before - v) - wrapPhase(v - after);
 }
 
-}  // namespace
-
-void computeReliability(const double *wrapped, double *reliability, GridShape shape) {
+template <typename Sample>
+void computeReliabilityOf(const Sample *wrapped, double *reliability, GridShape shape) {
     const int32_t rows = shape.rows, columns = shape.columns, slices = shape.slices;
     if (rows <= 2 || columns <= 2 || slices <= 2) return;
     const int64_t columnStep = rows, sliceStep = static_cast<int64_t>(rows) * columns;
@@ -27,12 +26,12 @@ void computeReliability(const double *wrapped, double *reliability, GridShape sh
         const int64_t start = static_cast<int64_t>(c) * rows + s * sliceStep;
         // The nine columns of the 3x3 cross-section: q[ds + 1][dc + 1] is column c + dc
         // of slice s + ds; the voxel is q11[r].
-        const double *q[3][3];
+        const Sample *q[3][3];
         for (int ds = -1; ds <= 1; ++ds)
             for (int dc = -1; dc <= 1; ++dc) q[ds + 1][dc + 1] = wrapped + start + dc * columnStep + ds * sliceStep;
-        const double *const q00 = q[0][0], *const q01 = q[0][1], *const q02 = q[0][2];
-        const double *const q10 = q[1][0], *const q11 = q[1][1], *const q12 = q[1][2];
-        const double *const q20 = q[2][0], *const q21 = q[2][1], *const q22 = q[2][2];
+        const Sample *const q00 = q[0][0], *const q01 = q[0][1], *const q02 = q[0][2];
+        const Sample *const q10 = q[1][0], *const q11 = q[1][1], *const q12 = q[1][2];
+        const Sample *const q20 = q[2][0], *const q21 = q[2][1], *const q22 = q[2][2];
         double *out = reliability + start;
         // Whether all nine samples of the cross-section at a row are valid (counted,
         // with no early exit: fewer branches), for the rows before, at and after the
@@ -84,4 +83,13 @@ void computeReliability(const double *wrapped, double *reliability, GridShape sh
             here = after;
         }
     }
+}
+
+}  // namespace
+
+void computeReliability(const double *wrapped, double *reliability, GridShape shape) {
+    computeReliabilityOf(wrapped, reliability, shape);
+}
+void computeReliability(const float *wrapped, double *reliability, GridShape shape) {
+    computeReliabilityOf(wrapped, reliability, shape);
 }

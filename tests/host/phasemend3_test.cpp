@@ -50,7 +50,14 @@ Outcome call(MexEntry entry, mxArray *input, const std::vector<double> &referenc
     Outcome o{hostCall(entry, 1, args), {}, {}};
     if (!o.call.failed && o.call.outputs[0]) {
         const mxArray *out = o.call.outputs[0];
-        o.result.assign(mxGetPr(out), mxGetPr(out) + mxGetNumberOfElements(out));
+        // A result in the input's class; single samples widened.
+        if (hostClassOf(out) != hostClassOf(input)) recordFailure(__FILE__, __LINE__, "a result of another class");
+        if (hostClassOf(out) == hostSingleClass) {
+            const float *samples = static_cast<const float *>(hostDataOf(out));
+            o.result.assign(samples, samples + mxGetNumberOfElements(out));
+        } else {
+            o.result.assign(mxGetPr(out), mxGetPr(out) + mxGetNumberOfElements(out));
+        }
         for (double v : o.result)
             if (hostUnwritten(v)) recordFailure(__FILE__, __LINE__, "a result sample was never written");
         o.sides.assign(mxGetDimensions(out), mxGetDimensions(out) + mxGetNumberOfDimensions(out));
@@ -64,6 +71,16 @@ Outcome unwrap3(const Volume &v, const std::vector<double> &reference = {}) {
     mxArray *input = hostCreateArray(hostDoubleClass, {size_t(v.rows), size_t(v.columns), size_t(v.slices)});
     if (!v.samples.empty())
         std::copy(v.samples.begin(), v.samples.end(), static_cast<double *>(hostDataOf(input)));
+    Outcome o = call(phasemend3(), input, reference);
+    hostDestroyArray(input);
+    return o;
+}
+
+// The volume in single: each sample rounded to single.
+Outcome unwrap3Single(const Volume &v, const std::vector<double> &reference = {}) {
+    mxArray *input = hostCreateArray(hostSingleClass, {size_t(v.rows), size_t(v.columns), size_t(v.slices)});
+    float *samples = static_cast<float *>(hostDataOf(input));
+    for (size_t i = 0; i < v.samples.size(); ++i) samples[i] = static_cast<float>(v.samples[i]);
     Outcome o = call(phasemend3(), input, reference);
     hostDestroyArray(input);
     return o;
@@ -124,7 +141,7 @@ TEST(wrong_argument_counts_print_the_help_and_set_no_result) {
 TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
     const std::string refError =
         "   x_ref, y_ref and/or z_ref can not be smaller than 1 nor larger than the volume size.\n";
-    const std::string wrappedError = "wrapped must be a full (not sparse) real double array.";
+    const std::string wrappedError = "wrapped must be a full (not sparse) real single or double array.";
     const std::string sidesError = "wrapped must have at most three dimensions (rows, columns, slices).";
     const std::string refTypeError = "xref, yref and zref must be non-empty full (not sparse) double values.";
     const std::string refSidesError = "xref, yref and zref must not have more than two dimensions.";
@@ -140,7 +157,8 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
         {{volume(), s(1), s(1), s(0.5)}, refError},
         {{volume(), s(1), s(NaN), s(1)}, refError},
         {{volume(), s(1), s(1), s(Inf)}, refError},
-        {{hostCreateOfClass(hostSingleClass, 3, 4)}, wrappedError},
+        {{hostCreateOfClass(hostInt16Class, 3, 4)}, wrappedError},
+        {{hostCreateArray(hostSingleClass, {3, 4, 2}, true)}, wrappedError},
         {{hostCreateSparse(3, 4)}, wrappedError},
         {{hostCreateArray(hostDoubleClass, {3, 4, 2}, true)}, wrappedError},
         {{hostCreateString("abc")}, wrappedError},
@@ -244,6 +262,16 @@ TEST(the_same_bits_for_any_thread_count) {
         else if (!sameResult(o.result, first))
             recordFailure(__FILE__, __LINE__, std::to_string(threads) + " threads");
     }
+    // In single: the double call on the same samples, widened, rounded once.
+    Volume widened = v;
+    for (double &x : widened.samples) x = static_cast<float>(x);
+    std::vector<double> expected = unwrap3(widened, {11, 12, 13}).result;
+    for (double &x : expected) x = static_cast<float>(x);
+    for (int threads : {1, 3}) {
+        omp_set_num_threads(threads);
+        if (!sameResult(unwrap3Single(v, {11, 12, 13}).result, expected))
+            recordFailure(__FILE__, __LINE__, "single with " + std::to_string(threads) + " threads");
+    }
     omp_set_num_threads(saved);
     CHECK(!first.empty());
 }
@@ -264,4 +292,9 @@ TEST(empty_volumes_and_memory) {
     size_t working = o.call.peakBytes - voxels * sizeof(double);
     if (working > 64 * voxels)
         recordFailure(__FILE__, __LINE__, std::to_string(working / voxels) + " bytes a voxel");
+    // In single: no double copy of the input; the reliabilities go before the links.
+    Outcome single = unwrap3Single(v);
+    size_t singleWorking = single.call.peakBytes - voxels * sizeof(float);
+    if (singleWorking > 56 * voxels)
+        recordFailure(__FILE__, __LINE__, std::to_string(singleWorking / voxels) + " bytes a voxel in single");
 }

@@ -54,6 +54,30 @@ Outcome unwrap(int rows, int columns, const std::vector<double> &map, double xre
     return o;
 }
 
+// Calls phasemend on a single map (its samples rounded to single from map), with a
+// reference when xref > 0; the single result's samples, widened. Fails the test
+// when the result is not single.
+std::vector<double> unwrapSingle(int rows, int columns, const std::vector<double> &map, int xref = 0,
+                                 int yref = 0) {
+    mxArray *input = hostCreateOfClass(hostSingleClass, rows, columns);
+    float *samples = static_cast<float *>(hostDataOf(input));
+    for (size_t i = 0; i < map.size(); ++i) samples[i] = static_cast<float>(map[i]);
+    mxArray *x = hostCreateScalar(xref), *y = hostCreateScalar(yref);
+    std::vector<const mxArray *> args = {input};
+    if (xref > 0) args = {input, x, y};
+    HostCallResult r = hostCall(phasemend(), 1, args);
+    std::vector<double> result;
+    if (r.failed || !r.outputs[0] || hostClassOf(r.outputs[0]) != hostSingleClass) {
+        recordFailure(__FILE__, __LINE__, "a single map gave no single result: " + r.errorText);
+    } else {
+        const float *out = static_cast<const float *>(hostDataOf(r.outputs[0]));
+        result.assign(out, out + mxGetNumberOfElements(r.outputs[0]));
+    }
+    hostReleaseOutputs(&r);
+    for (mxArray *a : {input, x, y}) hostDestroyArray(a);
+    return result;
+}
+
 // True when result - truth is one common multiple of 2*pi on every valid sample (to
 // 1e-9) and the result is NaN exactly where the map is missing.
 bool equalUpToCommonTwoPi(const std::vector<double> &result, const std::vector<double> &truth,
@@ -104,7 +128,7 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
     std::vector<double> map(12, 0.5);  // 3 rows, 4 columns
     struct Case { mxArray *wrapped, *x, *y; std::string error; };
     auto dbl = [&]() { return hostCreateMatrix(3, 4, map); };
-    const std::string wrappedError = "wrapped must be a full (not sparse) double matrix.";
+    const std::string wrappedError = "wrapped must be a full (not sparse) single or double matrix.";
     const std::string refTypeError = "xref and yref must be non-empty full (not sparse) double values.";
     const std::string sidesError =
         "wrapped must be a 2-D matrix; for a volume use phasemend3, and for a stack of independent "
@@ -120,7 +144,6 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
         {dbl(), hostCreateScalar(1), hostCreateScalar(Inf), refError},
         {dbl(), hostCreateScalar(4294967297.0), hostCreateScalar(1), refError},
         {dbl(), hostCreateScalar(-1e300), hostCreateScalar(1), refError},
-        {hostCreateOfClass(hostSingleClass, 3, 4), nullptr, nullptr, wrappedError},
         {hostCreateOfClass(hostInt32Class, 3, 4), nullptr, nullptr, wrappedError},
         {hostCreateOfClass(hostLogicalClass, 3, 4), nullptr, nullptr, wrappedError},
         {hostCreateString("abc"), nullptr, nullptr, wrappedError},
@@ -338,6 +361,23 @@ TEST(whole_calls_match_the_plain_pipeline_bit_for_bit_for_any_thread_count) {
             if (!same)
                 recordFailure(__FILE__, __LINE__, std::string(c.name) + " with " + std::to_string(threads) + " threads");
         }
+        // The same map in single gives the plain pipeline's result for its samples
+        // widened to double, rounded once to single.
+        std::vector<double> widened(c.map.size());
+        for (size_t i = 0; i < c.map.size(); ++i) widened[i] = static_cast<float>(c.map[i]);
+        std::vector<double> expectedSingle =
+            c.xref ? referenceUnwrap(widened, c.rows, c.columns, c.xref - 1, c.yref - 1)
+                   : referenceUnwrap(widened, c.rows, c.columns, c.columns + 1, c.rows + 1);
+        for (int threads : {1, 3}) {
+            omp_set_num_threads(threads);
+            std::vector<double> single = unwrapSingle(c.rows, c.columns, c.map, c.xref, c.yref);
+            bool same = single.size() == expectedSingle.size();
+            for (size_t i = 0; same && i < single.size(); ++i)
+                same = sameBits(static_cast<float>(single[i]), static_cast<float>(expectedSingle[i]));
+            if (!same)
+                recordFailure(__FILE__, __LINE__, std::string(c.name) + " in single with " + std::to_string(threads) +
+                                                      " threads");
+        }
     }
     omp_set_num_threads(saved);
 }
@@ -353,4 +393,15 @@ TEST(working_memory_stays_within_56_bytes_a_pixel) {
     CHECK(o.result.size() == pixels);
     if (working > 56 * pixels)
         recordFailure(__FILE__, __LINE__, std::to_string(working / pixels) + " bytes a pixel");
+    // A single map has no double copy, and its reliabilities an array of their own
+    // (the single result has no room for them).
+    mxArray *single = hostCreateOfClass(hostSingleClass, side, side);
+    for (size_t i = 0; i < pixels; ++i) static_cast<float *>(hostDataOf(single))[i] = static_cast<float>(map[i]);
+    HostCallResult r = hostCall(phasemend(), 1, {single});
+    const size_t singleWorking = r.peakBytes - pixels * sizeof(float);
+    CHECK(!r.failed);
+    if (singleWorking > 56 * pixels)
+        recordFailure(__FILE__, __LINE__, std::to_string(singleWorking / pixels) + " bytes a pixel in single");
+    hostReleaseOutputs(&r);
+    hostDestroyArray(single);
 }

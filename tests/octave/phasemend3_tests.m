@@ -20,8 +20,9 @@
 
 %!error <phasemend3:    x_ref, y_ref and/or z_ref can not be smaller than 1 nor larger than the volume size.> phasemend3 (ones (3, 3, 3), 0, 1, 1)
 %!error <x_ref, y_ref and/or z_ref> phasemend3 (ones (3, 3, 3), 1, 1, 4)
-%!error <phasemend3: wrapped must be a full \(not sparse\) real double array.> phasemend3 (complex (ones (3, 3, 2)))
-%!error <wrapped must be a full> phasemend3 (single (ones (3, 3, 2)))
+%!error <phasemend3: wrapped must be a full \(not sparse\) real single or double array.> phasemend3 (complex (ones (3, 3, 2)))
+%!error <wrapped must be a full> phasemend3 (int32 (ones (3, 3, 2)))
+%!error <wrapped must be a full> phasemend3 (complex (single (ones (3, 3, 2))))
 %!error <wrapped must have at most three dimensions> phasemend3 (ones (2, 2, 2, 2))
 %!error <xref, yref and zref must be non-empty> phasemend3 (ones (3, 3, 3), 1, [], 1)
 
@@ -37,3 +38,10 @@
 %! map = wrapped(:, :, 15);
 %! assert (isequaln (phasemend3 (map), phasemend (map)));
 %! assert (isequaln (phasemend3 (map, 20, 21, 1), phasemend (map, 20, 21)));
+
+%!test # a single volume: the double result on its samples, rounded once, in single
+%! w = single (wrapped);
+%! u = phasemend3 (w, 24, 22, 15);
+%! assert (class (u), "single");
+%! assert (u, single (phasemend3 (double (w), 24, 22, 15)));
+

@@ -36,7 +36,7 @@
 %!error <x_ref and/or y_ref> phasemend (ones (3), 1, 4)
 %!error <x_ref and/or y_ref> phasemend (ones (3), NaN, 1)
 %!error <x_ref and/or y_ref> phasemend (ones (3), 1, -Inf)
-%!error <phasemend: wrapped must be a full \(not sparse\) double matrix.> phasemend (single (ones (3)))
+%!error <phasemend: wrapped must be a full \(not sparse\) single or double matrix.> phasemend (uint8 (ones (3)))
 %!error <wrapped must be a full> phasemend (int16 (ones (3)))
 %!error <wrapped must be a full> phasemend (true (3))
 %!error <wrapped must be a full> phasemend ("abc")
@@ -74,3 +74,14 @@
 %! assert (phasemend ([3 -3]), [3, -3 + 2 * pi], 1e-12);
 %! assert (phasemend ([0.5 Inf 0.25]), [0.5 NaN 0.25]);
 %! assert (phasemend (complex ([3 -3], [9 9])), [3, -3 + 2 * pi], 1e-12);
+
+%!test # a single map gives the double result on its samples, rounded once, in single
+%! rand ("seed", 7);
+%! [x, y] = meshgrid (linspace (-1, 1, 90), linspace (-1, 1, 70));
+%! w = single (angle (exp (1i * (14 * x .^ 2 - 9 * y + 0.4 * rand (size (x))))));
+%! w(20:25, 30:40) = NaN;
+%! u = phasemend (w, 45, 35);
+%! assert (class (u), "single");
+%! assert (u, single (phasemend (double (w), 45, 35)));
+%! assert (phasemend (complex (w, w)), single (phasemend (double (w))));
+
