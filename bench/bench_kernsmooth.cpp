@@ -7,7 +7,10 @@
 // small kernel costs more than the filter itself; the calls after it are the median.
 // The host's complex layout is the build's (build-interleaved/ has the interleaved
 // one); call/filter is the whole call's time over the best path's filter alone in
-// that layout (the median of calls and filters timed in turns). With --octave, Octave's whole call on the 2048x2048, 9x9 case too.
+// that layout (the median of calls and filters timed in turns). Then whole calls on a
+// single map beside the same map in double, and with the support output beside one
+// output, timed in turns. With --octave, Octave's whole call on the 2048x2048, 9x9
+// case too.
 // Never run as a test.
 // Usage: bench_kernsmooth [runs] [--octave]
 #include "bench_support.h"
@@ -44,6 +47,58 @@ double octaveCall(int side, int k, int runs) {
     return octaveMedian("addpath('" EXTENSION_DIR "/octave'); n = " + std::to_string(side) + "; rand('seed', 1); "
                         "m = complex(rand(n), rand(n)); m(rand(n) < 0.05) = NaN; k = ones(" + std::to_string(k) + "); " +
                         octaveTiming("kernsmooth_c(m, k)", runs));
+}
+
+// Whole calls on a 2048x2048 complex map with 5% NaN in double and in single (its
+// samples rounded), each with one output and with the support too, taken in turns run
+// after run so that all four see the machine alike: medians of each, and the medians
+// of the run-by-run ratios (single's visits per second over double's; two outputs'
+// time over one's).
+void compareClassesAndOutputs(MexEntry entry, int runs) {
+    const int side = 2048;
+    const size_t samples = static_cast<size_t>(side) * side;
+    mxArray *map = hostCreateDouble(side, side, true);
+    mxArray *single = hostCreateOfClass(hostSingleClass, side, side, true);
+    uint32_t state = 3;
+    for (size_t i = 0; i < samples; ++i) {
+        state = state * 1664525u + 1013904223u;
+        bool missing = (state >> 8) % 100 < 5;
+        hostSetParts(map, i, missing ? mxGetNaN() : (state >> 12) * 1e-6, (state >> 10) * 1e-6);
+        hostSetParts(single, i, hostRealPart(map, i), hostImagPart(map, i));
+    }
+    std::printf("\n%6s %7s %10s %10s %10s %10s %13s %13s %13s\n", "side", "kernel", "double s", "single s",
+                "double+sup", "single+sup", "single/double", "sup/1 double", "sup/1 single");
+    for (int k : {3, 9}) {
+        mxArray *kernel = hostCreateDouble(k, k, false);
+        for (int i = 0; i < k * k; ++i) mxGetPr(kernel)[i] = 1.0 + (i % 3);
+        auto call = [&](const mxArray *m, int outputs) {
+            return medianSeconds(1, [&] {
+                HostCallResult r = hostCall(entry, outputs, {m, kernel});
+                hostReleaseOutputs(&r);
+            });
+        };
+        for (const mxArray *m : {static_cast<const mxArray *>(map), static_cast<const mxArray *>(single)})
+            call(m, 2);  // the first call of a size pays for fresh memory
+        std::vector<double> times[4], speed, supportDouble, supportSingle;
+        for (int run = 0; run < runs; ++run) {
+            double t[4] = {call(map, 1), call(single, 1), call(map, 2), call(single, 2)};
+            for (int v = 0; v < 4; ++v) times[v].push_back(t[v]);
+            speed.push_back(t[0] / t[1]);
+            supportDouble.push_back(t[2] / t[0]);
+            supportSingle.push_back(t[3] / t[1]);
+        }
+        auto median = [](std::vector<double> v) {
+            std::sort(v.begin(), v.end());
+            return v[v.size() / 2];
+        };
+        std::printf("%6d %4dx%-2d %10.4f %10.4f %10.4f %10.4f %13.2f %13.2f %13.2f\n", side, k, k, median(times[0]),
+                    median(times[1]), median(times[2]), median(times[3]), median(speed), median(supportDouble),
+                    median(supportSingle));
+        std::fflush(stdout);
+        hostDestroyArray(kernel);
+    }
+    hostDestroyArray(map);
+    hostDestroyArray(single);
 }
 
 }  // namespace
@@ -87,7 +142,7 @@ int main(int argc, char **argv) {
         }
         // The filter alone, in the host's layout, into buffers touched before.
         std::vector<double> outA(paired ? 2 * samples : samples, 0.0), outB(paired ? 0 : samples, 0.0);
-        const SmoothingOutput output = {paired, outA.data(), paired ? nullptr : outB.data()};
+        const SmoothingOutput output = {paired, outA.data(), paired ? nullptr : outB.data(), nullptr, kDoubleSamples};
         for (int k : {3, 9, 31}) {
             mxArray *kernel = hostCreateDouble(k, k, false);
             for (int i = 0; i < k * k; ++i) mxGetPr(kernel)[i] = 1.0 + (i % 3);
@@ -102,7 +157,7 @@ int main(int argc, char **argv) {
             const double *data = static_cast<const double *>(hostDataOf(map));
             SmoothingInput input{paired ? kPairedParts : kSeparateParts, data,
                                  static_cast<const double *>(hostImagDataOf(map)), side, side,
-                                 mxGetPr(kernel), k, k};
+                                 mxGetPr(kernel), k, k, kDoubleSamples};
             for (FilterPath p : paths) {
                 if (!filterPathAvailable(p)) continue;
                 // The slow scalar path gets a single run on the large kernels.
@@ -126,6 +181,7 @@ int main(int argc, char **argv) {
         }
         hostDestroyArray(map);
     }
+    compareClassesAndOutputs(ext.entry, runs);
     if (octave) {
         double t = octaveCall(2048, 9, 21);
         if (t < 0) std::printf("octave: could not be run\n");

@@ -14,6 +14,11 @@
 // unpack leaves the lanes in an order of its own (rows 0, 2, 1, 3 for AVX2), the same
 // for every tap and for the centre, and the pairing unpack on the way out undoes it.
 // A lane's sums are those of the separate layout, operation for operation.
+//
+// Single samples are widened to double as they are loaded (exactly), summed as doubles
+// and rounded once as they are stored: a single map's result and support are its
+// double ones rounded, on every path. The support, the weights a window used, is the
+// lane's weight sum, stored beside the result when it is asked for.
 #include "smooth.h"
 
 #include "mex.h"
@@ -38,11 +43,29 @@ struct Window {
     double missing;
 };
 
-// The parts of sample n, in any layout.
-inline double realPart(const SmoothingInput &in, int64_t n) {
+// The filter's input and output with their samples typed: Sample is double or float.
+template <typename Sample>
+struct Samples {
+    SampleLayout layout;
+    const Sample *re, *im;
+    int32_t rows, columns;
+    const double *kernel;
+    int32_t kernelRows, kernelColumns;
+};
+template <typename Sample>
+struct Results {
+    bool paired;
+    Sample *re, *im;
+    Sample *support;  // null when not asked for
+};
+
+// The parts of sample n, in any layout, as doubles.
+template <typename Sample>
+inline double realPart(const Samples<Sample> &in, int64_t n) {
     return in.layout == kPairedParts ? in.re[2 * n] : in.re[n];
 }
-inline double imagPart(const SmoothingInput &in, int64_t n) {
+template <typename Sample>
+inline double imagPart(const Samples<Sample> &in, int64_t n) {
     switch (in.layout) {
     case kSeparateParts: return in.im[n];
     case kPairedParts: return in.re[2 * n + 1];
@@ -50,25 +73,37 @@ inline double imagPart(const SmoothingInput &in, int64_t n) {
     }
 }
 
-inline void writeSample(const SmoothingOutput &out, int64_t i, double re, double im) {
+// Each value is rounded once, to the output's class.
+template <typename Sample>
+inline void writeSample(const Results<Sample> &out, int64_t i, double re, double im) {
     if (out.paired) {
-        out.re[2 * i] = re;
-        out.re[2 * i + 1] = im;
+        out.re[2 * i] = static_cast<Sample>(re);
+        out.re[2 * i + 1] = static_cast<Sample>(im);
     } else {
-        out.re[i] = re;
-        out.im[i] = im;
+        out.re[i] = static_cast<Sample>(re);
+        out.im[i] = static_cast<Sample>(im);
     }
 }
 
-inline void finish(const Window &w, double s, double tRe, double tIm, const SmoothingOutput &out,
-                   int64_t i) {
+// A sample whose centre is valid: its quotients, and its weight sum as the support.
+template <typename Sample>
+inline void finish(const Window &w, double s, double tRe, double tIm, const Results<Sample> &out, int64_t i) {
     if (s > 0)
         writeSample(out, i, tRe / s, tIm / s);
     else
         writeSample(out, i, w.missing, w.missing);  // S <= 0, or NaN from a NaN weight
+    if (out.support) out.support[i] = static_cast<Sample>(s);
 }
 
-inline bool centreMissing(const SmoothingInput &in, int64_t i) {
+// A sample whose centre is missing: NaN everywhere, its support too.
+template <typename Sample>
+inline void finishMissing(const Window &w, const Results<Sample> &out, int64_t i) {
+    writeSample(out, i, w.missing, w.missing);
+    if (out.support) out.support[i] = static_cast<Sample>(w.missing);
+}
+
+template <typename Sample>
+inline bool centreMissing(const Samples<Sample> &in, int64_t i) {
     return std::isnan(realPart(in, i)) || std::isnan(imagPart(in, i));
 }
 
@@ -79,12 +114,12 @@ inline void tapColumns(const Window &w, int32_t c, int32_t N, int32_t *kFirst, i
 }
 
 // One output sample, neighbour by neighbour, skipping those outside or missing.
-void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t c,
-                  const SmoothingOutput &out) {
+template <typename Sample>
+void filterSample(const Samples<Sample> &in, const Window &w, int32_t j, int32_t c, const Results<Sample> &out) {
     const int32_t M = in.rows, N = in.columns;
     const int64_t i = j + static_cast<int64_t>(c) * M;
     if (centreMissing(in, i)) {
-        writeSample(out, i, w.missing, w.missing);
+        finishMissing(w, out, i);
         return;
     }
     double s = 0, tRe = 0, tIm = 0;
@@ -111,22 +146,31 @@ void filterSample(const SmoothingInput &in, const Window &w, int32_t j, int32_t 
 
 // A block function computes a block of consecutive rows from j0 of column c, all of
 // whose windows lie inside the map's rows.
-typedef void (*BlockFunction)(const SmoothingInput &in, const Window &w, int32_t j0, int32_t c,
-                              const SmoothingOutput &out);
+template <typename Sample>
+struct BlockFunctionOf {
+    typedef void (*Type)(const Samples<Sample> &in, const Window &w, int32_t j0, int32_t c,
+                         const Results<Sample> &out);
+};
 
 #if PHASEKIT_HAVE_SSE2
 const int32_t kLanes = 8;  // rows per SSE2 block: four vectors of two
 
+// Two consecutive values as doubles.
+inline __m128d load2(const double *p) { return _mm_loadu_pd(p); }
+inline __m128d load2(const float *p) {
+    return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))));
+}
+
 // Two samples from sample n on: their real parts and their imaginary parts.
-template <SampleLayout kLayout>
-inline void loadSse2(const SmoothingInput &in, int64_t n, __m128d *x, __m128d *y) {
+template <typename Sample, SampleLayout kLayout>
+inline void loadSse2(const Samples<Sample> &in, int64_t n, __m128d *x, __m128d *y) {
     if (kLayout == kPairedParts) {
-        __m128d a = _mm_loadu_pd(in.re + 2 * n), b = _mm_loadu_pd(in.re + 2 * n + 2);
+        __m128d a = load2(in.re + 2 * n), b = load2(in.re + 2 * n + 2);
         *x = _mm_unpacklo_pd(a, b);
         *y = _mm_unpackhi_pd(a, b);
     } else {
-        *x = _mm_loadu_pd(in.re + n);
-        *y = kLayout == kSeparateParts ? _mm_loadu_pd(in.im + n) : _mm_setzero_pd();
+        *x = load2(in.re + n);
+        *y = kLayout == kSeparateParts ? load2(in.im + n) : _mm_setzero_pd();
     }
 }
 
@@ -136,10 +180,10 @@ struct LaneSumsSse2 {
 };
 
 // Adds two samples from sample n on, each where neither part is NaN, to their lanes.
-template <SampleLayout kLayout>
-inline void accumulateSse2(LaneSumsSse2 *sums, const SmoothingInput &in, int64_t n, __m128d weight) {
+template <typename Sample, SampleLayout kLayout>
+inline void accumulateSse2(LaneSumsSse2 *sums, const Samples<Sample> &in, int64_t n, __m128d weight) {
     __m128d x, y;
-    loadSse2<kLayout>(in, n, &x, &y);
+    loadSse2<Sample, kLayout>(in, n, &x, &y);
     __m128d valid = _mm_cmpord_pd(x, y);  // neither part NaN
     sums->s = _mm_add_pd(sums->s, _mm_and_pd(valid, weight));
     sums->re = _mm_add_pd(sums->re, _mm_and_pd(valid, _mm_mul_pd(weight, x)));
@@ -148,9 +192,9 @@ inline void accumulateSse2(LaneSumsSse2 *sums, const SmoothingInput &in, int64_t
 
 // The block's four vectors of sums are four named variables, not an array: indexed in
 // a loop, GCC kept them in memory, and every addition waited on a store.
-template <SampleLayout kLayout>
-void filterBlockSse2(const SmoothingInput &in, const Window &w, int32_t j0, int32_t c,
-                     const SmoothingOutput &out) {
+template <typename Sample, SampleLayout kLayout>
+void filterBlockSse2(const Samples<Sample> &in, const Window &w, int32_t j0, int32_t c,
+                     const Results<Sample> &out) {
     const int32_t M = in.rows, N = in.columns;
     const __m128d zero = _mm_setzero_pd();
     LaneSumsSse2 a = {zero, zero, zero}, b = a, d = a, e = a;
@@ -161,10 +205,10 @@ void filterBlockSse2(const SmoothingInput &in, const Window &w, int32_t j0, int3
         const int64_t base = (j0 - w.halfRows) + static_cast<int64_t>(c + k) * M;
         for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
             const __m128d weight = _mm_set1_pd(weights[h]);
-            accumulateSse2<kLayout>(&a, in, base + h, weight);
-            accumulateSse2<kLayout>(&b, in, base + h + 2, weight);
-            accumulateSse2<kLayout>(&d, in, base + h + 4, weight);
-            accumulateSse2<kLayout>(&e, in, base + h + 6, weight);
+            accumulateSse2<Sample, kLayout>(&a, in, base + h, weight);
+            accumulateSse2<Sample, kLayout>(&b, in, base + h + 2, weight);
+            accumulateSse2<Sample, kLayout>(&d, in, base + h + 4, weight);
+            accumulateSse2<Sample, kLayout>(&e, in, base + h + 6, weight);
         }
     }
     const LaneSumsSse2 sums[4] = {a, b, d, e};
@@ -177,7 +221,7 @@ void filterBlockSse2(const SmoothingInput &in, const Window &w, int32_t j0, int3
     for (int32_t l = 0; l < kLanes; ++l) {
         int64_t i = j0 + l + static_cast<int64_t>(c) * M;
         if (centreMissing(in, i))
-            writeSample(out, i, w.missing, w.missing);
+            finishMissing(w, out, i);
         else
             finish(w, sLane[l], reLane[l], imLane[l], out, i);
     }
@@ -185,25 +229,31 @@ void filterBlockSse2(const SmoothingInput &in, const Window &w, int32_t j0, int3
 #endif
 
 #if PHASEKIT_HAVE_WIDE_VECTORS
+// Four consecutive values as doubles, and four doubles stored in the output's class.
+PHASEKIT_TARGET_AVX2 inline __m256d load4(const double *p) { return _mm256_loadu_pd(p); }
+PHASEKIT_TARGET_AVX2 inline __m256d load4(const float *p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
+PHASEKIT_TARGET_AVX2 inline void store4(double *p, __m256d v) { _mm256_storeu_pd(p, v); }
+PHASEKIT_TARGET_AVX2 inline void store4(float *p, __m256d v) { _mm_storeu_ps(p, _mm256_cvtpd_ps(v)); }
+
 // Four samples from sample n on. Paired: lanes in the unpack's order, rows 0, 2, 1, 3.
-template <SampleLayout kLayout>
-PHASEKIT_TARGET_AVX2 inline void loadAvx2(const SmoothingInput &in, int64_t n, __m256d *x, __m256d *y) {
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX2 inline void loadAvx2(const Samples<Sample> &in, int64_t n, __m256d *x, __m256d *y) {
     if (kLayout == kPairedParts) {
-        __m256d a = _mm256_loadu_pd(in.re + 2 * n), b = _mm256_loadu_pd(in.re + 2 * n + 4);
+        __m256d a = load4(in.re + 2 * n), b = load4(in.re + 2 * n + 4);
         *x = _mm256_unpacklo_pd(a, b);
         *y = _mm256_unpackhi_pd(a, b);
     } else {
-        *x = _mm256_loadu_pd(in.re + n);
-        *y = kLayout == kSeparateParts ? _mm256_loadu_pd(in.im + n) : _mm256_setzero_pd();
+        *x = load4(in.re + n);
+        *y = kLayout == kSeparateParts ? load4(in.im + n) : _mm256_setzero_pd();
     }
 }
 
 // Four results from sample i on, lanes in loadAvx2's order for the layout.
-template <SampleLayout kLayout>
-PHASEKIT_TARGET_AVX2 inline void storeAvx2(const SmoothingOutput &out, int64_t i, __m256d re, __m256d im) {
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX2 inline void storeAvx2(const Results<Sample> &out, int64_t i, __m256d re, __m256d im) {
     if (!out.paired) {
-        _mm256_storeu_pd(out.re + i, re);
-        _mm256_storeu_pd(out.im + i, im);
+        store4(out.re + i, re);
+        store4(out.im + i, im);
         return;
     }
     __m256d lo = _mm256_unpacklo_pd(re, im), hi = _mm256_unpackhi_pd(re, im);
@@ -213,19 +263,27 @@ PHASEKIT_TARGET_AVX2 inline void storeAvx2(const SmoothingOutput &out, int64_t i
         lo = first;
         hi = second;
     }
-    _mm256_storeu_pd(out.re + 2 * i, lo);
-    _mm256_storeu_pd(out.re + 2 * i + 4, hi);
+    store4(out.re + 2 * i, lo);
+    store4(out.re + 2 * i + 4, hi);
+}
+
+// Four supports from sample i on, from lanes in loadAvx2's order: paired lanes hold
+// rows 0, 2, 1, 3, which the same exchange puts back in order.
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX2 inline void storeSupportAvx2(const Results<Sample> &out, int64_t i, __m256d s) {
+    if (kLayout == kPairedParts) s = _mm256_permute4x64_pd(s, 0xD8);
+    store4(out.support + i, s);
 }
 
 struct LaneSumsAvx2 {
     __m256d s, re, im;
 };
 
-template <SampleLayout kLayout>
-PHASEKIT_TARGET_AVX2 inline void accumulateAvx2(LaneSumsAvx2 *sums, const SmoothingInput &in, int64_t n,
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX2 inline void accumulateAvx2(LaneSumsAvx2 *sums, const Samples<Sample> &in, int64_t n,
                                                 __m256d weight) {
     __m256d x, y;
-    loadAvx2<kLayout>(in, n, &x, &y);
+    loadAvx2<Sample, kLayout>(in, n, &x, &y);
     __m256d valid = _mm256_cmp_pd(x, y, _CMP_ORD_Q);  // neither part NaN
     sums->s = _mm256_add_pd(sums->s, _mm256_and_pd(valid, weight));
     sums->re = _mm256_add_pd(sums->re, _mm256_and_pd(valid, _mm256_mul_pd(weight, x)));
@@ -233,9 +291,9 @@ PHASEKIT_TARGET_AVX2 inline void accumulateAvx2(LaneSumsAvx2 *sums, const Smooth
 }
 
 // 16 rows: four vectors of four, in named variables as on the SSE2 path.
-template <SampleLayout kLayout>
-PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const SmoothingInput &in, const Window &w, int32_t j0,
-                                          int32_t c, const SmoothingOutput &out) {
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const Samples<Sample> &in, const Window &w, int32_t j0,
+                                          int32_t c, const Results<Sample> &out) {
     const int32_t M = in.rows, N = in.columns;
     const __m256d zero = _mm256_setzero_pd();
     LaneSumsAvx2 a = {zero, zero, zero}, b = a, d = a, e = a;
@@ -246,10 +304,10 @@ PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const SmoothingInput &in, const Window
         const int64_t base = (j0 - w.halfRows) + static_cast<int64_t>(c + k) * M;
         for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
             const __m256d weight = _mm256_set1_pd(weights[h]);
-            accumulateAvx2<kLayout>(&a, in, base + h, weight);
-            accumulateAvx2<kLayout>(&b, in, base + h + 4, weight);
-            accumulateAvx2<kLayout>(&d, in, base + h + 8, weight);
-            accumulateAvx2<kLayout>(&e, in, base + h + 12, weight);
+            accumulateAvx2<Sample, kLayout>(&a, in, base + h, weight);
+            accumulateAvx2<Sample, kLayout>(&b, in, base + h + 4, weight);
+            accumulateAvx2<Sample, kLayout>(&d, in, base + h + 8, weight);
+            accumulateAvx2<Sample, kLayout>(&e, in, base + h + 12, weight);
         }
     }
     // Lanes with a valid centre and a sum above zero get the quotients; the others,
@@ -259,35 +317,45 @@ PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const SmoothingInput &in, const Window
     for (int v = 0; v < 4; ++v) {
         int64_t i = j0 + 4 * v + static_cast<int64_t>(c) * M;
         __m256d centreRe, centreIm;
-        loadAvx2<kLayout>(in, i, &centreRe, &centreIm);
-        __m256d use = _mm256_and_pd(_mm256_cmp_pd(centreRe, centreIm, _CMP_ORD_Q),
-                                    _mm256_cmp_pd(sums[v].s, zero, _CMP_GT_OQ));
-        storeAvx2<kLayout>(out, i, _mm256_blendv_pd(missing, _mm256_div_pd(sums[v].re, sums[v].s), use),
-                           _mm256_blendv_pd(missing, _mm256_div_pd(sums[v].im, sums[v].s), use));
+        loadAvx2<Sample, kLayout>(in, i, &centreRe, &centreIm);
+        __m256d centreValid = _mm256_cmp_pd(centreRe, centreIm, _CMP_ORD_Q);
+        __m256d use = _mm256_and_pd(centreValid, _mm256_cmp_pd(sums[v].s, zero, _CMP_GT_OQ));
+        storeAvx2<Sample, kLayout>(out, i, _mm256_blendv_pd(missing, _mm256_div_pd(sums[v].re, sums[v].s), use),
+                                   _mm256_blendv_pd(missing, _mm256_div_pd(sums[v].im, sums[v].s), use));
+        if (out.support) storeSupportAvx2<Sample, kLayout>(out, i, _mm256_blendv_pd(missing, sums[v].s, centreValid));
     }
+}
+
+// Eight consecutive values as doubles, and eight doubles stored in the output's class
+// (zero-masked conversions, all lanes kept, for the same warning as the unpacks below).
+PHASEKIT_TARGET_AVX512 inline __m512d load8(const double *p) { return _mm512_loadu_pd(p); }
+PHASEKIT_TARGET_AVX512 inline __m512d load8(const float *p) { return _mm512_maskz_cvtps_pd(0xFF, _mm256_loadu_ps(p)); }
+PHASEKIT_TARGET_AVX512 inline void store8(double *p, __m512d v) { _mm512_storeu_pd(p, v); }
+PHASEKIT_TARGET_AVX512 inline void store8(float *p, __m512d v) {
+    _mm256_storeu_ps(p, _mm512_maskz_cvtpd_ps(0xFF, v));
 }
 
 // Eight samples from sample n on. Paired: lanes in the unpack's order, rows 0, 4, 1, 5,
 // 2, 6, 3, 7 (it works within each 128-bit lane).
-template <SampleLayout kLayout>
-PHASEKIT_TARGET_AVX512 inline void loadAvx512(const SmoothingInput &in, int64_t n, __m512d *x, __m512d *y) {
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX512 inline void loadAvx512(const Samples<Sample> &in, int64_t n, __m512d *x, __m512d *y) {
     if (kLayout == kPairedParts) {
         // The zero-masked unpacks, all lanes kept: the plain ones trip GCC 12's
         // uninitialised-value warning inside its own header.
-        __m512d a = _mm512_loadu_pd(in.re + 2 * n), b = _mm512_loadu_pd(in.re + 2 * n + 8);
+        __m512d a = load8(in.re + 2 * n), b = load8(in.re + 2 * n + 8);
         *x = _mm512_maskz_unpacklo_pd(0xFF, a, b);
         *y = _mm512_maskz_unpackhi_pd(0xFF, a, b);
     } else {
-        *x = _mm512_loadu_pd(in.re + n);
-        *y = kLayout == kSeparateParts ? _mm512_loadu_pd(in.im + n) : _mm512_setzero_pd();
+        *x = load8(in.re + n);
+        *y = kLayout == kSeparateParts ? load8(in.im + n) : _mm512_setzero_pd();
     }
 }
 
-template <SampleLayout kLayout>
-PHASEKIT_TARGET_AVX512 inline void storeAvx512(const SmoothingOutput &out, int64_t i, __m512d re, __m512d im) {
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX512 inline void storeAvx512(const Results<Sample> &out, int64_t i, __m512d re, __m512d im) {
     if (!out.paired) {
-        _mm512_storeu_pd(out.re + i, re);
-        _mm512_storeu_pd(out.im + i, im);
+        store8(out.re + i, re);
+        store8(out.im + i, im);
         return;
     }
     __m512d lo = _mm512_maskz_unpacklo_pd(0xFF, re, im), hi = _mm512_maskz_unpackhi_pd(0xFF, re, im);
@@ -300,8 +368,16 @@ PHASEKIT_TARGET_AVX512 inline void storeAvx512(const SmoothingOutput &out, int64
         lo = first;
         hi = second;
     }
-    _mm512_storeu_pd(out.re + 2 * i, lo);
-    _mm512_storeu_pd(out.re + 2 * i + 8, hi);
+    store8(out.re + 2 * i, lo);
+    store8(out.re + 2 * i + 8, hi);
+}
+
+// Eight supports from sample i on, from lanes in loadAvx512's order: paired lanes hold
+// rows 0, 4, 1, 5, 2, 6, 3, 7, so row k is lane 2k for k < 4 and lane 2(k - 4) + 1 after.
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX512 inline void storeSupportAvx512(const Results<Sample> &out, int64_t i, __m512d s) {
+    if (kLayout == kPairedParts) s = _mm512_maskz_permutexvar_pd(0xFF, _mm512_set_epi64(7, 5, 3, 1, 6, 4, 2, 0), s);
+    store8(out.support + i, s);
 }
 
 struct LaneSumsAvx512 {
@@ -309,11 +385,11 @@ struct LaneSumsAvx512 {
 };
 
 // Masked adds skip the invalid lanes outright.
-template <SampleLayout kLayout>
-PHASEKIT_TARGET_AVX512 inline void accumulateAvx512(LaneSumsAvx512 *sums, const SmoothingInput &in,
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX512 inline void accumulateAvx512(LaneSumsAvx512 *sums, const Samples<Sample> &in,
                                                     int64_t n, __m512d weight) {
     __m512d x, y;
-    loadAvx512<kLayout>(in, n, &x, &y);
+    loadAvx512<Sample, kLayout>(in, n, &x, &y);
     __mmask8 valid = _mm512_cmp_pd_mask(x, y, _CMP_ORD_Q);
     sums->s = _mm512_mask_add_pd(sums->s, valid, sums->s, weight);
     sums->re = _mm512_mask_add_pd(sums->re, valid, sums->re, _mm512_mul_pd(weight, x));
@@ -321,9 +397,9 @@ PHASEKIT_TARGET_AVX512 inline void accumulateAvx512(LaneSumsAvx512 *sums, const 
 }
 
 // 32 rows: four vectors of eight, in named variables as on the SSE2 path.
-template <SampleLayout kLayout>
-PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const SmoothingInput &in, const Window &w, int32_t j0,
-                                              int32_t c, const SmoothingOutput &out) {
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const Samples<Sample> &in, const Window &w, int32_t j0,
+                                              int32_t c, const Results<Sample> &out) {
     const int32_t M = in.rows, N = in.columns;
     const __m512d zero = _mm512_setzero_pd();
     LaneSumsAvx512 a = {zero, zero, zero}, b = a, d = a, e = a;
@@ -334,10 +410,10 @@ PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const SmoothingInput &in, const Wi
         const int64_t base = (j0 - w.halfRows) + static_cast<int64_t>(c + k) * M;
         for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
             const __m512d weight = _mm512_set1_pd(weights[h]);
-            accumulateAvx512<kLayout>(&a, in, base + h, weight);
-            accumulateAvx512<kLayout>(&b, in, base + h + 8, weight);
-            accumulateAvx512<kLayout>(&d, in, base + h + 16, weight);
-            accumulateAvx512<kLayout>(&e, in, base + h + 24, weight);
+            accumulateAvx512<Sample, kLayout>(&a, in, base + h, weight);
+            accumulateAvx512<Sample, kLayout>(&b, in, base + h + 8, weight);
+            accumulateAvx512<Sample, kLayout>(&d, in, base + h + 16, weight);
+            accumulateAvx512<Sample, kLayout>(&e, in, base + h + 24, weight);
         }
     }
     const LaneSumsAvx512 sums[4] = {a, b, d, e};
@@ -345,47 +421,52 @@ PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const SmoothingInput &in, const Wi
     for (int v = 0; v < 4; ++v) {
         int64_t i = j0 + 8 * v + static_cast<int64_t>(c) * M;
         __m512d centreRe, centreIm;
-        loadAvx512<kLayout>(in, i, &centreRe, &centreIm);
-        __mmask8 use = static_cast<__mmask8>(_mm512_cmp_pd_mask(centreRe, centreIm, _CMP_ORD_Q) &
-                                             _mm512_cmp_pd_mask(sums[v].s, zero, _CMP_GT_OQ));
-        storeAvx512<kLayout>(out, i, _mm512_mask_div_pd(missing, use, sums[v].re, sums[v].s),
-                             _mm512_mask_div_pd(missing, use, sums[v].im, sums[v].s));
+        loadAvx512<Sample, kLayout>(in, i, &centreRe, &centreIm);
+        __mmask8 centreValid = _mm512_cmp_pd_mask(centreRe, centreIm, _CMP_ORD_Q);
+        __mmask8 use = static_cast<__mmask8>(centreValid & _mm512_cmp_pd_mask(sums[v].s, zero, _CMP_GT_OQ));
+        storeAvx512<Sample, kLayout>(out, i, _mm512_mask_div_pd(missing, use, sums[v].re, sums[v].s),
+                                     _mm512_mask_div_pd(missing, use, sums[v].im, sums[v].s));
+        if (out.support)
+            storeSupportAvx512<Sample, kLayout>(out, i, _mm512_mask_mov_pd(missing, centreValid, sums[v].s));
     }
 }
 #endif
 
+template <typename Sample>
 struct BlockPath {
-    BlockFunction block;  // null: every row on the scalar path
-    int32_t rows;         // rows per block
+    typename BlockFunctionOf<Sample>::Type block;  // null: every row on the scalar path
+    int32_t rows;                                  // rows per block
 };
 
-// A path's block function for a layout; the templates on the layout keep its test
-// out of the innermost loop.
-template <SampleLayout kLayout>
-BlockPath blockPathFor(FilterPath path) {
-    BlockPath none = {nullptr, 0};
+// A path's block function for a layout; the templates on the class and the layout
+// keep their tests out of the innermost loop.
+template <typename Sample, SampleLayout kLayout>
+BlockPath<Sample> blockPathFor(FilterPath path) {
+    BlockPath<Sample> none = {nullptr, 0};
     switch (path) {
 #if PHASEKIT_HAVE_SSE2
-    case filterPathSse2: return BlockPath{filterBlockSse2<kLayout>, kLanes};
+    case filterPathSse2: return BlockPath<Sample>{filterBlockSse2<Sample, kLayout>, kLanes};
 #endif
 #if PHASEKIT_HAVE_WIDE_VECTORS
-    case filterPathAvx2: return BlockPath{filterBlockAvx2<kLayout>, 16};
-    case filterPathAvx512: return BlockPath{filterBlockAvx512<kLayout>, 32};
+    case filterPathAvx2: return BlockPath<Sample>{filterBlockAvx2<Sample, kLayout>, 16};
+    case filterPathAvx512: return BlockPath<Sample>{filterBlockAvx512<Sample, kLayout>, 32};
 #endif
     default: return none;
     }
 }
 
-BlockPath blockPathFor(FilterPath path, SampleLayout layout) {
+template <typename Sample>
+BlockPath<Sample> blockPathFor(FilterPath path, SampleLayout layout) {
     switch (layout) {
-    case kSeparateParts: return blockPathFor<kSeparateParts>(path);
-    case kPairedParts: return blockPathFor<kPairedParts>(path);
-    default: return blockPathFor<kRealSamples>(path);
+    case kSeparateParts: return blockPathFor<Sample, kSeparateParts>(path);
+    case kPairedParts: return blockPathFor<Sample, kPairedParts>(path);
+    default: return blockPathFor<Sample, kRealSamples>(path);
     }
 }
 
-void filterColumn(const SmoothingInput &in, const Window &w, const BlockPath &path, int32_t c,
-                  const SmoothingOutput &out) {
+template <typename Sample>
+void filterColumn(const Samples<Sample> &in, const Window &w, const BlockPath<Sample> &path, int32_t c,
+                  const Results<Sample> &out) {
     const int32_t M = in.rows;
     int32_t j = 0;
     if (path.block) {
@@ -438,12 +519,30 @@ FilterPath bestFilterPath() {
     return filterPathScalar;
 }
 
-void filterMapOnPath(const SmoothingInput &input, FilterPath path, const SmoothingOutput &output) {
+namespace {
+
+template <typename Sample>
+void filterTyped(const SmoothingInput &input, FilterPath path, const SmoothingOutput &output) {
+    const Samples<Sample> in = {input.layout, static_cast<const Sample *>(input.re),
+                                static_cast<const Sample *>(input.im), input.rows, input.columns,
+                                input.kernel, input.kernelRows, input.kernelColumns};
+    const Results<Sample> out = {output.paired, static_cast<Sample *>(output.re), static_cast<Sample *>(output.im),
+                                 static_cast<Sample *>(output.support)};
     // Truncating division: an even side uses only its first 2*half+1 rows or columns.
     const Window window = {(input.kernelRows - 1) / 2, (input.kernelColumns - 1) / 2, mxGetNaN()};
-    const BlockPath blocks = blockPathFor(filterPathAvailable(path) ? path : filterPathScalar, input.layout);
+    const BlockPath<Sample> blocks =
+        blockPathFor<Sample>(filterPathAvailable(path) ? path : filterPathScalar, input.layout);
 #pragma omp parallel for schedule(static)
-    for (int32_t c = 0; c < input.columns; ++c) filterColumn(input, window, blocks, c, output);
+    for (int32_t c = 0; c < input.columns; ++c) filterColumn(in, window, blocks, c, out);
+}
+
+}  // namespace
+
+void filterMapOnPath(const SmoothingInput &input, FilterPath path, const SmoothingOutput &output) {
+    if (input.samples == kSingleSamples)
+        filterTyped<float>(input, path, output);
+    else
+        filterTyped<double>(input, path, output);
 }
 
 void filterMap(const SmoothingInput &input, const SmoothingOutput &output) {

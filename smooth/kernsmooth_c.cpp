@@ -1,9 +1,11 @@
 // kernsmooth_c.cpp: the entry of the kernsmooth_c command. Checks the argument count,
 // prints the help or the fixed count error, checks both arguments before anything is
-// created, then fills a new complex result with the filter. The host's complex layout
-// (separate parts, or interleaved pairs when built with MATLAB's interleaved complex
-// API) is chosen here alone, where the data are read and the result is made; the
-// filter works on either, so no host translates the data.
+// created, then fills a new complex result (and, when asked for, the support: the
+// weights each window used) with the filter. The host's complex layout (separate
+// parts, or interleaved pairs when built with MATLAB's interleaved complex API) and
+// the map's class (double or single, the result's too) are chosen here alone, where
+// the data are read and the results are made; the filter works on any of them, so no
+// host translates the data and no double copy of a single map is made.
 #include "smooth.h"
 
 #include "mex.h"
@@ -24,15 +26,27 @@ static const char *const kHelpLines[] = {
 
 // Callers match this text; it names counts the command does not take, but it stays.
 static const char kCountError[] = "This function takes zero, three or four arguments.";
-static const char kMapTypeError[] = "map must be a full (not sparse) double matrix.";
-static const char kKernelTypeError[] = "smoothing_kernel must be a full (not sparse) double matrix.";
+static const char kMapTypeError[] = "map must be a full (not sparse) single or double matrix.";
+static const char kKernelTypeError[] = "smoothing_kernel must be a full (not sparse) single or double matrix.";
 static const char kMapDimensionsError[] =
     "map must be a 2-D matrix; for a stack of maps, smooth each slice map(:,:,k) on its own.";
 static const char kKernelDimensionsError[] = "smoothing_kernel must be a 2-D matrix.";
 static const char kKernelEmptyError[] = "smoothing_kernel must not be empty.";
 static const char kTooLargeError[] = "map and smoothing_kernel must have fewer than 2^31 elements.";
+static const char kOutputsError[] = "kernsmooth_c gives at most two outputs: [smoothed, support].";
 
-static bool isFullDouble(const mxArray *a) { return mxIsDouble(a) && !mxIsSparse(a); }
+static bool isFullSingleOrDouble(const mxArray *a) { return (mxIsDouble(a) || mxIsSingle(a)) && !mxIsSparse(a); }
+
+// The kernel's weights (its real parts) as doubles: a single kernel widened, exactly,
+// into a copy the host reclaims when the call ends (a kernel is small).
+static const double *kernelWeights(const mxArray *kernel) {
+    if (!mxIsSingle(kernel)) return realParts(kernel);
+    const size_t n = mxGetNumberOfElements(kernel);
+    const float *single = realSingles(kernel);
+    double *weights = static_cast<double *>(mxMalloc(n * sizeof(double)));
+    for (size_t k = 0; k < n; ++k) weights[k] = single[k];
+    return weights;
+}
 
 static bool fitsIndices(const mxArray *a) {
     const size_t limit = size_t(1) << 31;
@@ -42,7 +56,6 @@ static bool fitsIndices(const mxArray *a) {
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     keepExtensionLoaded();  // its OpenMP threads may outlive the call
-    (void)nlhs;
     if (nrhs == 0) {
         for (const char *line : kHelpLines) mexPrintf(line);
         return;
@@ -53,11 +66,11 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     }
     const mxArray *map = prhs[0];
     const mxArray *kernel = prhs[1];
-    if (!isFullDouble(map)) {
+    if (!isFullSingleOrDouble(map)) {
         mexErrMsgTxt(kMapTypeError);
         return;
     }
-    if (!isFullDouble(kernel)) {
+    if (!isFullSingleOrDouble(kernel)) {
         mexErrMsgTxt(kKernelTypeError);
         return;
     }
@@ -79,43 +92,55 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         mexErrMsgTxt(kTooLargeError);
         return;
     }
+    if (nlhs > 2) {
+        mexErrMsgTxt(kOutputsError);
+        return;
+    }
 
-    // The result's samples are all written by the filter: no zero fill, huge pages.
-    plhs[0] = mxCreateUninitNumericMatrix(mxGetM(map), mxGetN(map), mxDOUBLE_CLASS, mxCOMPLEX);
+    // The results' samples are all written by the filter: no zero fill, huge pages. A
+    // single map gives single results.
+    const bool single = mxIsSingle(map);
+    const mxClassID resultClass = single ? mxSINGLE_CLASS : mxDOUBLE_CLASS;
+    const size_t sampleBytes = single ? sizeof(float) : sizeof(double);
+    plhs[0] = mxCreateUninitNumericMatrix(mxGetM(map), mxGetN(map), resultClass, mxCOMPLEX);
+    if (nlhs >= 2) plhs[1] = mxCreateUninitNumericMatrix(mxGetM(map), mxGetN(map), resultClass, mxREAL);
     if (mxGetNumberOfElements(map) == 0) return;
 
     SmoothingInput input;
     SmoothingOutput output;
-    // Only the kernel's real parts count.
-    const double *kernelWeights = realParts(kernel);
+    input.samples = output.samples = single ? kSingleSamples : kDoubleSamples;
     const size_t samples = mxGetNumberOfElements(map);
+    output.support = nlhs >= 2 ? mxGetData(plhs[1]) : nullptr;
+    if (output.support) adviseHugePages(output.support, samples * sampleBytes);
 #if MX_HAS_INTERLEAVED_COMPLEX
     // The host's interleaved layout, read and written in place; a real map stays real.
     if (mxIsComplex(map)) {
         input.layout = kPairedParts;
-        input.re = reinterpret_cast<const double *>(mxGetComplexDoubles(map));
+        input.re = single ? static_cast<const void *>(mxGetComplexSingles(map))
+                          : static_cast<const void *>(mxGetComplexDoubles(map));
     } else {
         input.layout = kRealSamples;
-        input.re = mxGetDoubles(map);
+        input.re = single ? static_cast<const void *>(mxGetSingles(map)) : static_cast<const void *>(mxGetDoubles(map));
     }
     input.im = nullptr;
     output.paired = true;
-    output.re = reinterpret_cast<double *>(mxGetComplexDoubles(plhs[0]));
+    output.re = single ? static_cast<void *>(mxGetComplexSingles(plhs[0]))
+                       : static_cast<void *>(mxGetComplexDoubles(plhs[0]));
     output.im = nullptr;
-    adviseHugePages(output.re, 2 * samples * sizeof(double));
+    adviseHugePages(output.re, 2 * samples * sampleBytes);
 #else
     input.layout = mxIsComplex(map) ? kSeparateParts : kRealSamples;  // a real map's imaginary parts read as zero
-    input.re = mxGetPr(map);
-    input.im = mxGetPi(map);
+    input.re = mxGetData(map);
+    input.im = mxGetImagData(map);
     output.paired = false;
-    output.re = mxGetPr(plhs[0]);
-    output.im = mxGetPi(plhs[0]);
-    adviseHugePages(output.re, samples * sizeof(double));
-    adviseHugePages(output.im, samples * sizeof(double));
+    output.re = mxGetData(plhs[0]);
+    output.im = mxGetImagData(plhs[0]);
+    adviseHugePages(output.re, samples * sampleBytes);
+    adviseHugePages(output.im, samples * sampleBytes);
 #endif
     input.rows = static_cast<int32_t>(mxGetM(map));
     input.columns = static_cast<int32_t>(mxGetN(map));
-    input.kernel = kernelWeights;
+    input.kernel = kernelWeights(kernel);
     input.kernelRows = static_cast<int32_t>(mxGetM(kernel));
     input.kernelColumns = static_cast<int32_t>(mxGetN(kernel));
     filterMap(input, output);

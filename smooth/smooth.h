@@ -13,23 +13,35 @@
 // and later). Every layout gives the same bits.
 enum SampleLayout { kRealSamples, kSeparateParts, kPairedParts };
 
+// The class of a map's samples, and of its result and support: each is read and
+// written in its own class, while every sum is formed in double, so a single map
+// gives, sample for sample, its double result rounded once.
+enum SampleClass { kDoubleSamples, kSingleSamples };
+
 // The filter's inputs. Sizes are signed 32-bit; the entry refuses larger maps.
 struct SmoothingInput {
     SampleLayout layout;
-    const double *re;        // real part of sample 0; column-major, rows x columns samples
-    const double *im;        // separate parts: the imaginary parts; otherwise unused
+    const void *re;          // real part of sample 0 (doubles, or floats for single
+                             // samples); column-major, rows x columns samples
+    const void *im;          // separate parts: the imaginary parts; otherwise unused
     int32_t rows;            // M
     int32_t columns;         // N
     const double *kernel;    // kernelRows x kernelColumns weights, column-major
     int32_t kernelRows;      // Mk >= 1
     int32_t kernelColumns;   // Nk >= 1
+    SampleClass samples;     // of re and im (last, so records that leave it out hold doubles)
 };
 
-// Where the result goes: two arrays, or (re, im) pairs from re on (im then unused).
+// Where the result goes: two arrays, or (re, im) pairs from re on (im then unused);
+// and, when support is not null, the weights each sample's window used (rows x
+// columns real samples: S where the centre is valid, whatever S is; NaN where it is
+// missing). All of the output's class.
 struct SmoothingOutput {
     bool paired;
-    double *re;
-    double *im;
+    void *re;
+    void *im;
+    void *support;
+    SampleClass samples;
 };
 
 // Fills the output (rows x columns complex samples). One parallel region, statically

@@ -1,7 +1,8 @@
 // smooth_reference.h: the smoothing formula written the plain way, for tests to compare
 // the filter with: for each sample, the weighted sum over the in-map neighbours whose
 // two parts are not NaN, columns of the window outer and rows inner, divided by the
-// sum of the weights used when that sum is above zero; NaN otherwise.
+// sum of the weights used when that sum is above zero; NaN otherwise. The support is
+// that sum wherever the centre is valid, NaN where it is missing.
 #ifndef PHASEKIT_SMOOTH_REFERENCE_H
 #define PHASEKIT_SMOOTH_REFERENCE_H
 
@@ -11,10 +12,12 @@
 
 inline void referenceSmooth(const std::vector<double> &re, const std::vector<double> &im, int M,
                             int N, const std::vector<double> &kernel, int Mk, int Nk,
-                            std::vector<double> *outRe, std::vector<double> *outIm) {
+                            std::vector<double> *outRe, std::vector<double> *outIm,
+                            std::vector<double> *support = nullptr) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     outRe->assign(static_cast<size_t>(M) * N, nan);
     outIm->assign(static_cast<size_t>(M) * N, nan);
+    if (support) support->assign(static_cast<size_t>(M) * N, nan);
     int hr = (Mk - 1) / 2, hc = (Nk - 1) / 2;
     auto imag = [&](int n) { return im.empty() ? 0.0 : im[n]; };
     for (int c = 0; c < N; ++c)
@@ -33,6 +36,7 @@ inline void referenceSmooth(const std::vector<double> &re, const std::vector<dou
                     tr += w * re[n];
                     ti += w * imag(n);
                 }
+            if (support) (*support)[i] = s;
             if (s > 0) {
                 (*outRe)[i] = tr / s;
                 (*outIm)[i] = ti / s;

@@ -1,6 +1,7 @@
 // Whole calls of the built kernsmooth_c.mexa64 through the standalone host: help, the
 // error texts, local means, NaN handling, kernel shapes and real maps. Agreement with
 // the plain formula on random maps is checked bit for bit in the unit tests.
+#include "smooth_reference.h"
 #include "test_support.h"
 
 #include <cstdlib>
@@ -75,8 +76,8 @@ TEST(help_and_argument_count) {
 }
 
 TEST(wrong_kinds_of_input_are_refused_before_anything_is_created) {
-    const std::string mapError = "map must be a full (not sparse) double matrix.";
-    const std::string kernelError = "smoothing_kernel must be a full (not sparse) double matrix.";
+    const std::string mapError = "map must be a full (not sparse) single or double matrix.";
+    const std::string kernelError = "smoothing_kernel must be a full (not sparse) single or double matrix.";
     const std::string emptyError = "smoothing_kernel must not be empty.";
     const std::string largeError = "map and smoothing_kernel must have fewer than 2^31 elements.";
     const std::string mapSidesError =
@@ -86,15 +87,14 @@ TEST(wrong_kinds_of_input_are_refused_before_anything_is_created) {
     auto kernel = []() { return hostCreateDouble(3, 3, false); };
     struct Case { mxArray *map, *kernel; std::string error; };
     Case cases[] = {
-        {hostCreateOfClass(hostSingleClass, 4, 4, true), kernel(), mapError},
         {hostCreateOfClass(hostInt16Class, 4, 4), kernel(), mapError},
         {hostCreateOfClass(hostLogicalClass, 4, 4), kernel(), mapError},
         {hostCreateString("map"), kernel(), mapError},
         {hostCreateOfClass(hostCellClass, 1, 1), kernel(), mapError},
         {hostCreateOfClass(hostStructClass, 1, 1), kernel(), mapError},
         {hostCreateSparse(4, 4), kernel(), mapError},
-        {map(), hostCreateOfClass(hostSingleClass, 3, 3), kernelError},
         {map(), hostCreateOfClass(hostUint8Class, 3, 3), kernelError},
+        {hostCreateOfClass(hostSingleClass, 4, 4, true), hostCreateOfClass(hostInt8Class, 3, 3), kernelError},
         {map(), hostCreateSparse(3, 3), kernelError},
         {map(), hostCreateDouble(0, 3, false), emptyError},
         {map(), hostCreateDouble(3, 0, false), emptyError},
@@ -226,6 +226,69 @@ TEST(real_maps_give_complex_results_with_zero_imaginary_parts) {
         } else {
             CHECK(sameBits(s.im[i], 0.0));
             CHECK(!std::isnan(s.re[i]));
+        }
+    }
+}
+
+TEST(single_maps_and_the_support_in_whole_calls) {
+    // [smoothed, support] = kernsmooth_c(map, K): smoothed is the one-output call's,
+    // support the weights each window used (NaN at missing centres). A single map
+    // (real or complex, kernel single or double) gives single results: the double
+    // call on its samples, rounded once.
+    const int M = 61, N = 23, Mk = 5, Nk = 7;
+    uint32_t state = 77;
+    auto uniform = [&]() { state = state * 1664525u + 1013904223u; return (state >> 8) * (1.0 / 16777216.0); };
+    std::vector<double> re(M * N), im(M * N), kernel(Mk * Nk);
+    for (int i = 0; i < M * N; ++i) {
+        re[i] = uniform() < 0.08 ? NaN : 3 * uniform() - 1.5;
+        im[i] = uniform() < 0.04 ? NaN : 1.0 / 3.0 + uniform();
+    }
+    for (double &w : kernel) w = uniform() - 0.2;  // some windows sum to zero or below
+    for (bool complex : {true, false}) {
+        for (int variant = 0; variant < 3; ++variant) {  // double; single, double kernel; both single
+            const bool single = variant > 0;
+            const HostClass cls = single ? hostSingleClass : hostDoubleClass;
+            mxArray *map = hostCreateOfClass(cls, M, N, complex);
+            mxArray *k = hostCreateOfClass(variant == 2 ? hostSingleClass : hostDoubleClass, Mk, Nk);
+            for (int i = 0; i < M * N; ++i) hostSetParts(map, i, re[i], im[i]);
+            for (int i = 0; i < Mk * Nk; ++i) hostSetParts(k, i, kernel[i], 0);
+            // The plain formula on what the call reads, rounded as the call rounds.
+            std::vector<double> mapRe(M * N), mapIm, weights(Mk * Nk), wantRe, wantIm, wantSupport;
+            for (int i = 0; i < M * N; ++i) mapRe[i] = hostRealPart(map, i);
+            if (complex)
+                for (int i = 0; i < M * N; ++i) mapIm.push_back(hostImagPart(map, i));
+            for (int i = 0; i < Mk * Nk; ++i) weights[i] = hostRealPart(k, i);
+            referenceSmooth(mapRe, mapIm, M, N, weights, Mk, Nk, &wantRe, &wantIm, &wantSupport);
+            auto rounded = [&](double v) { return single ? static_cast<double>(static_cast<float>(v)) : v; };
+            HostCallResult one = hostCall(kernsmooth(), 1, {map, k});
+            HostCallResult two = hostCall(kernsmooth(), 2, {map, k});
+            CHECK(!one.failed && !two.failed && two.outputs.size() == 2 && two.outputs[1]);
+            if (!one.failed && !two.failed && two.outputs.size() == 2 && two.outputs[1]) {
+                const mxArray *smoothed = two.outputs[0], *support = two.outputs[1];
+                CHECK(hostClassOf(smoothed) == cls && hostClassOf(support) == cls);
+                CHECK(mxIsComplex(smoothed) && !mxIsComplex(support));
+                bool same = true;
+                for (int i = 0; i < M * N; ++i) {
+                    same = same && sameBits(hostRealPart(smoothed, i), hostRealPart(one.outputs[0], i)) &&
+                           sameBits(hostImagPart(smoothed, i), hostImagPart(one.outputs[0], i));
+                    auto agrees = [](double a, double b) { return sameBits(a, b) || (a != a && b != b); };
+                    same = same && agrees(hostRealPart(smoothed, i), rounded(wantRe[i])) &&
+                           agrees(hostImagPart(smoothed, i), rounded(wantIm[i])) &&
+                           agrees(hostRealPart(support, i), rounded(wantSupport[i]));
+                }
+                if (!same)
+                    recordFailure(__FILE__, __LINE__, std::string(complex ? "complex" : "real") + " variant " +
+                                                          std::to_string(variant));
+            }
+            hostReleaseOutputs(&one);
+            hostReleaseOutputs(&two);
+            // A third output is not there to give: refused before anything is made.
+            HostCallResult three = hostCall(kernsmooth(), 3, {map, k});
+            CHECK(three.failed && three.outputs[0] == nullptr);
+            CHECK_EQ(three.errorText, std::string("kernsmooth_c gives at most two outputs: [smoothed, support]."));
+            hostReleaseOutputs(&three);
+            hostDestroyArray(map);
+            hostDestroyArray(k);
         }
     }
 }

@@ -48,7 +48,8 @@
 %!error <kernsmooth_c: This function takes zero, three or four arguments.> kernsmooth_c (1)
 %!error <This function takes zero, three or four arguments.> kernsmooth_c (1, 2, 3)
 %!error <This function takes zero, three or four arguments.> kernsmooth_c (1, 2, 3, 4)
-%!error <map must be a full> kernsmooth_c (single (ones (3)), ones (3))
+%!error <map must be a full \(not sparse\) single or double matrix.> kernsmooth_c (int8 (ones (3)), ones (3))
+%!error <at most two outputs> [a, b, c] = kernsmooth_c (ones (3), ones (3))
 %!error <map must be a full> kernsmooth_c (sparse (ones (3)), ones (3))
 %!error <map must be a full> kernsmooth_c ({1}, ones (3))
 %!error <smoothing_kernel must be a full> kernsmooth_c (ones (3), int8 (ones (3)))
@@ -88,3 +89,23 @@
 
 %!test # empty maps give empty results of the same size
 %! assert (size (kernsmooth_c (zeros (0, 3), ones (3))), [0 3]);
+
+%!test # single maps, and the support: the weights each window used
+%! rand ("seed", 3);
+%! m = complex (rand (40, 30), rand (40, 30));
+%! m(rand (40, 30) < 0.1) = NaN;
+%! k = rand (5, 3) - 0.1;
+%! [s, support] = kernsmooth_c (m, k);
+%! assert (s, kernsmooth_c (m, k));
+%! valid = double (! isnan (m));
+%! expected = conv2 (valid, rot90 (k, 2), "same");   # the kernel as a correlation
+%! expected(! valid) = NaN;
+%! assert (support, expected, 1e-12);
+%! [s1, support1] = kernsmooth_c (single (m), k);
+%! assert (class (s1), "single");
+%! assert (class (support1), "single");
+%! assert (s1, single (s));
+%! assert (support1, single (support));
+%! assert (kernsmooth_c (single (m), single (k)), single (kernsmooth_c (double (single (m)), double (single (k)))));
+%! assert (kernsmooth_c (single (real (m)), k), single (kernsmooth_c (real (m), k)));
+

@@ -1,7 +1,9 @@
 // Unit tests of the smoothing filter: bit-for-bit agreement with the plain formula on
 // random maps with random NaN, on every path the processor has (scalar, SSE2, AVX2,
 // AVX-512: border rows, blocks, the overlapping last block, scalar tails), in both
-// hosts' layouts (separate parts, and interleaved pairs in and out).
+// hosts' layouts (separate parts, and interleaved pairs in and out), for double and
+// single maps (the double formula on the single samples, rounded once), with the
+// support (the weights each window used) beside the result.
 #include "check.h"
 #include "smooth.h"
 #include "smooth_reference.h"
@@ -19,17 +21,31 @@ double uniform() {
 }
 
 struct Filtered {
-    std::vector<double> re, im;
+    std::vector<double> re, im, support;  // single results widened
 };
 
-// The filter on the map in a host's layout: separate parts (or real parts alone) in
-// and out, or (re, im) pairs in (real parts alone for a real map) and pairs out.
-Filtered runFilter(const std::vector<double> &re, const std::vector<double> &im, int M, int N,
-                   const std::vector<double> &kernel, int Mk, int Nk, FilterPath path, bool paired) {
+// Copies of values in Sample, and back.
+template <typename Sample>
+std::vector<Sample> as(const std::vector<double> &values) {
+    return std::vector<Sample>(values.begin(), values.end());
+}
+template <typename Sample>
+std::vector<double> widened(const std::vector<Sample> &values) {
+    return std::vector<double>(values.begin(), values.end());
+}
+
+// The filter on the map in a host's layout and class: separate parts (or real parts
+// alone) in and out, or (re, im) pairs in (real parts alone for a real map) and pairs
+// out; samples and results of Sample, the support too.
+template <typename Sample>
+Filtered runFilterOf(const std::vector<double> &reIn, const std::vector<double> &imIn, int M, int N,
+                     const std::vector<double> &kernel, int Mk, int Nk, FilterPath path, bool paired) {
     const size_t n = static_cast<size_t>(M) * N;
-    std::vector<double> pairs;
+    const std::vector<Sample> re = as<Sample>(reIn), im = as<Sample>(imIn);
+    std::vector<Sample> pairs;
+    const SampleClass samples = sizeof(Sample) == sizeof(float) ? kSingleSamples : kDoubleSamples;
     SmoothingInput in{im.empty() ? kRealSamples : kSeparateParts, re.data(), im.empty() ? nullptr : im.data(),
-                      M, N, kernel.data(), Mk, Nk};
+                      M, N, kernel.data(), Mk, Nk, samples};
     if (paired && !im.empty()) {
         for (size_t i = 0; i < n; ++i) {
             pairs.push_back(re[i]);
@@ -39,16 +55,38 @@ Filtered runFilter(const std::vector<double> &re, const std::vector<double> &im,
         in.re = pairs.data();
         in.im = nullptr;
     }
-    Filtered out{std::vector<double>(n), std::vector<double>(n)};
-    std::vector<double> pairedOut(2 * n);
-    SmoothingOutput where = {paired, paired ? pairedOut.data() : out.re.data(), paired ? nullptr : out.im.data()};
+    std::vector<Sample> outRe(n), outIm(n), support(n), pairedOut(2 * n);
+    SmoothingOutput where = {paired, paired ? pairedOut.data() : outRe.data(), paired ? nullptr : outIm.data(),
+                             support.data(), samples};
     filterMapOnPath(in, path, where);
     if (paired)
         for (size_t i = 0; i < n; ++i) {
-            out.re[i] = pairedOut[2 * i];
-            out.im[i] = pairedOut[2 * i + 1];
+            outRe[i] = pairedOut[2 * i];
+            outIm[i] = pairedOut[2 * i + 1];
         }
-    return out;
+    return Filtered{widened(outRe), widened(outIm), widened(support)};
+}
+
+Filtered runFilter(const std::vector<double> &re, const std::vector<double> &im, int M, int N,
+                   const std::vector<double> &kernel, int Mk, int Nk, FilterPath path, bool paired, bool single) {
+    return single ? runFilterOf<float>(re, im, M, N, kernel, Mk, Nk, path, paired)
+                  : runFilterOf<double>(re, im, M, N, kernel, Mk, Nk, path, paired);
+}
+
+// The plain formula, for a double map or for the single samples of one (the double
+// formula on them, each result rounded once).
+Filtered reference(const std::vector<double> &re, const std::vector<double> &im, int M, int N,
+                   const std::vector<double> &kernel, int Mk, int Nk, bool single) {
+    Filtered want;
+    if (!single) {
+        referenceSmooth(re, im, M, N, kernel, Mk, Nk, &want.re, &want.im, &want.support);
+        return want;
+    }
+    referenceSmooth(widened(as<float>(re)), widened(as<float>(im)), M, N, kernel, Mk, Nk, &want.re, &want.im,
+                    &want.support);
+    for (std::vector<double> *part : {&want.re, &want.im, &want.support})
+        *part = widened(as<float>(*part));
+    return want;
 }
 
 bool sameVectors(const std::vector<double> &a, const std::vector<double> &b) {
@@ -93,14 +131,16 @@ TEST(filter_matches_the_plain_formula_bit_for_bit) {
         }
         std::vector<double> kernel(static_cast<size_t>(c.Mk) * c.Nk);
         for (double &w : kernel) w = c.negativeWeights ? 2 * uniform() - 1 : uniform();
-        std::vector<double> wantRe, wantIm;
-        referenceSmooth(re, im, c.M, c.N, kernel, c.Mk, c.Nk, &wantRe, &wantIm);
-        for (FilterPath path : kPaths) {
-            if (!filterPathAvailable(path)) continue;
-            for (bool paired : {false, true}) {
-                Filtered got = runFilter(re, im, c.M, c.N, kernel, c.Mk, c.Nk, path, paired);
-                CHECK(sameVectors(got.re, wantRe));
-                CHECK(sameVectors(got.im, wantIm));
+        for (bool single : {false, true}) {
+            const Filtered want = reference(re, im, c.M, c.N, kernel, c.Mk, c.Nk, single);
+            for (FilterPath path : kPaths) {
+                if (!filterPathAvailable(path)) continue;
+                for (bool paired : {false, true}) {
+                    Filtered got = runFilter(re, im, c.M, c.N, kernel, c.Mk, c.Nk, path, paired, single);
+                    CHECK(sameVectors(got.re, want.re));
+                    CHECK(sameVectors(got.im, want.im));
+                    CHECK(sameVectors(got.support, want.support));
+                }
             }
         }
     }
@@ -120,14 +160,16 @@ TEST(filter_weights_that_are_nan_or_infinite_follow_the_formula) {
         kernel[2] = odd;
         for (bool complex : {true, false}) {
             const std::vector<double> noImag;
-            std::vector<double> wantRe, wantIm;
-            referenceSmooth(re, complex ? im : noImag, M, N, kernel, 3, 3, &wantRe, &wantIm);
-            for (FilterPath path : kPaths) {
-                if (!filterPathAvailable(path)) continue;
-                for (bool paired : {false, true}) {
-                    Filtered got = runFilter(re, complex ? im : noImag, M, N, kernel, 3, 3, path, paired);
-                    CHECK(sameVectors(got.re, wantRe));
-                    CHECK(sameVectors(got.im, wantIm));
+            for (bool single : {false, true}) {
+                const Filtered want = reference(re, complex ? im : noImag, M, N, kernel, 3, 3, single);
+                for (FilterPath path : kPaths) {
+                    if (!filterPathAvailable(path)) continue;
+                    for (bool paired : {false, true}) {
+                        Filtered got = runFilter(re, complex ? im : noImag, M, N, kernel, 3, 3, path, paired, single);
+                        CHECK(sameVectors(got.re, want.re));
+                        CHECK(sameVectors(got.im, want.im));
+                        CHECK(sameVectors(got.support, want.support));
+                    }
                 }
             }
         }
