@@ -234,17 +234,20 @@ mxArray *npyDecode(const unsigned char *file, size_t size, const std::string &na
 }
 
 bool npyWrite(const std::string &path, const mxArray *array, std::string *error) {
-    if (hostClassOf(array) != hostDoubleClass || mxIsSparse(array)) {
-        *error = "only full double arrays can be written as .npy";
+    const HostClass cls = hostClassOf(array);
+    if ((cls != hostDoubleClass && cls != hostSingleClass) || mxIsSparse(array)) {
+        *error = "only full double and single arrays can be written as .npy";
         return false;
     }
-    bool complex = mxIsComplex(array);
+    const bool complex = mxIsComplex(array), single = cls == hostSingleClass;
+    const char *descr = complex ? (single ? "<c8" : "<c16") : (single ? "<f4" : "<f8");
+    const size_t itemSize = hostElementSize(cls);
     // Fortran order is the host's column-major order, whatever the number of sides.
     std::string shape;
     const size_t *sides = mxGetDimensions(array);
     for (size_t k = 0; k < mxGetNumberOfDimensions(array); ++k)
         shape += (k ? ", " : "") + std::to_string(sides[k]);
-    std::string header = std::string("{'descr': '") + (complex ? "<c16" : "<f8") +
+    std::string header = std::string("{'descr': '") + descr +
                          "', 'fortran_order': True, 'shape': (" + shape + "), }";
     // Pad with blanks and a newline so the data starts on a 64-byte boundary.
     size_t total = kMagicLength + 4 + header.size() + 1;
@@ -265,11 +268,16 @@ bool npyWrite(const std::string &path, const mxArray *array, std::string *error)
     std::fwrite(header.data(), 1, header.size(), f);
     size_t count = mxGetNumberOfElements(array);
     if (!complex) {
-        if (count > 0) std::fwrite(hostDataOf(array), sizeof(double), count, f);
+        if (count > 0) std::fwrite(hostDataOf(array), itemSize, count, f);
     } else {
+        // NumPy's complex items are (re, im) pairs; the host's parts may lie apart.
+        const bool pairs = hostInterleavedComplex();
+        const unsigned char *re = static_cast<const unsigned char *>(hostDataOf(array));
+        const unsigned char *im = pairs ? re + itemSize : static_cast<const unsigned char *>(hostImagDataOf(array));
+        const size_t step = pairs ? 2 * itemSize : itemSize;
         for (size_t k = 0; k < count; ++k) {
-            double pair[2] = {hostRealPart(array, k), hostImagPart(array, k)};
-            std::fwrite(pair, sizeof(double), 2, f);
+            std::fwrite(re + k * step, itemSize, 1, f);
+            std::fwrite(im + k * step, itemSize, 1, f);
         }
     }
     bool failed = std::ferror(f) != 0;

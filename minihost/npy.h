@@ -15,8 +15,9 @@ mxArray *npyRead(const std::string &path, std::string *error);
 // The same from the bytes of a whole file; name is used in messages.
 mxArray *npyDecode(const unsigned char *bytes, size_t size, const std::string &name, std::string *error);
 
-// Writes a double array (real or complex) as a .npy file of the array's sides (2 or
-// more) in Fortran order; false with a message in *error when it cannot.
+// Writes a double or single array (real or complex: float64, complex128, float32,
+// complex64) as a .npy file of the array's sides (2 or more) in Fortran order; false
+// with a message in *error when it cannot.
 bool npyWrite(const std::string &path, const mxArray *array, std::string *error);
 
 #endif // PHASEKIT_NPY_H

@@ -1,8 +1,8 @@
-// golden_test: phasemend, phasemend3 and kernsmooth_c on fixed inputs, through the
-// standalone host, against digests of their output bytes checked in below. Every architecture
-// and compiler must give these bytes: the inputs are made with integer and basic
-// floating-point arithmetic only (exactly rounded everywhere), the commands use no
-// fused multiply-add and sum in a fixed order. A NaN digests as one pattern, since
+// golden_test: phasemend, phasemend3 and kernsmooth_c on fixed inputs (double, and single
+// maps made from them), through the standalone host, against digests of their output
+// bytes checked in below. Every architecture and compiler must give these bytes: the
+// inputs are made with integer and basic floating-point arithmetic only (exactly
+// rounded everywhere), the commands use no fused multiply-add and sum in a fixed order. A NaN digests as one pattern, since
 // processors differ in the sign of the NaN an invalid operation makes.
 // Usage: golden_test EXTENSION_FOLDER [--print]
 #include "minihost.h"
@@ -38,19 +38,40 @@ struct Random {
     }
 };
 
-// FNV-1a over the bytes of every double, little-endian, NaN as one pattern.
+// FNV-1a over the bytes of every double, little-endian, NaN as one pattern; of a
+// single result, over the bytes of every float.
 struct Digest {
     uint64_t value = 1469598103934665603ull;
-    void add(double v) {
-        uint64_t bits;
-        if (std::isnan(v)) bits = 0x7FF8000000000000ull;
-        else std::memcpy(&bits, &v, sizeof bits);
-        for (int k = 0; k < 8; ++k) {
+    void addBytes(uint64_t bits, int bytes) {
+        for (int k = 0; k < bytes; ++k) {
             value ^= (bits >> (8 * k)) & 0xFF;
             value *= 1099511628211ull;
         }
     }
+    void add(double v) {
+        uint64_t bits;
+        if (std::isnan(v)) bits = 0x7FF8000000000000ull;
+        else std::memcpy(&bits, &v, sizeof bits);
+        addBytes(bits, 8);
+    }
+    void addSingle(float v) {
+        uint32_t bits;
+        if (std::isnan(v)) bits = 0x7FC00000u;
+        else std::memcpy(&bits, &v, sizeof bits);
+        addBytes(bits, 4);
+    }
 };
+
+// A single copy of a double array (each sample rounded once); the double one is
+// destroyed.
+mxArray *inSingle(mxArray *array) {
+    std::vector<size_t> sides(mxGetDimensions(array), mxGetDimensions(array) + mxGetNumberOfDimensions(array));
+    mxArray *single = hostCreateArray(hostSingleClass, sides, mxIsComplex(array));
+    for (size_t i = 0; i < mxGetNumberOfElements(array); ++i)
+        hostSetParts(single, i, hostRealPart(array, i), hostImagPart(array, i));
+    hostDestroyArray(array);
+    return single;
+}
 
 // A wrapped map of a polynomial surface with noise, holes, and optional Inf samples.
 mxArray *wrappedMap(int rows, int columns, uint64_t seed, bool withInf) {
@@ -150,6 +171,10 @@ const Case kExpected[] = {
     {"kernsmooth_c 200x150 even 4x6 with negative weights", 0x2e56d9bc9d4969b1ull},
     {"kernsmooth_c 20x25 kernel 41x37", 0x072a99f100882758ull},
     {"kernsmooth_c 90x70 real map, 5x3 kernel with NaN and Inf weights", 0xe3753345ed93f19aull},
+    {"phasemend single 120x301 NaN and Inf, missing row and column, reference", 0xe8c776a180c5dff8ull},
+    {"phasemend3 single 40x30x24 NaN and Inf, missing slice, reference", 0xfbe5245eac9041fcull},
+    {"kernsmooth_c single 200x150 binomial 7x7, with the support", 0x34e4a5940ca2a7fbull},
+    {"kernsmooth_c single 90x70 real map, single 5x3 kernel with NaN and Inf weights", 0x9c5eb805271b3129ull},
 };
 
 }  // namespace
@@ -169,22 +194,33 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::vector<uint64_t> digests;
-    auto run = [&](const HostExtension &ext, std::vector<mxArray *> inputs, Digest *digest) {
-        HostCallResult r = hostCall(ext.entry, 1, std::vector<const mxArray *>(inputs.begin(), inputs.end()));
-        if (r.failed || r.outputs.empty() || !r.outputs[0]) {
+    auto run = [&](const HostExtension &ext, std::vector<mxArray *> inputs, Digest *digest, int outputs = 1) {
+        HostCallResult r = hostCall(ext.entry, outputs, std::vector<const mxArray *>(inputs.begin(), inputs.end()));
+        if (r.failed || r.outputs.size() < size_t(outputs)) {
             std::fprintf(stderr, "golden_test: a call failed: %s\n", r.errorText.c_str());
         } else {
-            const mxArray *out = r.outputs[0];
-            size_t n = mxGetNumberOfElements(out);
-            for (size_t i = 0; i < n; ++i) digest->add(hostRealPart(out, i));
-            for (size_t i = 0; mxIsComplex(out) && i < n; ++i) digest->add(hostImagPart(out, i));
+            for (int k = 0; k < outputs; ++k) {
+                const mxArray *out = r.outputs[k];
+                if (!out) {
+                    std::fprintf(stderr, "golden_test: a call set no output %d\n", k + 1);
+                    continue;
+                }
+                const bool single = hostClassOf(out) == hostSingleClass;
+                size_t n = mxGetNumberOfElements(out);
+                for (int part = 0; part < (mxIsComplex(out) ? 2 : 1); ++part)
+                    for (size_t i = 0; i < n; ++i) {
+                        double v = part ? hostImagPart(out, i) : hostRealPart(out, i);
+                        if (single) digest->addSingle(static_cast<float>(v));
+                        else digest->add(v);
+                    }
+            }
         }
         hostReleaseOutputs(&r);
         for (mxArray *a : inputs) hostDestroyArray(a);
     };
-    auto one = [&](const HostExtension &ext, std::vector<mxArray *> inputs) {
+    auto one = [&](const HostExtension &ext, std::vector<mxArray *> inputs, int outputs = 1) {
         Digest d;
-        run(ext, inputs, &d);
+        run(ext, inputs, &d, outputs);
         digests.push_back(d.value);
     };
     one(unwrap, {wrappedMap(257, 193, 1, false)});
@@ -222,6 +258,17 @@ int main(int argc, char **argv) {
         mxGetPr(kernel)[4] = std::nan("");
         mxGetPr(kernel)[11] = INFINITY;
         one(smooth, {complexField(90, 70, 12, true), kernel});
+    }
+    // Single maps: double inputs rounded once.
+    one(unwrap, {inSingle(wrappedMap(120, 301, 2, true)), hostCreateScalar(250), hostCreateScalar(9)});
+    one(volume, {inSingle(wrappedVolume(40, 30, 24, 14, true)), hostCreateScalar(15), hostCreateScalar(20),
+                 hostCreateScalar(14)});
+    one(smooth, {inSingle(complexField(200, 150, 6, false)), binomialKernel(7)}, 2);
+    {
+        mxArray *kernel = patternKernel(5, 3, 11);
+        mxGetPr(kernel)[4] = std::nan("");
+        mxGetPr(kernel)[11] = INFINITY;
+        one(smooth, {inSingle(complexField(90, 70, 12, true)), inSingle(kernel)});
     }
 
     int failures = 0;
