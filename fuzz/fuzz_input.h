@@ -71,7 +71,15 @@ inline mxArray *fuzzArray(FuzzInput &in, uint32_t maxSide) {
         }
         return a;
     }
-    case 14: return hostCreateOfClass(hostSingleClass, rows, columns);
+    case 14: {
+        // Single, real or complex: the input's numbers rounded once.
+        mxArray *a = hostCreateOfClass(hostSingleClass, rows, columns, in.below(3) == 0);
+        for (size_t k = 0; k < mxGetNumberOfElements(a); ++k) {
+            double re = in.number();
+            hostSetParts(a, k, re, in.number());
+        }
+        return a;
+    }
     case 15: return hostCreateOfClass(hostInt32Class, rows, columns);
     case 16: return hostCreateOfClass(hostLogicalClass, rows, columns);
     case 17: return hostCreateString(in.text(8));
@@ -110,8 +118,8 @@ inline mxArray *fuzzVolume(FuzzInput &in, uint32_t maxSide) {
     }
     if (kind == 15) return fuzzArray(in, maxSide);
     std::vector<size_t> sides = {in.below(maxSide + 1), in.below(maxSide + 1), in.below(maxSide + 1)};
-    mxArray *a = hostCreateArray(hostDoubleClass, sides, false);
-    for (size_t k = 0; k < mxGetNumberOfElements(a); ++k) mxGetPr(a)[k] = in.number();
+    mxArray *a = hostCreateArray(kind == 13 ? hostSingleClass : hostDoubleClass, sides, false);
+    for (size_t k = 0; k < mxGetNumberOfElements(a); ++k) hostSetParts(a, k, in.number(), 0);
     return a;
 }
 
@@ -129,24 +137,25 @@ inline void fuzzFailure(const char *what) {
 
 // What every unwrapped result must satisfy, sample by sample: NaN where the input is
 // not finite, else the input plus a whole multiple of 2*pi, u = k*2*pi + in rounded
-// twice (any input is accepted, so the bound on the rounding grows with the
-// magnitudes involved).
-inline void checkWholeSteps(const double *in, const double *u, size_t n) {
+// twice, and once more to single for a single result (any input is accepted, so the
+// bound on the rounding grows with the magnitudes involved).
+inline void checkWholeSteps(const double *in, const double *u, size_t n, bool single = false) {
     const double twoPi = 6.283185307179586;
+    const double unit = single ? 5.9604644775390625e-08 : 1.1102230246251565e-16;  // half an ulp at 1
     for (size_t i = 0; i < n; ++i) {
         if (!std::isfinite(in[i])) {
             if (!std::isnan(u[i])) fuzzFailure("a missing sample has a value");
             continue;
         }
         double shift = std::round((u[i] - in[i]) / twoPi) * twoPi;
-        double slack = 8 * 1.1102230246251565e-16 * (std::fabs(u[i]) + std::fabs(in[i]) + std::fabs(shift)) + 1e-300;
+        double slack = 8 * unit * (std::fabs(u[i]) + std::fabs(in[i]) + std::fabs(shift)) + 1e-300;
         if (!(std::fabs(u[i] - in[i] - shift) <= slack)) fuzzFailure("not a whole number of 2*pi steps");
     }
 }
 
-// What every unwrapped result must satisfy: the input's sides, a real array, whole
-// 2*pi steps (checkWholeSteps), and the reference sample (when given: args after the
-// input, 1-based column, row and slice) equal to its input when that is finite.
+// What every unwrapped result must satisfy: the input's sides and class, a real array,
+// whole 2*pi steps (checkWholeSteps), and the reference sample (when given: args after
+// the input, 1-based column, row and slice) equal to its input when that is finite.
 inline void checkUnwrapped(const mxArray *wrapped, const std::vector<const mxArray *> &args,
                            const mxArray *out) {
     if (!out) fuzzFailure("no result");
@@ -155,11 +164,15 @@ inline void checkUnwrapped(const mxArray *wrapped, const std::vector<const mxArr
     for (size_t k = 0; k < dimensions; ++k)
         if (mxGetDimensions(out)[k] != mxGetDimensions(wrapped)[k]) fuzzFailure("result sides");
     if (mxIsComplex(out)) fuzzFailure("complex result");
+    if (hostClassOf(out) != hostClassOf(wrapped)) fuzzFailure("result class");
     size_t n = mxGetNumberOfElements(out);
     if (n == 0) return;
-    const double *in = mxGetPr(wrapped);
-    const double *u = mxGetPr(out);
-    checkWholeSteps(in, u, n);
+    std::vector<double> in(n), u(n);
+    for (size_t k = 0; k < n; ++k) {
+        in[k] = hostRealPart(wrapped, k);
+        u[k] = hostRealPart(out, k);
+    }
+    checkWholeSteps(in.data(), u.data(), n, hostClassOf(out) == hostSingleClass);
     if (args.size() < 3) return;
     const size_t *sides = mxGetDimensions(wrapped);
     size_t column = static_cast<size_t>(mxGetPr(args[1])[0]) - 1;
