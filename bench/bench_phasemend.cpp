@@ -6,7 +6,8 @@
 // baseline these figures have always been given against). With --octave it also
 // times the same maps through GNU Octave (build/octave/phasemend.mex, octave-cli on
 // the path). Sizes the machine lacks the memory for are skipped with a line saying so.
-// Prints medians; never run as a test. The thread count is OpenMP's default (set
+// Then the same map in single beside double, in turns. Prints medians; never run as a
+// test. The thread count is OpenMP's default (set
 // OMP_NUM_THREADS to change it).
 // Usage: bench_phasemend [runs] [largest side] [--from smallest side] [--octave]
 //        [--extension FILE]   (another build of phasemend, for comparisons in one run)
@@ -136,6 +137,7 @@ int main(int argc, char **argv) {
             inOctave = timeInOctave(map, shape, EXTENSION_DIR "/octave", "phasemend", runs);
         }
         printRowTail(detailed, callTimes, sortTimes, stageTimes, kStages, inOctave);
+        printSingleBesideDouble(ext, input, runs, 6);
         hostDestroyArray(input);
     }
     hostUnloadExtension(&ext);

@@ -6,7 +6,8 @@
 // of as many 32-byte records as the volume has edges (the plain edge record, keyed by
 // the volume's own edge keys). With --octave it also times the same volumes through
 // GNU Octave (build/octave/phasemend3.mex). Volumes the machine lacks the memory for
-// are skipped, or timed without the stages and the sort. Prints medians; never run as
+// are skipped, or timed without the stages and the sort. Then the same volume in
+// single beside double, in turns. Prints medians; never run as
 // a test. The thread count is OpenMP's default (set OMP_NUM_THREADS to change it).
 // Usage: bench_phasemend3 [runs] [--octave] [--sizes ROWSxCOLUMNSxSLICES,...]
 #include "bench_support.h"
@@ -161,6 +162,7 @@ int main(int argc, char **argv) {
             inOctave = timeInOctave(volume, sides, EXTENSION_DIR "/octave", "phasemend3", runs);
         }
         printRowTail(detailed, callTimes, sortTimes, stageTimes, kStages, inOctave);
+        printSingleBesideDouble(ext, input, runs, 16);
         hostDestroyArray(input);
     }
     hostUnloadExtension(&ext);

@@ -82,4 +82,26 @@ inline void timeCalls(const HostExtension &ext, mxArray *input, int runs, std::v
     }
 }
 
+// The same grid in single (its samples rounded once) beside double: whole calls in
+// turns, run after run, so that both see the machine alike. Medians of each class's
+// call, of the run-by-run ratio single/double, and the single call's working memory
+// beyond its input and its (single) result, in bytes a sample. Prints one line.
+inline void printSingleBesideDouble(const HostExtension &ext, const mxArray *input, int runs, int labelWidth) {
+    const std::vector<size_t> sides(mxGetDimensions(input), mxGetDimensions(input) + mxGetNumberOfDimensions(input));
+    mxArray *single = hostCreateArray(hostSingleClass, sides);
+    const size_t samples = mxGetNumberOfElements(input);
+    for (size_t k = 0; k < samples; ++k) hostSetParts(single, k, hostRealPart(input, k), 0);
+    std::vector<double> doubleTimes, singleTimes, ratios;
+    size_t peak = 0, ignored = 0;
+    for (int run = 0; run < runs; ++run) {
+        timeCalls(ext, const_cast<mxArray *>(input), 1, &doubleTimes, &ignored);
+        timeCalls(ext, single, 1, &singleTimes, &peak);
+        ratios.push_back(singleTimes.back() / doubleTimes.back());
+    }
+    std::printf("%*s single: call %.3f s, %.3f of double's (%.3f s) in turns, work %.1f B/pixel beyond its single result\n",
+                labelWidth, "", median(singleTimes), median(ratios), median(doubleTimes),
+                (static_cast<double>(peak) - 4.0 * samples) / samples);
+    hostDestroyArray(single);
+}
+
 #endif // PHASEKIT_BENCH_UNWRAP_H

@@ -1,18 +1,32 @@
 %KERNSMOOTH_C  NaN-aware kernel smoothing of a complex 2-D map.
 %
 %   SMOOTHED = KERNSMOOTH_C(MAP, KERNEL)
+%   [SMOOTHED, SUPPORT] = KERNSMOOTH_C(MAP, KERNEL)
 %
-%   MAP        M-by-N double matrix, complex or real (a real map has zero imaginary
-%              parts). A sample is missing when its real or imaginary part is NaN.
-%   KERNEL     non-empty real double matrix of weights (its imaginary part, if any,
-%              is ignored). It is applied as a correlation, not flipped: weight
+%   MAP        M-by-N double or single matrix, complex or real (a real map has zero
+%              imaginary parts). A sample is missing when its real or imaginary part
+%              is NaN.
+%   KERNEL     non-empty real double or single matrix of weights (its imaginary
+%              part, if any, is ignored). It is applied as a correlation, not flipped: weight
 %              KERNEL(h+hr+1, k+hc+1) multiplies the sample at offset (h, k), with
 %              hr = floor((rows-1)/2) and hc = floor((columns-1)/2). An even side uses
 %              only its first 2*hr+1 rows or 2*hc+1 columns.
 %
-%   SMOOTHED   M-by-N complex matrix. Each sample is the weighted sum of the valid
-%              samples of its window inside the map, divided by the sum of the
-%              weights actually used, so borders and holes are renormalised.
+%   SMOOTHED   M-by-N complex matrix of MAP's class. Each sample is the weighted sum
+%              of the valid samples of its window inside the map, divided by the sum
+%              of the weights actually used, so borders and holes are renormalised.
+%   SUPPORT    (only computed when asked for) M-by-N real matrix of MAP's class: for
+%              every sample whose centre is valid, that sum S of the weights actually
+%              used (also where S <= 0 or NaN, where SMOOTHED is NaN); NaN where the
+%              centre is missing. Use it to drop samples averaged over too few
+%              neighbours, at the edge of a hole or of the map:
+%                [smoothed, support] = kernsmooth_c (map, K);
+%                smoothed(support < 0.5 * sum (K(:))) = NaN;
+%
+%   Single precision: a single MAP gives single results, equal bit for bit to
+%   single (kernsmooth_c (double (MAP), double (KERNEL))): the samples are read as
+%   they are (no double copy of the map), the sums are formed in double and each
+%   result sample is rounded once.
 %
 %   NaN handling: a missing sample stays missing (NaN + NaN*i) and takes no part in
 %   its neighbours' windows. A window whose used weights sum to zero or less (or to
@@ -23,8 +37,9 @@
 %   - Called with no arguments, KERNSMOOTH_C prints its help text.
 %   - "This function takes zero, three or four arguments." for any count but 0 and
 %     2 (the text is kept as it is because callers match on it).
-%   - "map must be a full (not sparse) double matrix."
-%   - "smoothing_kernel must be a full (not sparse) double matrix."
+%   - "map must be a full (not sparse) single or double matrix."
+%   - "smoothing_kernel must be a full (not sparse) single or double matrix."
+%   - "kernsmooth_c gives at most two outputs: [smoothed, support]."
 %   - "smoothing_kernel must not be empty."
 %   - "map and smoothing_kernel must have fewer than 2^31 elements."
 %   - "map must be a 2-D matrix; for a stack of maps, smooth each slice map(:,:,k)
@@ -36,5 +51,7 @@
 %     field = exp (1i * peaks (200)) + 0.2 * (randn (200) + 1i * randn (200));
 %     field(50:60, 50:60) = NaN;
 %     smoothed = kernsmooth_c (field, ones (5) / 25);
+%     [smoothed, support] = kernsmooth_c (single (field), ones (5));
+%     smoothed(support < 13) = NaN;    % fewer than half the window's 25 samples
 %
 %   See also PHASEMEND, CLIPFORGE.

@@ -3,14 +3,18 @@
 %   UNWRAPPED = PHASEMEND(WRAPPED)
 %   UNWRAPPED = PHASEMEND(WRAPPED, XREF, YREF)
 %
-%   WRAPPED    M-by-N double matrix of wrapped phase in radians (-pi..pi). NaN marks
-%              a missing pixel; infinite samples count as missing too. For a complex
-%              matrix the real part is used.
+%   WRAPPED    M-by-N double or single matrix of wrapped phase in radians (-pi..pi).
+%              NaN marks a missing pixel; infinite samples count as missing too. For
+%              a complex matrix the real part is used.
 %   XREF, YREF optional 1-based column (XREF) and row (YREF) of a known point,
 %              truncated toward zero. Only their first elements are read.
 %
-%   UNWRAPPED  M-by-N real matrix. Every valid pixel differs from its wrapped value
-%              by a whole multiple of 2*pi; missing pixels are NaN.
+%   UNWRAPPED  M-by-N real matrix of WRAPPED's class. Every valid pixel differs from
+%              its wrapped value by a whole multiple of 2*pi; missing pixels are NaN.
+%
+%   Single precision: a single WRAPPED gives a single result, equal bit for bit to
+%   single (phasemend (double (WRAPPED), ...)). The samples are read as they are (no
+%   double copy is made) and the work is done in double.
 %
 %   Method: each pixel whose eight neighbours are all valid gets a reliability from
 %   the second differences of the wrapped phase; neighbouring valid pixels in a row
@@ -28,7 +32,7 @@
 %     and returns nothing.
 %   - "x_ref and/or y_ref can not be smaller than 1 nor larger than the matrix size."
 %     when the reference lies outside the map (or is NaN or infinite).
-%   - "wrapped must be a full (not sparse) double matrix."
+%   - "wrapped must be a full (not sparse) single or double matrix."
 %   - "xref and yref must be non-empty full (not sparse) double values."
 %   - "wrapped is too large: its pixel and edge counts must stay below 2^31."
 %   - "wrapped must be a 2-D matrix; for a volume use phasemend3, and for a stack of

@@ -3,15 +3,18 @@
 %   UNWRAPPED = PHASEMEND3(WRAPPED)
 %   UNWRAPPED = PHASEMEND3(WRAPPED, XREF, YREF, ZREF)
 %
-%   WRAPPED    M-by-N-by-P real double array of wrapped phase in radians (-pi..pi):
-%              an MRI phase volume, a stack of interferograms through depth. NaN
-%              and +-Inf mark a missing voxel (outside a mask, say).
+%   WRAPPED    M-by-N-by-P real double or single array of wrapped phase in radians
+%              (-pi..pi): an MRI phase volume (NIfTI phase is often single), a stack
+%              of interferograms through depth. NaN and +-Inf mark a missing voxel
+%              (outside a mask, say).
 %   XREF, YREF, ZREF  optional 1-based column (XREF), row (YREF) and slice (ZREF)
 %              of a known voxel, truncated toward zero. Only their first elements
 %              are read.
 %
-%   UNWRAPPED  M-by-N-by-P real array. Every valid voxel differs from its wrapped
-%              value by a whole multiple of 2*pi; missing voxels are NaN.
+%   UNWRAPPED  M-by-N-by-P real array of WRAPPED's class. Every valid voxel differs
+%              from its wrapped value by a whole multiple of 2*pi; missing voxels are
+%              NaN. A single volume gives single (phasemend3 (double (WRAPPED), ...))
+%              bit for bit, read as it is: no double copy is made.
 %
 %   Method: each voxel off the volume's faces whose 26 neighbours are all valid gets
 %   a reliability from the second differences of the wrapped phase along the 13
@@ -37,7 +40,7 @@
 %   - "x_ref, y_ref and/or z_ref can not be smaller than 1 nor larger than the
 %     volume size." when the reference lies outside the volume (or is NaN or
 %     infinite).
-%   - "wrapped must be a full (not sparse) real double array."
+%   - "wrapped must be a full (not sparse) real single or double array."
 %   - "wrapped must have at most three dimensions (rows, columns, slices)."
 %   - "xref, yref and zref must be non-empty full (not sparse) double values." and
 %     "xref, yref and zref must not have more than two dimensions."
