@@ -98,7 +98,7 @@ inline void printSingleBesideDouble(const HostExtension &ext, const mxArray *inp
         timeCalls(ext, single, 1, &singleTimes, &peak);
         ratios.push_back(singleTimes.back() / doubleTimes.back());
     }
-    std::printf("%*s single: call %.3f s, %.3f of double's (%.3f s) in turns, work %.1f B/pixel beyond its single result\n",
+    std::printf("%*s single: call %.3f s, %.3f of double's (%.3f s) in turns, work %.1f B a sample beyond its single result\n",
                 labelWidth, "", median(singleTimes), median(ratios), median(doubleTimes),
                 (static_cast<double>(peak) - 4.0 * samples) / samples);
     hostDestroyArray(single);

@@ -118,6 +118,8 @@ TEST(filter_matches_the_plain_formula_bit_for_bit) {
         {45, 4, 5, 1, 0.1, false, true},     // one-column kernel, real map
         {100, 3, 1, 1, 0.1, true, false},
         {23, 17, 201, 161, 0.1, true, true}, // far larger than the map, both sides
+        {60, 5, 11, 3, 0.1, true, false},    // windows long enough to widen a single map once a column
+        {520, 2, 451, 1, 0.05, true, true},  // too long for the widening buffer: read as it is
     };
     for (const Case &c : cases) {
         size_t count = static_cast<size_t>(c.M) * c.N;
