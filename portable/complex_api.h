@@ -11,18 +11,22 @@
 
 #include <stddef.h>
 
+#if MX_HAS_INTERLEAVED_COMPLEX
+// The real parts of an array's n (re, im) pairs, copied into one array (the real parts
+// of pairs are not one), which the host reclaims when the call ends.
+template <typename Sample, typename Pair>
+inline const Sample *realPartsOfPairs(const Pair *pairs, size_t n) {
+    Sample *copy = static_cast<Sample *>(mxMalloc(n * sizeof(Sample)));
+    for (size_t k = 0; k < n; ++k) copy[k] = pairs[k].real;
+    return copy;
+}
+#endif
+
 // The real parts of a double array as one array: the array's own data, or under the
-// interleaved API, for a complex array, a copy (the real parts of pairs are not one
-// array), which the host reclaims when the call ends.
+// interleaved API, for a complex array, a copy.
 inline const double *realParts(const mxArray *a) {
 #if MX_HAS_INTERLEAVED_COMPLEX
-    if (mxIsComplex(a)) {
-        const size_t n = mxGetNumberOfElements(a);
-        const mxComplexDouble *pairs = mxGetComplexDoubles(a);
-        double *copy = static_cast<double *>(mxMalloc(n * sizeof(double)));
-        for (size_t k = 0; k < n; ++k) copy[k] = pairs[k].real;
-        return copy;
-    }
+    if (mxIsComplex(a)) return realPartsOfPairs<double>(mxGetComplexDoubles(a), mxGetNumberOfElements(a));
     return mxGetDoubles(a);
 #else
     return mxGetPr(a);
@@ -33,13 +37,7 @@ inline const double *realParts(const mxArray *a) {
 // in single, of a complex array's under the interleaved API).
 inline const float *realSingles(const mxArray *a) {
 #if MX_HAS_INTERLEAVED_COMPLEX
-    if (mxIsComplex(a)) {
-        const size_t n = mxGetNumberOfElements(a);
-        const mxComplexSingle *pairs = mxGetComplexSingles(a);
-        float *copy = static_cast<float *>(mxMalloc(n * sizeof(float)));
-        for (size_t k = 0; k < n; ++k) copy[k] = pairs[k].real;
-        return copy;
-    }
+    if (mxIsComplex(a)) return realPartsOfPairs<float>(mxGetComplexSingles(a), mxGetNumberOfElements(a));
     return mxGetSingles(a);
 #else
     return static_cast<const float *>(mxGetData(a));

@@ -161,6 +161,13 @@ struct StripBuffers {
     double im[kStripRows];
 };
 
+// The buffers as the samples of a strip, from index 0 on.
+inline Samples<double> stripView(const Samples<float> &in, StripBuffers *buffers) {
+    const Samples<double> strip = {in.layout, buffers->re, buffers->im, in.rows, in.columns,
+                                   in.kernel, in.kernelRows, in.kernelColumns};
+    return strip;
+}
+
 // A block function computes a block of consecutive rows from j0 of column c, all of
 // whose windows lie inside the map's rows.
 template <typename Sample>
@@ -269,9 +276,7 @@ PHASEKIT_TARGET_AVX2 inline bool widenStripAvx2(const Samples<float> &in, int64_
     const int64_t values = kLayout == kPairedParts ? 2 * static_cast<int64_t>(rows) : rows;
     widenAvx2(kLayout == kPairedParts ? in.re + 2 * n : in.re + n, values, buffers->re);
     if (kLayout == kSeparateParts) widenAvx2(in.im + n, rows, buffers->im);
-    const Samples<double> widened = {in.layout, buffers->re, buffers->im, in.rows, in.columns,
-                                     in.kernel, in.kernelRows, in.kernelColumns};
-    *strip = widened;
+    *strip = stripView(in, buffers);
     return true;
 }
 template <SampleLayout kLayout>
@@ -415,9 +420,7 @@ PHASEKIT_TARGET_AVX512 inline bool widenStripAvx512(const Samples<float> &in, in
     const int64_t values = kLayout == kPairedParts ? 2 * static_cast<int64_t>(rows) : rows;
     widenAvx512(kLayout == kPairedParts ? in.re + 2 * n : in.re + n, values, buffers->re);
     if (kLayout == kSeparateParts) widenAvx512(in.im + n, rows, buffers->im);
-    const Samples<double> widened = {in.layout, buffers->re, buffers->im, in.rows, in.columns,
-                                     in.kernel, in.kernelRows, in.kernelColumns};
-    *strip = widened;
+    *strip = stripView(in, buffers);
     return true;
 }
 template <SampleLayout kLayout>
