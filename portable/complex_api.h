@@ -12,6 +12,16 @@
 #include <stddef.h>
 
 #if MX_HAS_INTERLEAVED_COMPLEX
+// The (re, im) pairs of a complex single argument. Octave (9.4 at least) ends the call
+// in mxGetComplexSingles on an argument (it checks it for double), while its
+// mxGetSingles gives an argument's pairs; MATLAB's mxGetSingles gives null for a
+// complex array, and its mxGetComplexSingles the pairs. Asked in this order, each host
+// answers with the pairs.
+inline const mxComplexSingle *complexSingles(const mxArray *a) {
+    const void *pairs = mxGetSingles(a);
+    return pairs ? static_cast<const mxComplexSingle *>(pairs) : mxGetComplexSingles(a);
+}
+
 // The real parts of an array's n (re, im) pairs, copied into one array (the real parts
 // of pairs are not one), which the host reclaims when the call ends.
 template <typename Sample, typename Pair>
@@ -37,7 +47,7 @@ inline const double *realParts(const mxArray *a) {
 // in single, of a complex array's under the interleaved API).
 inline const float *realSingles(const mxArray *a) {
 #if MX_HAS_INTERLEAVED_COMPLEX
-    if (mxIsComplex(a)) return realPartsOfPairs<float>(mxGetComplexSingles(a), mxGetNumberOfElements(a));
+    if (mxIsComplex(a)) return realPartsOfPairs<float>(complexSingles(a), mxGetNumberOfElements(a));
     return mxGetSingles(a);
 #else
     return static_cast<const float *>(mxGetData(a));

@@ -116,7 +116,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     // The host's interleaved layout, read and written in place; a real map stays real.
     if (mxIsComplex(map)) {
         input.layout = kPairedParts;
-        input.re = single ? static_cast<const void *>(mxGetComplexSingles(map))
+        input.re = single ? static_cast<const void *>(complexSingles(map))
                           : static_cast<const void *>(mxGetComplexDoubles(map));
     } else {
         input.layout = kRealSamples;
