@@ -71,7 +71,7 @@ void timeSharedStages(const double *wrapped, StageBuffers &b, int32_t count, Gri
 
 // runs calls of the command on input back to back, as a session makes them: their
 // times, and the most working memory any of them held.
-inline void timeCalls(const HostExtension &ext, mxArray *input, int runs, std::vector<double> *callTimes,
+inline void timeCalls(const HostExtension &ext, const mxArray *input, int runs, std::vector<double> *callTimes,
                       size_t *peak) {
     for (int run = 0; run < runs; ++run) {
         Clock::time_point start = Clock::now();
@@ -94,7 +94,7 @@ inline void printSingleBesideDouble(const HostExtension &ext, const mxArray *inp
     std::vector<double> doubleTimes, singleTimes, ratios;
     size_t peak = 0, ignored = 0;
     for (int run = 0; run < runs; ++run) {
-        timeCalls(ext, const_cast<mxArray *>(input), 1, &doubleTimes, &ignored);
+        timeCalls(ext, input, 1, &doubleTimes, &ignored);
         timeCalls(ext, single, 1, &singleTimes, &peak);
         ratios.push_back(singleTimes.back() / doubleTimes.back());
     }

@@ -11,6 +11,10 @@
 
 #include <stddef.h>
 
+// The classes whose samples the extensions read in their own class (a map, a volume,
+// a kernel): single and double, full.
+inline bool isFullSingleOrDouble(const mxArray *a) { return (mxIsDouble(a) || mxIsSingle(a)) && !mxIsSparse(a); }
+
 #if MX_HAS_INTERLEAVED_COMPLEX
 // The (re, im) pairs of a complex single argument. Octave (9.4 at least) ends the call
 // in mxGetComplexSingles on an argument (it checks it for double), while its

@@ -35,8 +35,6 @@ static const char kKernelEmptyError[] = "smoothing_kernel must not be empty.";
 static const char kTooLargeError[] = "map and smoothing_kernel must have fewer than 2^31 elements.";
 static const char kOutputsError[] = "kernsmooth_c gives at most two outputs: [smoothed, support].";
 
-static bool isFullSingleOrDouble(const mxArray *a) { return (mxIsDouble(a) || mxIsSingle(a)) && !mxIsSparse(a); }
-
 // The kernel's weights (its real parts) as doubles: a single kernel widened, exactly,
 // into a copy the host reclaims when the call ends (a kernel is small).
 static const double *kernelWeights(const mxArray *kernel) {

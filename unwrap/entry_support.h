@@ -10,8 +10,6 @@
 #include <stdint.h>
 
 inline bool isFullDouble(const mxArray *a) { return mxIsDouble(a) && !mxIsSparse(a); }
-// The classes a wrapped map may have: its samples are read in their own class.
-inline bool isFullSingleOrDouble(const mxArray *a) { return (mxIsDouble(a) || mxIsSingle(a)) && !mxIsSparse(a); }
 
 // Converts a 1-based coordinate to a 0-based index; false when it is NaN, infinite or
 // its truncation does not fit a signed 32-bit integer.
