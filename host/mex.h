@@ -104,6 +104,7 @@ bool mxIsSingle(const mxArray *array);
 bool mxIsComplex(const mxArray *array);
 bool mxIsSparse(const mxArray *array);
 bool mxIsChar(const mxArray *array);
+mxClassID mxGetClassID(const mxArray *array);
 
 /* Host memory: released by the host when the call ends if not freed before. */
 void *mxMalloc(size_t bytes);

@@ -403,6 +403,7 @@ bool mxIsSingle(const mxArray *array) { return array->cls == hostSingleClass; }
 bool mxIsComplex(const mxArray *array) { return array->complex; }
 bool mxIsSparse(const mxArray *array) { return array->sparse; }
 bool mxIsChar(const mxArray *array) { return array->cls == hostCharClass; }
+mxClassID mxGetClassID(const mxArray *array) { return static_cast<mxClassID>(array->cls); }
 
 // An array made in a call belongs to it: released with the call unless returned.
 static mxArray *belongsToCall(mxArray *a) {

@@ -4,70 +4,91 @@
 // locks. Array order: column edges column by column (by row), then row edges by column
 // pair (by row); the unstable sort that follows starts from this order. The command's
 // form reads the input samples and the reliability array and writes CompactEdge
-// records; the plain form reads PhasePixel records and writes PixelEdge ones.
+// records; the plain form reads PhasePixel records and writes PixelEdge ones. A pixel
+// takes part when its sample is usable, and its quality too where there is a map.
 #include "unwrap.h"
 
 namespace {
 
-template <typename Sample>
-int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
+template <typename Valid>
+int32_t countEdgesOf(Valid valid, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
     edgeOffsets[0] = 0;
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < columns; ++c) {
-        const Sample *column = wrapped + static_cast<int64_t>(c) * rows;
+        const int64_t start = static_cast<int64_t>(c) * rows;
         int32_t count = 0;
-        for (int32_t r = 0; r < rows - 1; ++r)
-            count += (usableSample(column[r]) && usableSample(column[r + 1]));
+        for (int32_t r = 0; r < rows - 1; ++r) count += (valid(start + r) && valid(start + r + 1));
         edgeOffsets[c + 1] = count;
     }
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < columns - 1; ++c) {
-        const Sample *column = wrapped + static_cast<int64_t>(c) * rows;
-        const Sample *neighbour = column + rows;
+        const int64_t start = static_cast<int64_t>(c) * rows;
         int32_t count = 0;
-        for (int32_t r = 0; r < rows; ++r)
-            count += (usableSample(column[r]) && usableSample(neighbour[r]));
+        for (int32_t r = 0; r < rows; ++r) count += (valid(start + r) && valid(start + r + rows));
         edgeOffsets[static_cast<int64_t>(columns) + 1 + c] = count;
     }
     return runningSum(edgeOffsets, 2 * static_cast<int64_t>(columns));
 }
 
-template <typename Sample>
-void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *edges,
+template <typename Sample, typename Valid>
+void fillEdgesOf(const Sample *wrapped, Valid valid, const double *reliability, CompactEdge *edges,
                  const int32_t *edgeOffsets, int32_t columns, int32_t rows) {
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < columns; ++c) {
         const int32_t start = c * rows;
         CompactEdge *edge = edges + edgeOffsets[c];
         for (int32_t i = start; i < start + rows - 1; ++i)
-            if (usableSample(wrapped[i]) && usableSample(wrapped[i + 1]))
-                writeEdge(edge++, wrapped, reliability, i, i + 1, kNextRow);
+            if (valid(i) && valid(i + 1)) writeEdge(edge++, wrapped, reliability, i, i + 1, kNextRow);
     }
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < columns - 1; ++c) {
         const int32_t start = c * rows;
         CompactEdge *edge = edges + edgeOffsets[static_cast<int64_t>(columns) + c];
         for (int32_t i = start; i < start + rows; ++i)
-            if (usableSample(wrapped[i]) && usableSample(wrapped[i + rows]))
-                writeEdge(edge++, wrapped, reliability, i, i + rows, kNextColumn);
+            if (valid(i) && valid(i + rows)) writeEdge(edge++, wrapped, reliability, i, i + rows, kNextColumn);
+    }
+}
+
+template <typename Sample>
+int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
+                     const double *quality) {
+    if (quality != nullptr) {
+        const QualityValidity<Sample> valid = {wrapped, quality};
+        return countEdgesOf(valid, edgeOffsets, columns, rows);
+    }
+    const SampleValidity<Sample> valid = {wrapped};
+    return countEdgesOf(valid, edgeOffsets, columns, rows);
+}
+
+template <typename Sample>
+void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *edges, const int32_t *edgeOffsets,
+                 int32_t columns, int32_t rows, const double *quality) {
+    if (quality != nullptr) {
+        const QualityValidity<Sample> valid = {wrapped, quality};
+        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, columns, rows);
+    } else {
+        const SampleValidity<Sample> valid = {wrapped};
+        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, columns, rows);
     }
 }
 
 }  // namespace
 
-int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
-    return countEdgesOf(wrapped, edgeOffsets, columns, rows);
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
+                   const double *quality) {
+    return countEdgesOf(wrapped, edgeOffsets, columns, rows, quality);
 }
-int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows) {
-    return countEdgesOf(wrapped, edgeOffsets, columns, rows);
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
+                   const double *quality) {
+    return countEdgesOf(wrapped, edgeOffsets, columns, rows, quality);
 }
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows) {
-    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, columns, rows);
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows, const double *quality) {
+    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, columns, rows, quality);
 }
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows) {
-    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, columns, rows);
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows, const double *quality) {
+    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, columns, rows, quality);
 }
 
 int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t columns, int32_t rows) {

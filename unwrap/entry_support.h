@@ -1,5 +1,6 @@
 // entry_support.h: what the phasemend and phasemend3 entries check alike before they
-// allocate anything: the class of the arguments and the 1-based reference position.
+// allocate anything: the class of the arguments, the 1-based reference position, and
+// the Name, Value options.
 #ifndef PHASEKIT_ENTRY_SUPPORT_H
 #define PHASEKIT_ENTRY_SUPPORT_H
 
@@ -7,7 +8,10 @@
 
 #include "../portable/complex_api.h"
 
+#include "unwrap.h"
+
 #include <stdint.h>
+#include <stdio.h>
 
 inline bool isFullDouble(const mxArray *a) { return mxIsDouble(a) && !mxIsSparse(a); }
 
@@ -53,6 +57,137 @@ inline bool readReferenceOrEnd(const mxArray *const *args, int count, const int6
     case kReferenceTooManySides: mexErrMsgTxt(errors.tooManySides); return false;
     case kReferenceOutside: mexErrMsgTxt(errors.outside); return false;
     case kReferenceUsable: break;
+    }
+    return true;
+}
+
+// Where a call's options begin, by MATLAB's custom: after wrapped, or after the
+// reference, an option name (a char array) in an option's place. Without one, only
+// the method's own counts are calls: 1, or 1 + referenceCount. Returns false for any
+// other count (the help is printed); else *hasReference and *optionsStart (nrhs when
+// there are no options).
+inline bool splitArguments(int nrhs, const mxArray *const *prhs, int referenceCount, bool *hasReference,
+                           int *optionsStart) {
+    *hasReference = false;
+    *optionsStart = nrhs;
+    if (nrhs >= 2 && mxIsChar(prhs[1])) {
+        *optionsStart = 1;
+        return true;
+    }
+    if (nrhs >= 2 + referenceCount && mxIsChar(prhs[1 + referenceCount])) {
+        *hasReference = true;
+        *optionsStart = 1 + referenceCount;
+        return true;
+    }
+    if (nrhs == 1) return true;
+    if (nrhs == 1 + referenceCount) {
+        *hasReference = true;
+        return true;
+    }
+    return false;
+}
+
+// Ends the call with a text that names the command: format holds a %s for the command
+// and may hold a second for detail. (Hosts add their own prefix, so the command is
+// named in the sentence, not before it.)
+inline void optionError(const char *format, const char *command, const char *detail = "") {
+    char message[320];
+    snprintf(message, sizeof message, format, command, detail);
+    mexErrMsgTxt(message);
+}
+
+// Whether given is the name, compared without regard to case.
+inline bool isOptionName(const char *given, const char *name) {
+    for (; *given != 0 && *name != 0; ++given, ++name) {
+        const char g = (*given >= 'A' && *given <= 'Z') ? static_cast<char>(*given - 'A' + 'a') : *given;
+        if (g != *name) return false;
+    }
+    return *given == 0 && *name == 0;
+}
+
+// The elements of a real, full numeric or logical vector, nonzero meaning true; false
+// when it is none, or holds a NaN.
+inline bool readFlags(const mxArray *a, size_t count, bool *flags) {
+    if (mxIsSparse(a) || mxIsComplex(a) || mxGetNumberOfDimensions(a) > 2) return false;
+    const size_t n = mxGetNumberOfElements(a);
+    if (n != 1 && n != count) return false;
+    if (mxGetM(a) != 1 && mxGetN(a) != 1) return false;
+    const void *data = mxGetData(a);
+    for (size_t k = 0; k < count; ++k) {
+        const size_t i = n == 1 ? 0 : k;
+        double value;
+        switch (mxGetClassID(a)) {
+        case mxLOGICAL_CLASS: value = static_cast<const bool *>(data)[i] ? 1.0 : 0.0; break;
+        case mxDOUBLE_CLASS: value = static_cast<const double *>(data)[i]; break;
+        case mxSINGLE_CLASS: value = static_cast<const float *>(data)[i]; break;
+        case mxINT8_CLASS: value = static_cast<const int8_t *>(data)[i]; break;
+        case mxUINT8_CLASS: value = static_cast<const uint8_t *>(data)[i]; break;
+        case mxINT16_CLASS: value = static_cast<const int16_t *>(data)[i]; break;
+        case mxUINT16_CLASS: value = static_cast<const uint16_t *>(data)[i]; break;
+        case mxINT32_CLASS: value = static_cast<const int32_t *>(data)[i]; break;
+        case mxUINT32_CLASS: value = static_cast<const uint32_t *>(data)[i]; break;
+        case mxINT64_CLASS: value = static_cast<const int64_t *>(data)[i] != 0; break;
+        case mxUINT64_CLASS: value = static_cast<const uint64_t *>(data)[i] != 0; break;
+        default: return false;
+        }
+        if (value != value) return false;  // NaN is neither true nor false
+        flags[k] = value != 0.0;
+    }
+    return true;
+}
+
+// Reads the Name, Value pairs in args (count of them) into options (quality and
+// periodic; the outputs are the caller's), for wrapped of the given sides (rank of
+// them: 2 for a map, 3 for a volume). A repeated name: the last one holds. Ends the
+// call with an error naming the command, and returns false, for anything unusable.
+inline bool readOptions(const char *command, const mxArray *const *args, int count, const mxArray *wrapped,
+                        int rank, const size_t *sides, UnwrapOptions *options) {
+    for (int k = 0; k < count; k += 2) {
+        char name[64];
+        if (!mxIsChar(args[k]) || mxGetM(args[k]) > 1 || mxGetNumberOfDimensions(args[k]) > 2) {
+            optionError("%s expects an option name ('Quality' or 'Periodic') in an option's place.", command);
+            return false;
+        }
+        const bool fits = mxGetString(args[k], name, sizeof name) == 0;
+        const bool quality = fits && isOptionName(name, "quality");
+        const bool periodic = fits && isOptionName(name, "periodic");
+        if (!quality && !periodic) {
+            optionError("%s has no option '%s'; its options are 'Quality' and 'Periodic'.", command, name);
+            return false;
+        }
+        if (k + 1 == count) {
+            optionError("%s was given the option '%s' without a value.", command, name);
+            return false;
+        }
+        const mxArray *value = args[k + 1];
+        if (quality) {
+            bool sameSize = mxGetNumberOfDimensions(value) == mxGetNumberOfDimensions(wrapped);
+            const mwSize *valueSides = mxGetDimensions(value), *wrappedSides = mxGetDimensions(wrapped);
+            for (size_t d = 0; sameSize && d < mxGetNumberOfDimensions(wrapped); ++d)
+                sameSize = valueSides[d] == wrappedSides[d];
+            if (!mxIsDouble(value) || mxIsComplex(value) || mxIsSparse(value) || !sameSize) {
+                optionError("%s needs a Quality that is a full real double array of the size of wrapped.", command);
+                return false;
+            }
+            options->quality = mxGetNumberOfElements(value) > 0 ? mxGetPr(value) : nullptr;
+        } else {
+            bool flags[3] = {false, false, false};
+            if (!readFlags(value, static_cast<size_t>(rank), flags)) {
+                optionError(rank == 2 ? "%s needs a Periodic that is a logical or numeric scalar, or a vector "
+                                        "of two (rows, columns)."
+                                      : "%s needs a Periodic that is a logical or numeric scalar, or a vector "
+                                        "of three (rows, columns, slices).",
+                            command);
+                return false;
+            }
+            for (int d = 0; d < 3; ++d) options->periodic[d] = flags[d];
+        }
+    }
+    for (int d = 0; d < rank; ++d) {
+        if (options->periodic[d] && sides[d] < 3) {
+            optionError("%s cannot make a dimension of fewer than three samples periodic.", command);
+            return false;
+        }
     }
     return true;
 }

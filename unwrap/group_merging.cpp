@@ -109,7 +109,7 @@ struct MergeProgress {
     const EdgeRange *leaves;
     int32_t leafCount;
     std::atomic<int32_t> *sorted;  // one flag a listed range, set once it is sorted
-    int32_t steps[3];
+    int32_t steps[kNeighbourKinds];
     std::atomic<bool> busy;
     int32_t nextEdge;  // the first edge not merged yet
     int32_t nextLeaf;  // the first listed range not merged yet
@@ -159,7 +159,7 @@ void initGroupLinks(GroupLink *links, GridShape shape) {
 
 void mergeGroups(GroupLink *links, const CompactEdge *edges, int32_t edgeCount, GridShape shape) {
     initGroupLinks(links, shape);
-    int32_t steps[3];
+    int32_t steps[kNeighbourKinds];
     neighbourSteps(shape, steps);
     mergeEdgeRange(links, edges, 0, edgeCount, steps);
 }

@@ -1,6 +1,7 @@
-// phasemend.cpp: the entry of the phasemend command. It checks every argument before
-// anything is allocated, then runs the fixed sequence of stages (unwrapMap): pixel
-// reliabilities, edges, ordering, group merging, result. Nothing survives the call.
+// phasemend.cpp: the entry of the phasemend command. It checks every argument and
+// option before anything is allocated, then runs the fixed sequence of stages
+// (unwrapMap): pixel reliabilities, edges, ordering, group merging, result, and the
+// regions and reliabilities when they are asked for. Nothing survives the call.
 #include "entry_support.h"
 #include "unwrap.h"
 
@@ -34,18 +35,25 @@ static const char kWrappedDimensionsError[] =
     "wrapped must be a 2-D matrix; for a volume use phasemend3, and for a stack of independent "
     "maps unwrap each slice wrapped(:,:,k) on its own.";
 static const char kReferenceDimensionsError[] = "xref and yref must not have more than two dimensions.";
+static const char kOutputCountError[] =
+    "phasemend gives at most three outputs: [unwrapped, regions, reliability].";
 static const char kTooLargeError[] =
     "wrapped is too large: its pixel and edge counts must stay below 2^31.";
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     keepExtensionLoaded();  // its OpenMP threads may outlive the call
-    (void)nlhs;
-    if (nrhs != 1 && nrhs != 3) {
+    bool hasReference;
+    int optionsStart;
+    if (!splitArguments(nrhs, prhs, 2, &hasReference, &optionsStart)) {
         for (const char *line : kHelpLines) mexPrintf(line);
         return;
     }
 
     // Validate everything first, so an error leaves nothing behind.
+    if (nlhs > 3) {
+        mexErrMsgTxt(kOutputCountError);
+        return;
+    }
     if (!isFullSingleOrDouble(prhs[0])) {
         mexErrMsgTxt(kWrappedTypeError);
         return;
@@ -57,12 +65,17 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     }
     size_t columnsWide = mxGetN(prhs[0]);
     size_t rowsWide = mxGetM(prhs[0]);
+    UnwrapOptions options = UnwrapOptions();
+    const size_t sides[2] = {rowsWide, columnsWide};
+    if (!readOptions("phasemend", prhs + optionsStart, nrhs - optionsStart, prhs[0], 2, sides, &options)) return;
     if (columnsWide > 0 && rowsWide > 0) {
-        // Pixel indices and edge offsets are signed 32-bit.
+        // Pixel indices and edge offsets are signed 32-bit; edges across periodic
+        // borders come on top of the others.
         const size_t limit = size_t(1) << 31;
-        bool tooLarge = columnsWide >= limit || rowsWide >= limit ||
-                        rowsWide * columnsWide >= limit ||
-                        2 * rowsWide * columnsWide - rowsWide - columnsWide >= limit;
+        bool tooLarge = columnsWide >= limit || rowsWide >= limit || rowsWide * columnsWide >= limit ||
+                        2 * rowsWide * columnsWide - rowsWide - columnsWide +
+                                (options.periodic[0] ? columnsWide : 0) + (options.periodic[1] ? rowsWide : 0) >=
+                            limit;
         if (tooLarge) {
             mexErrMsgTxt(kTooLargeError);
             return;
@@ -72,25 +85,33 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     int32_t rows = static_cast<int32_t>(rowsWide);
 
     int64_t referenceIndex = -1;  // none
-    if (nrhs == 3) {
-        const int64_t sides[2] = {columns, rows};
+    if (hasReference) {
+        const int64_t referenceSides[2] = {columns, rows};
         int64_t position[2];
         const ReferenceErrors errors = {kReferenceTypeError, kReferenceDimensionsError, kReferenceError};
-        if (!readReferenceOrEnd(prhs + 1, 2, sides, position, errors)) return;
+        if (!readReferenceOrEnd(prhs + 1, 2, referenceSides, position, errors)) return;
         referenceIndex = position[0] * rows + position[1];
     }
 
-    // Every sample of the result is written by the last stage: no zero fill. A single
-    // map gives a single result.
+    // Every sample of the results is written by the stages: no zero fill. A single map
+    // gives a single result (and reliability); the regions are numbers, in double.
     const bool single = mxIsSingle(prhs[0]);
-    plhs[0] = mxCreateUninitNumericMatrix(rowsWide, columnsWide, single ? mxSINGLE_CLASS : mxDOUBLE_CLASS,
-                                          mxREAL);
-    if (columns == 0 || rows == 0) return;  // nothing to unwrap: an empty map of that size
+    const mxClassID sampleClass = single ? mxSINGLE_CLASS : mxDOUBLE_CLASS;
+    plhs[0] = mxCreateUninitNumericMatrix(rowsWide, columnsWide, sampleClass, mxREAL);
+    if (nlhs >= 2) {
+        plhs[1] = mxCreateUninitNumericMatrix(rowsWide, columnsWide, mxDOUBLE_CLASS, mxREAL);
+        options.regions = mxGetPr(plhs[1]);
+    }
+    if (nlhs >= 3) {
+        plhs[2] = mxCreateUninitNumericMatrix(rowsWide, columnsWide, sampleClass, mxREAL);
+        options.reliability = mxGetData(plhs[2]);
+    }
+    if (columns == 0 || rows == 0) return;  // nothing to unwrap: empty results of that size
     void *unwrapped = mxGetData(plhs[0]);
     adviseHugePages(unwrapped, rowsWide * columnsWide * (single ? sizeof(float) : sizeof(double)));
     // A complex map's real parts are the map.
     if (single)
-        unwrapMap(realSingles(prhs[0]), static_cast<float *>(unwrapped), referenceIndex, columns, rows);
+        unwrapMap(realSingles(prhs[0]), static_cast<float *>(unwrapped), referenceIndex, columns, rows, options);
     else
-        unwrapMap(realParts(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, columns, rows);
+        unwrapMap(realParts(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, columns, rows, options);
 }

@@ -41,35 +41,47 @@ static const char kReferenceDimensionsError[] =
 static const char kTooLargeError[] =
     "wrapped is too large: its voxel and edge counts must stay below 2^31.";
 
+static const char kOutputCountError[] =
+    "phasemend3 gives at most three outputs: [unwrapped, regions, reliability].";
+
 // Voxel indices and edge offsets are signed 32-bit: the voxel count and the edge count
-// of a volume without missing voxels must stay below 2^31.
-static bool tooLarge(size_t rows, size_t columns, size_t slices) {
+// of a volume without missing voxels (with the edges across periodic borders) must
+// stay below 2^31.
+static bool tooLarge(size_t rows, size_t columns, size_t slices, const bool periodic[3]) {
     const size_t limit = size_t(1) << 31;
     if (rows >= limit || columns >= limit || slices >= limit) return true;
     if (rows * columns >= limit || rows * columns * slices >= limit) return true;
     size_t voxels = rows * columns * slices;
     size_t edges = (voxels - columns * slices) + (voxels - rows * slices) + (voxels - rows * columns);
+    edges += (periodic[0] ? columns * slices : 0) + (periodic[1] ? rows * slices : 0) +
+             (periodic[2] ? rows * columns : 0);
     return edges >= limit;
 }
 
-// A volume of one slice takes the map's path.
+// A volume of one slice takes the map's path (its slices cannot be periodic).
 template <typename Sample>
-static void unwrapGrid(const Sample *wrapped, Sample *unwrapped, int64_t referenceIndex, GridShape shape) {
+static void unwrapGrid(const Sample *wrapped, Sample *unwrapped, int64_t referenceIndex, GridShape shape,
+                       const UnwrapOptions &options) {
     if (shape.slices == 1)
-        unwrapMap(wrapped, unwrapped, referenceIndex, shape.columns, shape.rows);
+        unwrapMap(wrapped, unwrapped, referenceIndex, shape.columns, shape.rows, options);
     else
-        unwrapVolume(wrapped, unwrapped, referenceIndex, shape);
+        unwrapVolume(wrapped, unwrapped, referenceIndex, shape, options);
 }
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     keepExtensionLoaded();  // its OpenMP threads may outlive the call
-    (void)nlhs;
-    if (nrhs != 1 && nrhs != 4) {
+    bool hasReference;
+    int optionsStart;
+    if (!splitArguments(nrhs, prhs, 3, &hasReference, &optionsStart)) {
         for (const char *line : kHelpLines) mexPrintf(line);
         return;
     }
 
     // Validate everything first, so an error leaves nothing behind.
+    if (nlhs > 3) {
+        mexErrMsgTxt(kOutputCountError);
+        return;
+    }
     if (!isFullSingleOrDouble(prhs[0]) || mxIsComplex(prhs[0])) {
         mexErrMsgTxt(kWrappedTypeError);
         return;
@@ -83,8 +95,12 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     const mwSize *sides = mxGetDimensions(prhs[0]);
     const size_t rowsWide = static_cast<size_t>(sides[0]), columnsWide = static_cast<size_t>(sides[1]);
     const size_t slicesWide = dimensions == 3 ? static_cast<size_t>(sides[2]) : 1;
+    UnwrapOptions options = UnwrapOptions();
+    const size_t optionSides[3] = {rowsWide, columnsWide, slicesWide};
+    if (!readOptions("phasemend3", prhs + optionsStart, nrhs - optionsStart, prhs[0], 3, optionSides, &options))
+        return;
     const bool empty = rowsWide == 0 || columnsWide == 0 || slicesWide == 0;
-    if (!empty && tooLarge(rowsWide, columnsWide, slicesWide)) {
+    if (!empty && tooLarge(rowsWide, columnsWide, slicesWide, options.periodic)) {
         mexErrMsgTxt(kTooLargeError);
         return;
     }
@@ -92,7 +108,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
                              static_cast<int32_t>(slicesWide)};
 
     int64_t referenceIndex = -1;  // none
-    if (nrhs == 4) {
+    if (hasReference) {
         const int64_t limits[3] = {shape.columns, shape.rows, shape.slices};
         int64_t position[3];
         const ReferenceErrors errors = {kReferenceTypeError, kReferenceDimensionsError, kReferenceError};
@@ -101,19 +117,27 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
                          position[2] * static_cast<int64_t>(shape.rows) * shape.columns;
     }
 
-    // Every sample of the result is written by the last stage: no zero fill. (Some
-    // hosts declare the sides of mxCreateUninitNumericArray without const.)
+    // Every sample of the results is written by the stages: no zero fill. (Some hosts
+    // declare the sides of mxCreateUninitNumericArray without const.) A single volume
+    // gives a single result (and reliability); the regions are numbers, in double.
     mwSize resultSides[3] = {sides[0], sides[1], dimensions == 3 ? sides[2] : 1};
-    // A single volume gives a single result.
     const bool single = mxIsSingle(prhs[0]);
-    plhs[0] = mxCreateUninitNumericArray(dimensions, resultSides, single ? mxSINGLE_CLASS : mxDOUBLE_CLASS,
-                                         mxREAL);
-    if (empty) return;  // nothing to unwrap: an empty array of that size
+    const mxClassID sampleClass = single ? mxSINGLE_CLASS : mxDOUBLE_CLASS;
+    plhs[0] = mxCreateUninitNumericArray(dimensions, resultSides, sampleClass, mxREAL);
+    if (nlhs >= 2) {
+        plhs[1] = mxCreateUninitNumericArray(dimensions, resultSides, mxDOUBLE_CLASS, mxREAL);
+        options.regions = mxGetPr(plhs[1]);
+    }
+    if (nlhs >= 3) {
+        plhs[2] = mxCreateUninitNumericArray(dimensions, resultSides, sampleClass, mxREAL);
+        options.reliability = mxGetData(plhs[2]);
+    }
+    if (empty) return;  // nothing to unwrap: empty results of that size
     void *unwrapped = mxGetData(plhs[0]);
     adviseHugePages(unwrapped, rowsWide * columnsWide * slicesWide * (single ? sizeof(float) : sizeof(double)));
     if (single)
         unwrapGrid(static_cast<const float *>(mxGetData(prhs[0])), static_cast<float *>(unwrapped),
-                   referenceIndex, shape);
+                   referenceIndex, shape, options);
     else
-        unwrapGrid(mxGetPr(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, shape);
+        unwrapGrid(mxGetPr(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, shape, options);
 }

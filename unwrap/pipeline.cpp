@@ -5,7 +5,10 @@
 // links (8 bytes a pixel); the reliabilities are held in a double result until the
 // edges are built, since its memory is there anyway and the last stage writes every
 // sample (a single result has no room: they get an array of their own until then).
-// Samples are read in the input's class, double or single, never copied.
+// Samples are read in the input's class, double or single, never copied. A quality
+// map replaces the reliability stage; periodic sides add their border pixels'
+// reliabilities and the edges across their borders; the connected regions and the
+// reliabilities are written only when asked for, into the caller's outputs.
 #include "unwrap.h"
 
 #include "mex.h"
@@ -22,17 +25,37 @@ void *workingArray(size_t count, size_t recordSize) {
     return block;
 }
 
-// Where the reliabilities live while the edges are built: in a double result, whose
-// memory is there anyway and which the last stage overwrites whole; beside a single
-// one, which has no room for them, in an array of their own, freed as soon as the
-// edges hold them (before the group links are made, so the peak stays that of the
-// edges and the links).
-double *reliabilityArray(double *out, size_t) { return out; }
-double *reliabilityArray(float *, size_t pixelCount) {
+// Where the reliabilities live while the edges are built: in the reliability output
+// when it is asked for and double (it is written there anyway), else in a double
+// result, whose memory is there anyway and which the last stage overwrites whole;
+// beside a single one, which has no room for them, in an array of their own, freed as
+// soon as the edges hold them (before the group links are made, so the peak stays
+// that of the edges and the links).
+double *reliabilityArray(double *out, const UnwrapOptions &options, size_t) {
+    return options.reliability != nullptr ? static_cast<double *>(options.reliability) : out;
+}
+double *reliabilityArray(float *, const UnwrapOptions &, size_t pixelCount) {
     return static_cast<double *>(workingArray(pixelCount, sizeof(double)));
 }
-void releaseReliability(double *, double *) {}
-void releaseReliability(float *, double *reliability) { mxFree(reliability); }
+// Once the edges hold them: the reliabilities as the caller sees them, if asked for.
+void releaseReliability(const double *wrapped, double *, double *reliability, const UnwrapOptions &options,
+                        size_t pixelCount) {
+    if (options.reliability != nullptr)
+        reportReliability(reliability, wrapped, options.quality, reliability, pixelCount);
+}
+void releaseReliability(const float *wrapped, float *, double *reliability, const UnwrapOptions &options,
+                        size_t pixelCount) {
+    if (options.reliability != nullptr)
+        reportReliability(reliability, wrapped, options.quality, static_cast<float *>(options.reliability),
+                          pixelCount);
+    mxFree(reliability);
+}
+
+// The edges after the ordinary ones, across the borders of periodic sides.
+template <typename Sample>
+int32_t countWrapEdgesIfAny(const Sample *wrapped, GridShape shape, const UnwrapOptions &options) {
+    return anyPeriodic(options) ? countWrapEdges(wrapped, options.quality, shape, options.periodic) : 0;
+}
 
 // Ordering, merging and result, the same for maps and volumes. The ordering's top
 // partitions come first; then every thread sorts what they left, range by range from
@@ -40,7 +63,7 @@ void releaseReliability(float *, double *reliability) { mxFree(reliability); }
 // the serial merge runs alongside the rest of the ordering instead of after it.
 template <typename Sample>
 void orderMergeAndWrite(const Sample *wrapped, Sample *out, CompactEdge *edges, int32_t edgeCount,
-                        int64_t referenceIndex, GridShape shape) {
+                        int64_t referenceIndex, GridShape shape, const UnwrapOptions &options) {
     const size_t pixelCount = static_cast<size_t>(shape.rows) * shape.columns * shape.slices;
     GroupLink *links = static_cast<GroupLink *>(workingArray(pixelCount, sizeof(GroupLink)));
     initGroupLinks(links, shape);
@@ -53,58 +76,79 @@ void orderMergeAndWrite(const Sample *wrapped, Sample *out, CompactEdge *edges, 
     mxFree(sortedFlags);
     mxFree(leaves);
     mxFree(edges);
-    writeUnwrapped(links, wrapped, out, referenceIndex, shape);
+    writeUnwrapped(links, wrapped, out, referenceIndex, shape, options.quality, options.regions);
+    if (options.regions != nullptr) numberRegions(links, options.regions, pixelCount);
     mxFree(links);
 }
 
 template <typename Sample>
-void unwrapMapOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, int32_t columns, int32_t rows) {
-    double *reliability = reliabilityArray(out, static_cast<size_t>(rows) * columns);
-    initPixels(reliability, columns, rows);
-    computeReliability(wrapped, reliability, columns, rows);
+void unwrapMapOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+                 const UnwrapOptions &options) {
+    const size_t pixelCount = static_cast<size_t>(rows) * columns;
+    const GridShape shape = {rows, columns, 1};
+    double *reliability = reliabilityArray(out, options, pixelCount);
+    if (options.quality != nullptr) {
+        qualityReliability(options.quality, reliability, pixelCount);
+    } else {
+        initPixels(reliability, columns, rows);
+        computeReliability(wrapped, reliability, columns, rows);
+        if (anyPeriodic(options)) computeBorderReliability(wrapped, reliability, columns, rows, options.periodic);
+    }
     // Not freed here: the host reclaims this small array when the call ends.
     int32_t *edgeOffsets = static_cast<int32_t *>(mxCalloc(2 * static_cast<size_t>(columns),
                                                            sizeof(int32_t)));
-    int32_t edgeCount = countEdges(wrapped, edgeOffsets, columns, rows);
-    CompactEdge *edges =
-        static_cast<CompactEdge *>(workingArray(static_cast<size_t>(edgeCount), sizeof(CompactEdge)));
-    fillEdges(wrapped, reliability, edges, edgeOffsets, columns, rows);
-    releaseReliability(out, reliability);
-    const GridShape shape = {rows, columns, 1};
-    orderMergeAndWrite(wrapped, out, edges, edgeCount, referenceIndex, shape);
+    const int32_t edgeCount = countEdges(wrapped, edgeOffsets, columns, rows, options.quality);
+    const int32_t wrapCount = countWrapEdgesIfAny(wrapped, shape, options);
+    CompactEdge *edges = static_cast<CompactEdge *>(
+        workingArray(static_cast<size_t>(edgeCount) + wrapCount, sizeof(CompactEdge)));
+    fillEdges(wrapped, reliability, edges, edgeOffsets, columns, rows, options.quality);
+    if (wrapCount > 0) fillWrapEdges(wrapped, options.quality, reliability, edges + edgeCount, shape, options.periodic);
+    releaseReliability(wrapped, out, reliability, options, pixelCount);
+    orderMergeAndWrite(wrapped, out, edges, edgeCount + wrapCount, referenceIndex, shape, options);
 }
 
 template <typename Sample>
-void unwrapVolumeOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, GridShape shape) {
-    double *reliability =
-        reliabilityArray(out, static_cast<size_t>(shape.rows) * shape.columns * shape.slices);
-    // The initial draws are those of the rows x (columns * slices) map the volume's
-    // samples form in memory: each voxel's depends on its position only.
-    initPixels(reliability, shape.columns * shape.slices, shape.rows);
-    computeReliability(wrapped, reliability, shape);
+void unwrapVolumeOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, GridShape shape,
+                    const UnwrapOptions &options) {
+    const size_t pixelCount = static_cast<size_t>(shape.rows) * shape.columns * shape.slices;
+    double *reliability = reliabilityArray(out, options, pixelCount);
+    if (options.quality != nullptr) {
+        qualityReliability(options.quality, reliability, pixelCount);
+    } else {
+        // The initial draws are those of the rows x (columns * slices) map the volume's
+        // samples form in memory: each voxel's depends on its position only.
+        initPixels(reliability, shape.columns * shape.slices, shape.rows);
+        computeReliability(wrapped, reliability, shape);
+        if (anyPeriodic(options)) computeBorderReliability(wrapped, reliability, shape, options.periodic);
+    }
     int32_t *edgeOffsets = static_cast<int32_t *>(
         mxMalloc(volumeOffsetCount(shape) * sizeof(int32_t)));
-    int32_t edgeCount = countEdges(wrapped, edgeOffsets, shape);
-    CompactEdge *edges =
-        static_cast<CompactEdge *>(workingArray(static_cast<size_t>(edgeCount), sizeof(CompactEdge)));
-    fillEdges(wrapped, reliability, edges, edgeOffsets, shape);
+    const int32_t edgeCount = countEdges(wrapped, edgeOffsets, shape, options.quality);
+    const int32_t wrapCount = countWrapEdgesIfAny(wrapped, shape, options);
+    CompactEdge *edges = static_cast<CompactEdge *>(
+        workingArray(static_cast<size_t>(edgeCount) + wrapCount, sizeof(CompactEdge)));
+    fillEdges(wrapped, reliability, edges, edgeOffsets, shape, options.quality);
+    if (wrapCount > 0) fillWrapEdges(wrapped, options.quality, reliability, edges + edgeCount, shape, options.periodic);
     mxFree(edgeOffsets);
-    releaseReliability(out, reliability);
-    orderMergeAndWrite(wrapped, out, edges, edgeCount, referenceIndex, shape);
+    releaseReliability(wrapped, out, reliability, options, pixelCount);
+    orderMergeAndWrite(wrapped, out, edges, edgeCount + wrapCount, referenceIndex, shape, options);
 }
 
 }  // namespace
 
-void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns,
-               int32_t rows) {
-    unwrapMapOf(wrapped, out, referenceIndex, columns, rows);
+void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+               const UnwrapOptions &options) {
+    unwrapMapOf(wrapped, out, referenceIndex, columns, rows, options);
 }
-void unwrapMap(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows) {
-    unwrapMapOf(wrapped, out, referenceIndex, columns, rows);
+void unwrapMap(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+               const UnwrapOptions &options) {
+    unwrapMapOf(wrapped, out, referenceIndex, columns, rows, options);
 }
-void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape) {
-    unwrapVolumeOf(wrapped, out, referenceIndex, shape);
+void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape,
+                  const UnwrapOptions &options) {
+    unwrapVolumeOf(wrapped, out, referenceIndex, shape, options);
 }
-void unwrapVolume(const float *wrapped, float *out, int64_t referenceIndex, GridShape shape) {
-    unwrapVolumeOf(wrapped, out, referenceIndex, shape);
+void unwrapVolume(const float *wrapped, float *out, int64_t referenceIndex, GridShape shape,
+                  const UnwrapOptions &options) {
+    unwrapVolumeOf(wrapped, out, referenceIndex, shape, options);
 }

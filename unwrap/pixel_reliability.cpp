@@ -7,6 +7,8 @@
 // writes only its own column.
 #include "unwrap.h"
 
+#include <limits>
+
 int32_t pixelRandom(int32_t column, int32_t row) {
     // A stateless mix of the position (the splitmix64 finaliser): any thread, any
     // schedule and any call give the same draw for the same pixel.
@@ -58,6 +60,64 @@ void computeReliabilityOf(const Sample *wrapped, double *reliability, int32_t co
     }
 }
 
+// The neighbours of index k on a side of n samples: one back and one on, across the
+// border where the side wraps around; -1 where there is none.
+inline int32_t sideBefore(int32_t k, int32_t n, bool wraps) { return k > 0 ? k - 1 : wraps ? n - 1 : -1; }
+inline int32_t sideAfter(int32_t k, int32_t n, bool wraps) { return k < n - 1 ? k + 1 : wraps ? 0 : -1; }
+
+// The interior's arithmetic, operation for operation, on neighbours found across the
+// borders. Only pixels on a border of a periodic side are visited: the interior loop
+// has done all the others.
+template <typename Sample>
+void computeBorderReliabilityOf(const Sample *wrapped, double *reliability, int32_t columns, int32_t rows,
+                                const bool periodic[2]) {
+    const bool rowsWrap = periodic[0], columnsWrap = periodic[1];
+    if ((!rowsWrap && !columnsWrap) || rows < 3 || columns < 3) return;
+    for (int32_t c = 0; c < columns; ++c) {
+        const bool borderColumn = c == 0 || c == columns - 1;
+        if (borderColumn && !columnsWrap) continue;
+        const int32_t left = sideBefore(c, columns, columnsWrap), right = sideAfter(c, columns, columnsWrap);
+        // On an inner column only the first and the last row are on a border.
+        const int32_t rowStep = borderColumn ? 1 : rows - 1;
+        for (int32_t r = 0; r < rows; r += rowStep) {
+            const int32_t up = sideBefore(r, rows, rowsWrap), down = sideAfter(r, rows, rowsWrap);
+            if (up < 0 || down < 0) continue;
+            auto at = [=](int32_t row, int32_t column) {
+                return static_cast<double>(wrapped[row + static_cast<int64_t>(column) * rows]);
+            };
+            const int32_t neighbourRows[8] = {up, r, down, up, down, up, r, down};
+            const int32_t neighbourColumns[8] = {left, left, left, c, c, right, right, right};
+            bool complete = usableSample(at(r, c));
+            for (int k = 0; k < 8; ++k) complete = complete && usableSample(at(neighbourRows[k], neighbourColumns[k]));
+            if (!complete) continue;
+            const double v = at(r, c);
+            double dCol = wrapPhase(at(up, c) - v) - wrapPhase(v - at(down, c));
+            double dRow = wrapPhase(at(r, left) - v) - wrapPhase(v - at(r, right));
+            double dMain = wrapPhase(at(up, left) - v) - wrapPhase(v - at(down, right));
+            double dAnti = wrapPhase(at(down, left) - v) - wrapPhase(v - at(up, right));
+            reliability[r + static_cast<int64_t>(c) * rows] =
+                ((dRow * dRow + dCol * dCol) + dMain * dMain) + dAnti * dAnti;
+        }
+    }
+}
+
+template <typename Sample, typename Report>
+void reportReliabilityOf(const double *reliability, const Sample *wrapped, const double *quality, Report *report,
+                         size_t count) {
+    const double missing = std::numeric_limits<double>::quiet_NaN();
+    const double initial = std::numeric_limits<double>::infinity();
+    const int64_t n = static_cast<int64_t>(count);
+#pragma omp parallel for schedule(static)
+    for (int64_t i = 0; i < n; ++i) {
+        double value = reliability[i];
+        if (!usableSample(wrapped[i]) || (quality != nullptr && !usableSample(quality[i])))
+            value = missing;
+        else if (quality == nullptr && value >= kInitialReliability)
+            value = initial;  // computed ones stay below 16*pi^2 (13*4*pi^2 in a volume)
+        report[i] = static_cast<Report>(value);
+    }
+}
+
 }  // namespace
 
 void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows) {
@@ -65,6 +125,29 @@ void computeReliability(const double *wrapped, double *reliability, int32_t colu
 }
 void computeReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows) {
     computeReliabilityOf(wrapped, reliability, columns, rows);
+}
+void computeBorderReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows,
+                              const bool periodic[2]) {
+    computeBorderReliabilityOf(wrapped, reliability, columns, rows, periodic);
+}
+void computeBorderReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows,
+                              const bool periodic[2]) {
+    computeBorderReliabilityOf(wrapped, reliability, columns, rows, periodic);
+}
+
+void qualityReliability(const double *quality, double *reliability, size_t count) {
+    const int64_t n = static_cast<int64_t>(count);
+#pragma omp parallel for schedule(static)
+    for (int64_t i = 0; i < n; ++i) reliability[i] = -quality[i];
+}
+
+void reportReliability(const double *reliability, const double *wrapped, const double *quality, double *report,
+                       size_t count) {
+    reportReliabilityOf(reliability, wrapped, quality, report, count);
+}
+void reportReliability(const double *reliability, const float *wrapped, const double *quality, float *report,
+                       size_t count) {
+    reportReliabilityOf(reliability, wrapped, quality, report, count);
 }
 
 void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows) {

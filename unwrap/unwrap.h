@@ -33,8 +33,18 @@ inline bool usableSample(double sample) { return sample - sample == 0.0; }
 // exactly as the same map in double would (every float is a double), and no double
 // copy of it is ever made. Stages that read samples have a form for each.
 
-// Which neighbour of an edge's first pixel its second pixel is.
-enum NeighbourKind { kNextRow = 0, kNextColumn = 1, kNextSlice = 2 };
+// Which neighbour of an edge's first pixel its second pixel is: one step along a side,
+// or, across the border of a side that wraps around, from the last row, column or
+// slice back to the first.
+enum NeighbourKind {
+    kNextRow = 0,
+    kNextColumn = 1,
+    kNextSlice = 2,
+    kWrapRow = 3,
+    kWrapColumn = 4,
+    kWrapSlice = 5,
+    kNeighbourKinds = 6
+};
 
 // A pair of valid neighbours: the command's edge record.
 struct CompactEdge {
@@ -53,11 +63,47 @@ struct GridShape {
 };
 
 // The index step to the neighbour of each NeighbourKind.
-inline void neighbourSteps(GridShape shape, int32_t steps[3]) {
+inline void neighbourSteps(GridShape shape, int32_t steps[kNeighbourKinds]) {
     steps[kNextRow] = 1;
     steps[kNextColumn] = shape.rows;
     steps[kNextSlice] = shape.rows * shape.columns;
+    steps[kWrapRow] = -(shape.rows - 1);
+    steps[kWrapColumn] = -(shape.columns - 1) * shape.rows;
+    steps[kWrapSlice] = -(shape.slices - 1) * shape.rows * shape.columns;
 }
+
+// What a caller may know about its data and ask back, beyond the samples. quality:
+// null, or one value a pixel, larger meaning more trustworthy: each valid pixel's
+// reliability is then minus its quality (no second differences, no initial values),
+// and a pixel whose quality is not finite is missing. periodic: the sides (rows,
+// columns, slices) whose last sample neighbours their first; each has three samples
+// or more. regions: null, or one double a pixel for the number of its connected
+// region (0 where missing). reliability: null, or one sample a pixel, of the input's
+// class, for the reliability the pixel entered the ordering with (Inf where it kept
+// the initial value, NaN where missing).
+struct UnwrapOptions {
+    const double *quality;
+    bool periodic[3];
+    double *regions;
+    void *reliability;
+};
+inline bool anyPeriodic(const UnwrapOptions &options) {
+    return options.periodic[0] || options.periodic[1] || options.periodic[2];
+}
+
+// Whether a pixel takes part: its sample is usable, and so is its quality if there
+// is one. The stages that test pixels take either form as a template argument.
+template <typename Sample>
+struct SampleValidity {
+    const Sample *wrapped;
+    bool operator()(int64_t i) const { return usableSample(wrapped[i]); }
+};
+template <typename Sample>
+struct QualityValidity {
+    const Sample *wrapped;
+    const double *quality;
+    bool operator()(int64_t i) const { return usableSample(wrapped[i]) && usableSample(quality[i]); }
+};
 
 // One grid pixel; also a member of a group, which is a singly linked chain.
 struct PhasePixel {
@@ -94,6 +140,23 @@ int32_t pixelRandom(int32_t column, int32_t row);
 void initPixels(double *reliability, int32_t columns, int32_t rows);
 void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows);
 void computeReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows);
+// On a side that wraps around, the pixels on its borders have their neighbours across
+// it: those whose eight neighbours, so taken, are all valid get a computed reliability
+// too (computeReliability has done all others). periodic: rows, columns.
+void computeBorderReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows,
+                              const bool periodic[2]);
+void computeBorderReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows,
+                              const bool periodic[2]);
+// With a quality map: every pixel's reliability is minus its quality.
+void qualityReliability(const double *quality, double *reliability, size_t count);
+// The reliabilities as the caller sees them, into report (which may be reliability
+// itself, for double samples): Inf for a pixel that kept its initial value (there are
+// none with a quality map), NaN for a missing one, the value otherwise; a single
+// report is rounded once.
+void reportReliability(const double *reliability, const double *wrapped, const double *quality, double *report,
+                       size_t count);
+void reportReliability(const double *reliability, const float *wrapped, const double *quality, float *report,
+                       size_t count);
 // Plain.
 void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows);
 void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows);
@@ -103,14 +166,21 @@ void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows);
 // edges to the next row, the next column and the next slice.
 void computeReliability(const double *wrapped, double *reliability, GridShape shape);
 void computeReliability(const float *wrapped, double *reliability, GridShape shape);
+// The voxels on the faces of sides that wrap around, as computeBorderReliability does
+// for maps. periodic: rows, columns, slices.
+void computeBorderReliability(const double *wrapped, double *reliability, GridShape shape,
+                              const bool periodic[3]);
+void computeBorderReliability(const float *wrapped, double *reliability, GridShape shape,
+                              const bool periodic[3]);
 // The entries edgeOffsets needs for a volume: three per column of every slice, and one.
+// A quality map (null: none) takes part in which voxels are valid, here and below.
 size_t volumeOffsetCount(GridShape shape);
-int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape);
-int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape);
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, const double *quality = nullptr);
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, const double *quality = nullptr);
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape);
+               const int32_t *edgeOffsets, GridShape shape, const double *quality = nullptr);
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape);
+               const int32_t *edgeOffsets, GridShape shape, const double *quality = nullptr);
 
 // Edge list stage. Column edges column by column (by row), then row edges by column
 // pair (by row); edgeOffsets holds 2N entries.
@@ -121,12 +191,24 @@ inline int32_t wrapStep(double difference) {
     if (difference < -kPi) return 1;
     return 0;
 }
-int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows);
-int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows);
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
+                   const double *quality = nullptr);
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
+                   const double *quality = nullptr);
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows);
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows, const double *quality = nullptr);
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows);
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows, const double *quality = nullptr);
+// The edges across the borders of the sides that wrap around (periodic: rows, columns,
+// slices), for maps and volumes alike. They follow all others: those that close the
+// rows, then the columns, then the slices, each kind by ascending first pixel, which
+// is the one on the last row, column or slice; its second is the one on the first.
+int32_t countWrapEdges(const double *wrapped, const double *quality, GridShape shape, const bool periodic[3]);
+int32_t countWrapEdges(const float *wrapped, const double *quality, GridShape shape, const bool periodic[3]);
+void fillWrapEdges(const double *wrapped, const double *quality, const double *reliability, CompactEdge *edges,
+                   GridShape shape, const bool periodic[3]);
+void fillWrapEdges(const float *wrapped, const double *quality, const double *reliability, CompactEdge *edges,
+                   GridShape shape, const bool periodic[3]);
 // For both grids' edge stages. runningSum turns entries 1.. of per-part edge counts
 // (entry 0 is 0) into where each part starts; the last entry is the total. Positions
 // may pass 32 bits (a single row of 2^30 pixels has 2^31 entries) while the values,
@@ -213,10 +295,19 @@ inline int32_t groupSteps(const GroupLink *links, int32_t pixel) {
 // Result stage. Compact: every valid pixel's result is its sample plus 2*pi times its
 // step count less the reference pixel's (referenceIndex < 0: none); missing ones NaN.
 // A single map's result is single: the double result rounded once.
+// A quality map (null: none) takes part in which pixels are valid. regionHeads: null,
+// or one double a pixel for the index of its group's head plus one (0 where missing),
+// which numberRegions then turns into region numbers.
 void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
-                    int64_t referenceIndex, GridShape shape);
+                    int64_t referenceIndex, GridShape shape, const double *quality = nullptr,
+                    double *regionHeads = nullptr);
 void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
-                    int64_t referenceIndex, GridShape shape);
+                    int64_t referenceIndex, GridShape shape, const double *quality = nullptr,
+                    double *regionHeads = nullptr);
+// Connected regions: numbers the groups 1, 2, ... in the order of each one's first
+// pixel in memory order, in place of the heads writeUnwrapped noted. The links are
+// spent: the heads' offsets hold the numbers afterwards.
+void numberRegions(GroupLink *links, double *regions, size_t count);
 // Plain.
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,
                     int32_t columns, int32_t rows);
@@ -224,10 +315,15 @@ void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, in
 // The whole unwrapping, stage after stage, into out (one sample a pixel, of the
 // input's class): a map of rows x columns, or a volume. referenceIndex < 0: no
 // reference.
+// The options' arrays have one element a pixel; their defaults (all null, no side
+// periodic) unwrap as the method does.
 void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns,
-               int32_t rows);
-void unwrapMap(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows);
-void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape);
-void unwrapVolume(const float *wrapped, float *out, int64_t referenceIndex, GridShape shape);
+               int32_t rows, const UnwrapOptions &options = UnwrapOptions());
+void unwrapMap(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+               const UnwrapOptions &options = UnwrapOptions());
+void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape,
+                  const UnwrapOptions &options = UnwrapOptions());
+void unwrapVolume(const float *wrapped, float *out, int64_t referenceIndex, GridShape shape,
+                  const UnwrapOptions &options = UnwrapOptions());
 
 #endif // PHASEKIT_UNWRAP_H

@@ -2,17 +2,20 @@
 // plus 2*pi times its step count relative to the reference pixel's, so the reference
 // keeps its wrapped value; every missing pixel is NaN. Parallel over columns. The
 // command's form reads each step count straight from the group links and the value
-// from the input; the plain form reads PhasePixel records.
+// from the input, and can note each pixel's group head for the connected regions; the
+// plain form reads PhasePixel records.
 #include "unwrap.h"
 
 #include "mex.h"
 
 namespace {
 
-// The result is formed in double and rounded once to the output's class.
-template <typename Sample>
-void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Sample *out, int64_t referenceIndex,
-                      GridShape shape) {
+// The result is formed in double and rounded once to the output's class. With
+// regionHeads, each pixel's head is noted on the way: it is where the step count's
+// walk ends.
+template <typename Sample, typename Valid>
+void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Valid valid, Sample *out,
+                      int64_t referenceIndex, GridShape shape, double *regionHeads) {
     // A missing reference pixel is alone, with 0 steps: as if there were none.
     const int32_t refSteps =
         referenceIndex >= 0 ? groupSteps(links, static_cast<int32_t>(referenceIndex)) : 0;
@@ -23,24 +26,41 @@ void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Sample *out
     for (int32_t c = 0; c < lines; ++c) {
         const int32_t start = c * shape.rows;
         for (int32_t i = start; i < start + shape.rows; ++i) {
-            double sample = wrapped[i];
-            if (usableSample(sample))
-                out[i] = static_cast<Sample>(static_cast<double>(groupSteps(links, i) - refSteps) * kTwoPi + sample);
-            else
+            if (!valid(i)) {
                 out[i] = static_cast<Sample>(missing);
+                if (regionHeads != nullptr) regionHeads[i] = 0.0;
+                continue;
+            }
+            int32_t steps = 0, pixel = i;
+            for (; links[pixel].parent >= 0; pixel = links[pixel].parent) steps += links[pixel].offset;
+            out[i] = static_cast<Sample>(static_cast<double>(steps - refSteps) * kTwoPi +
+                                         static_cast<double>(wrapped[i]));
+            if (regionHeads != nullptr) regionHeads[i] = static_cast<double>(pixel) + 1.0;
         }
+    }
+}
+
+template <typename Sample>
+void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Sample *out, int64_t referenceIndex,
+                      GridShape shape, const double *quality, double *regionHeads) {
+    if (quality != nullptr) {
+        const QualityValidity<Sample> valid = {wrapped, quality};
+        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads);
+    } else {
+        const SampleValidity<Sample> valid = {wrapped};
+        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads);
     }
 }
 
 }  // namespace
 
 void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
-                    int64_t referenceIndex, GridShape shape) {
-    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape);
+                    int64_t referenceIndex, GridShape shape, const double *quality, double *regionHeads) {
+    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape, quality, regionHeads);
 }
 void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
-                    int64_t referenceIndex, GridShape shape) {
-    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape);
+                    int64_t referenceIndex, GridShape shape, const double *quality, double *regionHeads) {
+    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape, quality, regionHeads);
 }
 
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,

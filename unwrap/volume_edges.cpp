@@ -37,29 +37,28 @@ inline VolumeLine volumeLine(GridShape shape, int64_t line) {
 // where the column's edges of that kind begin.
 namespace {
 
-template <typename Sample>
-int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, GridShape shape) {
+template <typename Valid>
+int32_t countEdgesOf(Valid valid, int32_t *edgeOffsets, GridShape shape) {
     const int64_t lines = static_cast<int64_t>(shape.columns) * shape.slices;
     const int32_t rows = shape.rows;
     edgeOffsets[0] = 0;
 #pragma omp parallel for schedule(static)
     for (int64_t line = 0; line < lines; ++line) {
         const VolumeLine l = volumeLine(shape, line);
-        const Sample *column = wrapped + l.start;
         int32_t counts[3] = {0, 0, 0};
-        for (int32_t r = 0; r < rows; ++r) {
-            if (!usableSample(column[r])) continue;
-            counts[kNextRow] += r + 1 < rows && usableSample(column[r + 1]);
-            counts[kNextColumn] += l.columnStep != 0 && usableSample(column[r + l.columnStep]);
-            counts[kNextSlice] += l.sliceStep != 0 && usableSample(column[r + l.sliceStep]);
+        for (int32_t a = l.start; a < l.start + rows; ++a) {
+            if (!valid(a)) continue;
+            counts[kNextRow] += a + 1 < l.start + rows && valid(a + 1);
+            counts[kNextColumn] += l.columnStep != 0 && valid(a + l.columnStep);
+            counts[kNextSlice] += l.sliceStep != 0 && valid(a + l.sliceStep);
         }
         for (int kind = kNextRow; kind <= kNextSlice; ++kind) edgeOffsets[1 + kind * lines + line] = counts[kind];
     }
     return runningSum(edgeOffsets, 3 * lines + 1);
 }
 
-template <typename Sample>
-void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *edges,
+template <typename Sample, typename Valid>
+void fillEdgesOf(const Sample *wrapped, Valid valid, const double *reliability, CompactEdge *edges,
                  const int32_t *edgeOffsets, GridShape shape) {
     const int64_t lines = static_cast<int64_t>(shape.columns) * shape.slices;
     const int32_t rows = shape.rows;
@@ -69,30 +68,52 @@ void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *
         CompactEdge *next[3];
         for (int kind = kNextRow; kind <= kNextSlice; ++kind) next[kind] = edges + edgeOffsets[kind * lines + line];
         for (int32_t a = l.start; a < l.start + rows; ++a) {
-            if (!usableSample(wrapped[a])) continue;
-            if (a + 1 < l.start + rows && usableSample(wrapped[a + 1]))
+            if (!valid(a)) continue;
+            if (a + 1 < l.start + rows && valid(a + 1))
                 writeEdge(next[kNextRow]++, wrapped, reliability, a, a + 1, kNextRow);
-            if (l.columnStep != 0 && usableSample(wrapped[a + l.columnStep]))
+            if (l.columnStep != 0 && valid(a + l.columnStep))
                 writeEdge(next[kNextColumn]++, wrapped, reliability, a, a + l.columnStep, kNextColumn);
-            if (l.sliceStep != 0 && usableSample(wrapped[a + l.sliceStep]))
+            if (l.sliceStep != 0 && valid(a + l.sliceStep))
                 writeEdge(next[kNextSlice]++, wrapped, reliability, a, a + l.sliceStep, kNextSlice);
         }
     }
 }
 
+template <typename Sample>
+int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, GridShape shape, const double *quality) {
+    if (quality != nullptr) {
+        const QualityValidity<Sample> valid = {wrapped, quality};
+        return countEdgesOf(valid, edgeOffsets, shape);
+    }
+    const SampleValidity<Sample> valid = {wrapped};
+    return countEdgesOf(valid, edgeOffsets, shape);
+}
+
+template <typename Sample>
+void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *edges, const int32_t *edgeOffsets,
+                 GridShape shape, const double *quality) {
+    if (quality != nullptr) {
+        const QualityValidity<Sample> valid = {wrapped, quality};
+        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, shape);
+    } else {
+        const SampleValidity<Sample> valid = {wrapped};
+        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, shape);
+    }
+}
+
 }  // namespace
 
-int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape) {
-    return countEdgesOf(wrapped, edgeOffsets, shape);
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, const double *quality) {
+    return countEdgesOf(wrapped, edgeOffsets, shape, quality);
 }
-int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape) {
-    return countEdgesOf(wrapped, edgeOffsets, shape);
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, const double *quality) {
+    return countEdgesOf(wrapped, edgeOffsets, shape, quality);
 }
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape) {
-    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, shape);
+               const int32_t *edgeOffsets, GridShape shape, const double *quality) {
+    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, shape, quality);
 }
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape) {
-    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, shape);
+               const int32_t *edgeOffsets, GridShape shape, const double *quality) {
+    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, shape, quality);
 }

@@ -85,7 +85,74 @@ void computeReliabilityOf(const Sample *wrapped, double *reliability, GridShape 
     }
 }
 
+// The 13 directions (rows, columns, slices) in the order the interior adds their
+// squares.
+const int kDirections[13][3] = {{0, 1, 0}, {1, 0, 0},  {0, 0, 1},  {1, 1, 0},  {1, -1, 0},
+                                {0, 1, 1}, {0, 1, -1}, {1, 0, 1},  {1, 0, -1}, {1, 1, 1},
+                                {1, 1, -1}, {1, -1, 1}, {1, -1, -1}};
+
+// The three positions k - 1, k, k + 1 on a side of n samples, across the border where
+// the side wraps around; false where a neighbour is missing.
+inline bool sidePositions(int32_t k, int32_t n, bool wraps, int64_t positions[3]) {
+    positions[0] = k > 0 ? k - 1 : wraps ? n - 1 : -1;
+    positions[1] = k;
+    positions[2] = k < n - 1 ? k + 1 : wraps ? 0 : -1;
+    return positions[0] >= 0 && positions[2] >= 0;
+}
+
+// The voxels on the faces of sides that wrap around: the interior's arithmetic, in
+// its order, with the neighbours found across the borders. Parallel over the volume's
+// columns; an inner column has only its first and last rows on a face.
+template <typename Sample>
+void computeBorderReliabilityOf(const Sample *wrapped, double *reliability, GridShape shape,
+                                const bool periodic[3]) {
+    const int32_t rows = shape.rows, columns = shape.columns, slices = shape.slices;
+    if (!(periodic[0] || periodic[1] || periodic[2]) || rows < 3 || columns < 3 || slices < 3) return;
+    const int64_t columnStep = rows, sliceStep = static_cast<int64_t>(rows) * columns;
+    const int32_t lines = columns * slices;
+#pragma omp parallel for schedule(static)
+    for (int32_t line = 0; line < lines; ++line) {
+        const int32_t c = line % columns, s = line / columns;
+        int64_t columnAt[3], sliceAt[3], rowAt[3];
+        if (!sidePositions(c, columns, periodic[1], columnAt) || !sidePositions(s, slices, periodic[2], sliceAt))
+            continue;
+        const bool onFace = c == 0 || c == columns - 1 || s == 0 || s == slices - 1;
+        if (!onFace && !periodic[0]) continue;
+        const int32_t rowStep = onFace ? 1 : rows - 1;
+        for (int32_t r = 0; r < rows; r += rowStep) {
+            if (!sidePositions(r, rows, periodic[0], rowAt)) continue;
+            // at(dr, dc, ds): the neighbour one step along each side (-1, 0 or +1).
+            auto at = [&](int dr, int dc, int ds) {
+                return static_cast<double>(
+                    wrapped[rowAt[dr + 1] + columnAt[dc + 1] * columnStep + sliceAt[ds + 1] * sliceStep]);
+            };
+            bool complete = true;
+            for (int dr = -1; complete && dr <= 1; ++dr)
+                for (int dc = -1; complete && dc <= 1; ++dc)
+                    for (int ds = -1; complete && ds <= 1; ++ds) complete = usableSample(at(dr, dc, ds));
+            if (!complete) continue;
+            const double v = at(0, 0, 0);
+            double sum = 0.0;
+            for (int k = 0; k < 13; ++k) {
+                const int *d = kDirections[k];
+                const double difference = secondDifference(at(-d[0], -d[1], -d[2]), v, at(d[0], d[1], d[2]));
+                sum = k == 0 ? difference * difference : sum + difference * difference;
+            }
+            reliability[r + c * columnStep + s * sliceStep] = sum;
+        }
+    }
+}
+
 }  // namespace
+
+void computeBorderReliability(const double *wrapped, double *reliability, GridShape shape,
+                              const bool periodic[3]) {
+    computeBorderReliabilityOf(wrapped, reliability, shape, periodic);
+}
+void computeBorderReliability(const float *wrapped, double *reliability, GridShape shape,
+                              const bool periodic[3]) {
+    computeBorderReliabilityOf(wrapped, reliability, shape, periodic);
+}
 
 void computeReliability(const double *wrapped, double *reliability, GridShape shape) {
     computeReliabilityOf(wrapped, reliability, shape);

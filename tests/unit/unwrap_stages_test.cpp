@@ -436,7 +436,7 @@ std::vector<double> quantisedMap(int32_t rows, int32_t columns, int levels, doub
 
 // The compact record names the same pair, key and step as the plain one.
 bool sameEdge(const CompactEdge &a, GridShape shape, const PixelEdge &b, const PhasePixel *base) {
-    int32_t steps[3];
+    int32_t steps[kNeighbourKinds];
     neighbourSteps(shape, steps);
     return sameBits(a.reliability, b.reliability) && a.increment == b.increment &&
            a.first == b.first - base && a.first + steps[a.neighbour] == b.second - base;
