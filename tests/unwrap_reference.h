@@ -51,21 +51,99 @@ inline void mergeGroupsByChainWalk(const PixelEdge *edges, int32_t edgeCount) {
     }
 }
 
-// The whole unwrapping of a column-major map with the plain ordering and merging.
-// refColumn/refRow are 0-based; a position outside the map means no reference.
-inline std::vector<double> referenceUnwrap(const std::vector<double> &map, int32_t rows,
-                                           int32_t columns, int32_t refColumn, int32_t refRow) {
-    std::vector<PhasePixel> pixels(static_cast<size_t>(rows) * columns);
+// What the plain pipeline is told and gives back beyond the map: a quality map (empty:
+// none), the periodic sides (rows, columns), and the regions and reliabilities.
+struct ReferenceOptions {
+    std::vector<double> quality;
+    bool periodic[2];
+};
+struct ReferenceResult {
+    std::vector<double> unwrapped, regions, reliability;
+};
+
+// The plain reading of a periodic border: every pixel on a border of a periodic side
+// whose eight neighbours, found across the borders, are all valid.
+inline void referenceBorderReliability(std::vector<PhasePixel> &pixels, int32_t rows, int32_t columns,
+                                       const bool periodic[2]) {
+    if (rows < 3 || columns < 3) return;
+    for (int32_t c = 0; c < columns; ++c)
+        for (int32_t r = 0; r < rows; ++r) {
+            bool border = r == 0 || r == rows - 1 || c == 0 || c == columns - 1;
+            bool rowsOk = periodic[0] || (r > 0 && r < rows - 1);
+            bool columnsOk = periodic[1] || (c > 0 && c < columns - 1);
+            if (!border || !rowsOk || !columnsOk) continue;
+            auto p = [&](int32_t dr, int32_t dc) -> PhasePixel & {
+                return pixels[static_cast<size_t>((r + dr + rows) % rows + ((c + dc + columns) % columns) * rows)];
+            };
+            bool complete = true;
+            for (int32_t dr = -1; dr <= 1; ++dr)
+                for (int32_t dc = -1; dc <= 1; ++dc) complete = complete && p(dr, dc).valid == 1;
+            if (!complete) continue;
+            double v = p(0, 0).value;
+            double dCol = wrapPhase(p(-1, 0).value - v) - wrapPhase(v - p(1, 0).value);
+            double dRow = wrapPhase(p(0, -1).value - v) - wrapPhase(v - p(0, 1).value);
+            double dMain = wrapPhase(p(-1, -1).value - v) - wrapPhase(v - p(1, 1).value);
+            double dAnti = wrapPhase(p(1, -1).value - v) - wrapPhase(v - p(-1, 1).value);
+            p(0, 0).reliability = ((dRow * dRow + dCol * dCol) + dMain * dMain) + dAnti * dAnti;
+        }
+}
+
+// The whole unwrapping of a column-major map with the plain stages, ordering and
+// merging. refColumn/refRow are 0-based; a position outside the map means no reference.
+inline ReferenceResult referenceUnwrap(const std::vector<double> &map, int32_t rows, int32_t columns,
+                                       int32_t refColumn, int32_t refRow, const ReferenceOptions &options) {
+    const size_t n = static_cast<size_t>(rows) * columns;
+    std::vector<PhasePixel> pixels(n);
     initPixels(map.data(), pixels.data(), columns, rows);
-    computeReliability(pixels.data(), columns, rows);
+    if (!options.quality.empty()) {
+        for (size_t i = 0; i < n; ++i) {
+            PhasePixel &p = pixels[i];
+            if (!usableSample(options.quality[i])) {
+                p.valid = 0;
+                p.value = 0.0;
+            }
+            p.reliability = -options.quality[i];
+        }
+    } else {
+        computeReliability(pixels.data(), columns, rows);
+        referenceBorderReliability(pixels, rows, columns, options.periodic);
+    }
     std::vector<int32_t> offsets(2 * static_cast<size_t>(columns));
     std::vector<PixelEdge> edges(static_cast<size_t>(countEdges(pixels.data(), offsets.data(), columns, rows)));
     fillEdges(pixels.data(), edges.data(), offsets.data(), columns, rows);
+    // Across the borders: last row to first (by column), then last column to first.
+    auto wrapEdge = [&](size_t a, size_t b) {
+        if (pixels[a].valid != 1 || pixels[b].valid != 1) return;
+        edges.push_back(PixelEdge{pixels[a].reliability + pixels[b].reliability, &pixels[a], &pixels[b],
+                                  wrapStep(pixels[a].value - pixels[b].value)});
+    };
+    if (options.periodic[0])
+        for (int32_t c = 0; c < columns; ++c) wrapEdge(static_cast<size_t>(rows - 1 + c * rows), static_cast<size_t>(c * rows));
+    if (options.periodic[1])
+        for (int32_t r = 0; r < rows; ++r) wrapEdge(static_cast<size_t>(r + (columns - 1) * rows), static_cast<size_t>(r));
     if (!edges.empty()) sortEdgesSequential(&edges.front(), &edges.back());
     mergeGroupsByChainWalk(edges.data(), static_cast<int32_t>(edges.size()));
-    std::vector<double> out(pixels.size());
-    writeUnwrapped(pixels.data(), out.data(), refColumn, refRow, columns, rows);
-    return out;
+    ReferenceResult result;
+    result.unwrapped.resize(n);
+    writeUnwrapped(pixels.data(), result.unwrapped.data(), refColumn, refRow, columns, rows);
+    result.regions.assign(n, 0.0);
+    result.reliability.assign(n, std::numeric_limits<double>::quiet_NaN());
+    std::vector<int32_t> label(n, 0);
+    int32_t regionCount = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (pixels[i].valid != 1) continue;
+        int32_t &l = label[static_cast<size_t>(pixels[i].head - pixels.data())];
+        if (l == 0) l = ++regionCount;
+        result.regions[i] = l;
+        bool initial = options.quality.empty() && pixels[i].reliability >= kInitialReliability;
+        result.reliability[i] = initial ? std::numeric_limits<double>::infinity() : pixels[i].reliability;
+    }
+    return result;
+}
+
+inline std::vector<double> referenceUnwrap(const std::vector<double> &map, int32_t rows, int32_t columns,
+                                           int32_t refColumn, int32_t refRow) {
+    return referenceUnwrap(map, rows, columns, refColumn, refRow, ReferenceOptions()).unwrapped;
 }
 
 #endif // PHASEKIT_UNWRAP_REFERENCE_H

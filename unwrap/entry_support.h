@@ -61,16 +61,33 @@ inline bool readReferenceOrEnd(const mxArray *const *args, int count, const int6
     return true;
 }
 
+// Whether given is the name, compared without regard to case.
+inline bool isOptionName(const char *given, const char *name) {
+    for (; *given != 0 && *name != 0; ++given, ++name) {
+        const char g = (*given >= 'A' && *given <= 'Z') ? static_cast<char>(*given - 'A' + 'a') : *given;
+        if (g != *name) return false;
+    }
+    return *given == 0 && *name == 0;
+}
+
+inline bool isKnownOption(const mxArray *a) {
+    char name[16];
+    return mxIsChar(a) && mxGetString(a, name, sizeof name) == 0 &&
+           (isOptionName(name, "quality") || isOptionName(name, "periodic"));
+}
+
 // Where a call's options begin, by MATLAB's custom: after wrapped, or after the
-// reference, an option name (a char array) in an option's place. Without one, only
-// the method's own counts are calls: 1, or 1 + referenceCount. Returns false for any
+// reference, an option name (a char array) in an option's place. The method's own
+// counts (1, or 1 + referenceCount) stay its calls unless a known name stands there,
+// so that a text given as a reference is still refused as one. Returns false for any
 // other count (the help is printed); else *hasReference and *optionsStart (nrhs when
 // there are no options).
 inline bool splitArguments(int nrhs, const mxArray *const *prhs, int referenceCount, bool *hasReference,
                            int *optionsStart) {
     *hasReference = false;
     *optionsStart = nrhs;
-    if (nrhs >= 2 && mxIsChar(prhs[1])) {
+    const bool methodCount = nrhs == 1 || nrhs == 1 + referenceCount;
+    if (nrhs >= 2 && mxIsChar(prhs[1]) && (!methodCount || isKnownOption(prhs[1]))) {
         *optionsStart = 1;
         return true;
     }
@@ -94,15 +111,6 @@ inline void optionError(const char *format, const char *command, const char *det
     char message[320];
     snprintf(message, sizeof message, format, command, detail);
     mexErrMsgTxt(message);
-}
-
-// Whether given is the name, compared without regard to case.
-inline bool isOptionName(const char *given, const char *name) {
-    for (; *given != 0 && *name != 0; ++given, ++name) {
-        const char g = (*given >= 'A' && *given <= 'Z') ? static_cast<char>(*given - 'A' + 'a') : *given;
-        if (g != *name) return false;
-    }
-    return *given == 0 && *name == 0;
 }
 
 // The elements of a real, full numeric or logical vector, nonzero meaning true; false

@@ -3,6 +3,7 @@
 // slices, the same bits for any thread count, memory.
 #include "surfaces.h"
 #include "test_support.h"
+#include "unwrap.h"
 
 #include <omp.h>
 
@@ -297,4 +298,90 @@ TEST(empty_volumes_and_memory) {
     size_t singleWorking = single.call.peakBytes - voxels * sizeof(float);
     if (singleWorking > 56 * voxels)
         recordFailure(__FILE__, __LINE__, std::to_string(singleWorking / voxels) + " bytes a voxel in single");
+}
+
+TEST(options_regions_and_reliabilities) {
+    // A noisy volume cut in two by a missing slice: its regions, numbered by first
+    // voxel, against a flood fill over the six neighbours (across the borders of
+    // periodic sides); its reliabilities against the stages; Quality's reliabilities
+    // are minus the quality; the same bits for any thread count.
+    const int M = 14, N = 12, P = 10;
+    Volume v = maskedVolume(smoothField(M, N, P, 9.0), M, N, P);
+    uint32_t state = 9;
+    for (double &x : v.samples)
+        if (!std::isnan(x)) x = wrapToPi(x + 1.5 * (uniform01(&state) - 0.5));
+    for (int c = 0; c < N; ++c)
+        for (int r = 0; r < M; ++r) v.samples[v.index(r, c, 4)] = NaN;
+    std::vector<double> quality(v.samples.size());
+    for (double &q : quality) q = uniform01(&state) < 0.05 ? NaN : 10.0 * uniform01(&state);
+    struct Case { bool periodic[3]; bool withQuality; };
+    const Case cases[] = {{{false, false, false}, false}, {{false, false, true}, false}, {{true, true, true}, false},
+                          {{false, true, true}, true}};
+    int saved = omp_get_max_threads();
+    for (const Case &c : cases) {
+        mxArray *input = hostCreateArray(hostDoubleClass, {size_t(M), size_t(N), size_t(P)});
+        std::copy(v.samples.begin(), v.samples.end(), static_cast<double *>(hostDataOf(input)));
+        mxArray *periodic = hostCreateMatrix(1, 3, {double(c.periodic[0]), double(c.periodic[1]), double(c.periodic[2])});
+        mxArray *q = hostCreateArray(hostDoubleClass, {size_t(M), size_t(N), size_t(P)});
+        std::copy(quality.begin(), quality.end(), static_cast<double *>(hostDataOf(q)));
+        mxArray *periodicName = hostCreateString("Periodic"), *qualityName = hostCreateString("Quality");
+        std::vector<const mxArray *> args = {input, periodicName, periodic};
+        if (c.withQuality) args.insert(args.end(), {qualityName, q});
+        auto valid = [&](size_t i) { return usableSample(v.samples[i]) && (!c.withQuality || usableSample(quality[i])); };
+
+        // The regions: a flood fill from each voxel not yet reached, in memory order.
+        std::vector<double> regions(v.samples.size(), 0.0);
+        double regionCount = 0;
+        const int sides[3] = {M, N, P};
+        for (size_t seed = 0; seed < regions.size(); ++seed) {
+            if (!valid(seed) || regions[seed] != 0) continue;
+            regions[seed] = ++regionCount;
+            std::vector<size_t> pending = {seed};
+            while (!pending.empty()) {
+                size_t i = pending.back();
+                pending.pop_back();
+                int position[3] = {int(i % M), int(i / M % N), int(i / (M * N))};
+                for (int side = 0; side < 3; ++side)
+                    for (int step : {-1, 1}) {
+                        int q[3] = {position[0], position[1], position[2]};
+                        q[side] += step;
+                        if (q[side] < 0 || q[side] >= sides[side]) {
+                            if (!c.periodic[side]) continue;
+                            q[side] = (q[side] + sides[side]) % sides[side];
+                        }
+                        size_t j = v.index(q[0], q[1], q[2]);
+                        if (valid(j) && regions[j] == 0) {
+                            regions[j] = regionCount;
+                            pending.push_back(j);
+                        }
+                    }
+            }
+        }
+        // The reliabilities, from the stages.
+        const GridShape shape = {M, N, P};
+        std::vector<double> reliability(v.samples.size());
+        initPixels(reliability.data(), N * P, M);
+        computeReliability(v.samples.data(), reliability.data(), shape);
+        computeBorderReliability(v.samples.data(), reliability.data(), shape, c.periodic);
+        for (size_t i = 0; i < reliability.size(); ++i)
+            reliability[i] = !valid(i) ? NaN : c.withQuality ? -quality[i] : reliability[i] >= kInitialReliability ? Inf : reliability[i];
+
+        std::vector<double> first;
+        for (int threads : {1, 3}) {
+            omp_set_num_threads(threads);
+            HostCallResult r = hostCall(phasemend3(), 3, args);
+            CHECK(!r.failed);
+            if (r.failed) continue;
+            std::vector<double> out[3];
+            for (int k = 0; k < 3; ++k) out[k].assign(mxGetPr(r.outputs[k]), mxGetPr(r.outputs[k]) + regions.size());
+            CHECK(sameResult(out[1], regions));
+            CHECK(sameResult(out[2], reliability));
+            if (first.empty()) first = out[0];
+            else CHECK(sameResult(out[0], first));
+            hostReleaseOutputs(&r);
+        }
+        CHECK(regionCount == (c.periodic[2] ? 1 : 2));
+        for (mxArray *a : {input, periodic, q, periodicName, qualityName}) hostDestroyArray(a);
+    }
+    omp_set_num_threads(saved);
 }

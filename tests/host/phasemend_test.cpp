@@ -382,6 +382,168 @@ TEST(whole_calls_match_the_plain_pipeline_bit_for_bit_for_any_thread_count) {
     omp_set_num_threads(saved);
 }
 
+namespace {
+
+// A call with options and all three outputs; each output's samples widened to double
+// (empty when the call failed).
+struct OptionOutcome {
+    std::string error;
+    std::vector<double> outputs[3];
+};
+
+OptionOutcome unwrapWithOptions(int rows, int columns, const std::vector<double> &map, bool single,
+                                const std::vector<const mxArray *> &extra) {
+    mxArray *input = hostCreateOfClass(single ? hostSingleClass : hostDoubleClass, rows, columns);
+    for (size_t i = 0; i < map.size(); ++i) hostSetParts(input, i, single ? static_cast<float>(map[i]) : map[i], 0);
+    std::vector<const mxArray *> args = {input};
+    args.insert(args.end(), extra.begin(), extra.end());
+    HostCallResult r = hostCall(phasemend(), 3, args);
+    OptionOutcome o;
+    o.error = r.errorText;
+    const HostClass classes[3] = {single ? hostSingleClass : hostDoubleClass, hostDoubleClass,
+                                  single ? hostSingleClass : hostDoubleClass};
+    for (int k = 0; k < 3 && !r.failed; ++k) {
+        if (!r.outputs[k] || hostClassOf(r.outputs[k]) != classes[k] || mxGetM(r.outputs[k]) != size_t(rows) ||
+            mxGetN(r.outputs[k]) != size_t(columns)) {
+            recordFailure(__FILE__, __LINE__, "output " + std::to_string(k + 1) + " of another class or size");
+            continue;
+        }
+        for (size_t i = 0; i < map.size(); ++i) o.outputs[k].push_back(hostRealPart(r.outputs[k], i));
+        for (double v : o.outputs[k])
+            if (hostUnwritten(v)) recordFailure(__FILE__, __LINE__, "an output sample was never written");
+    }
+    hostReleaseOutputs(&r);
+    hostDestroyArray(input);
+    return o;
+}
+
+}  // namespace
+
+TEST(options_match_the_plain_pipeline_bit_for_bit_for_any_thread_count) {
+    // Quality maps (with non-finite values marking pixels missing) and periodic sides,
+    // alone and together, with and without a reference; the regions and reliabilities
+    // too. A cut across the map makes two regions that only a periodic side joins.
+    struct Case { const char *name; int rows, columns; std::vector<double> map, quality; bool periodic[2]; int xref, yref; };
+    std::vector<double> noisy = gaussianSurface(120, 90, 6, 30.0, 4);
+    addNoise(noisy, 1.2, 8);
+    noisy = wrapAll(noisy);
+    punchHoles(noisy, 120, 90, 6, 4, 6);
+    std::vector<double> cut = noisy;
+    for (int r = 0; r < 120; ++r) cut[static_cast<size_t>(r + 45 * 120)] = NaN;
+    std::vector<double> magnitude(noisy.size());
+    for (size_t i = 0; i < magnitude.size(); ++i)
+        magnitude[i] = i % 251 == 7 ? NaN : i % 409 == 3 ? -Inf : static_cast<double>((i * 2654435761u) % 1000) / 7.0;
+    // A ring: the phase climbs around the columns and closes across the border.
+    std::vector<double> ring(64 * 40);
+    for (int c = 0; c < 40; ++c)
+        for (int r = 0; r < 64; ++r) ring[static_cast<size_t>(r + c * 64)] = std::remainder(3.0 * TwoPi * c / 40 + 0.05 * r, TwoPi);
+    const std::vector<double> none;
+    const Case cases[] = {
+        {"quality", 120, 90, noisy, magnitude, {false, false}, 0, 0},
+        {"quality, pinned", 120, 90, noisy, magnitude, {false, false}, 30, 70},
+        {"periodic rows", 120, 90, cut, none, {true, false}, 0, 0},
+        {"periodic columns, pinned", 120, 90, cut, none, {false, true}, 3, 5},
+        {"both periodic", 64, 40, ring, none, {true, true}, 0, 0},
+        {"both periodic with quality", 120, 90, cut, magnitude, {true, true}, 12, 1},
+        {"regions of a cut map", 120, 90, cut, none, {false, false}, 0, 0},
+        {"three rows, periodic", 3, 500, wrapAll(gaussianSurface(3, 500, 3, 20.0, 2)), none, {true, false}, 0, 0},
+    };
+    int saved = omp_get_max_threads();
+    for (const Case &c : cases) {
+        ReferenceOptions ro;
+        ro.quality = c.quality;
+        ro.periodic[0] = c.periodic[0];
+        ro.periodic[1] = c.periodic[1];
+        mxArray *quality = c.quality.empty() ? nullptr : hostCreateMatrix(c.rows, c.columns, c.quality);
+        mxArray *periodic = hostCreateOfClass(hostLogicalClass, 1, 2);
+        static_cast<bool *>(hostDataOf(periodic))[0] = c.periodic[0];
+        static_cast<bool *>(hostDataOf(periodic))[1] = c.periodic[1];
+        mxArray *x = hostCreateScalar(c.xref), *y = hostCreateScalar(c.yref);
+        mxArray *qualityName = hostCreateString("quality"), *periodicName = hostCreateString("PERIODIC");
+        std::vector<const mxArray *> extra;
+        if (c.xref) extra = {x, y};
+        extra.push_back(periodicName);
+        extra.push_back(periodic);
+        if (quality) {
+            extra.push_back(qualityName);
+            extra.push_back(quality);
+        }
+        for (bool single : {false, true}) {
+            std::vector<double> samples = c.map;
+            if (single)
+                for (double &v : samples) v = static_cast<float>(v);
+            ReferenceResult expected = referenceUnwrap(samples, c.rows, c.columns, c.xref ? c.xref - 1 : c.columns + 1,
+                                                       c.xref ? c.yref - 1 : c.rows + 1, ro);
+            const std::vector<double> *wanted[3] = {&expected.unwrapped, &expected.regions, &expected.reliability};
+            for (int threads : {1, 3}) {
+                omp_set_num_threads(threads);
+                OptionOutcome o = unwrapWithOptions(c.rows, c.columns, c.map, single, extra);
+                for (int k = 0; k < 3; ++k) {
+                    bool same = o.outputs[k].size() == wanted[k]->size();
+                    for (size_t i = 0; same && i < wanted[k]->size(); ++i) {
+                        const double w = (*wanted[k])[i];
+                        same = single && k != 1 ? sameBits(static_cast<float>(o.outputs[k][i]), static_cast<float>(w))
+                                                : sameBits(o.outputs[k][i], w);
+                    }
+                    if (!same)
+                        recordFailure(__FILE__, __LINE__, std::string(c.name) + (single ? " in single" : "") +
+                                                              ", output " + std::to_string(k + 1) + ", " +
+                                                              std::to_string(threads) + " threads " + o.error);
+                }
+            }
+        }
+        for (mxArray *a : {quality, periodic, x, y, qualityName, periodicName})
+            if (a) hostDestroyArray(a);
+    }
+    omp_set_num_threads(saved);
+}
+
+TEST(option_errors_name_the_command_and_leave_nothing) {
+    std::vector<double> map(12, 0.5);  // 3 rows, 4 columns
+    mxArray *wrapped = hostCreateMatrix(3, 4, map), *thin = hostCreateMatrix(2, 6, map);
+    mxArray *quality = hostCreateMatrix(3, 4, map), *wrongSize = hostCreateMatrix(4, 3, map);
+    mxArray *complexQuality = hostCreateOfClass(hostDoubleClass, 3, 4, true);
+    mxArray *singleQuality = hostCreateOfClass(hostSingleClass, 3, 4), *sparse = hostCreateSparse(3, 4);
+    mxArray *three = hostCreateMatrix(1, 3, {1, 0, 1}), *nan = hostCreateScalar(NaN), *text = hostCreateString("yes");
+    mxArray *one = hostCreateScalar(1), *column = hostCreateMatrix(2, 1, {1, 0});
+    mxArray *q = hostCreateString("Quality"), *p = hostCreateString("periodic"), *unknown = hostCreateString("Qual");
+    const std::string noName = "phasemend expects an option name ('Quality' or 'Periodic') in an option's place.";
+    const std::string qualityError = "phasemend needs a Quality that is a full real double array of the size of wrapped.";
+    const std::string periodicError =
+        "phasemend needs a Periodic that is a logical or numeric scalar, or a vector of two (rows, columns).";
+    struct Case { std::vector<const mxArray *> args; std::string error; };
+    const Case cases[] = {
+        {{wrapped, q, quality, unknown, one}, "phasemend has no option 'Qual'; its options are 'Quality' and 'Periodic'."},
+        {{wrapped, q}, "phasemend was given the option 'Quality' without a value."},
+        {{wrapped, q, quality, p}, "phasemend was given the option 'periodic' without a value."},
+        {{wrapped, one, one, q, quality, one, one}, noName},
+        {{wrapped, q, wrongSize}, qualityError},
+        {{wrapped, q, complexQuality}, qualityError},
+        {{wrapped, q, singleQuality}, qualityError},
+        {{wrapped, q, sparse}, qualityError},
+        {{wrapped, p, three}, periodicError},
+        {{wrapped, p, nan}, periodicError},
+        {{wrapped, p, text}, periodicError},
+        {{thin, p, column}, "phasemend cannot make a dimension of fewer than three samples periodic."},
+    };
+    for (const Case &c : cases) {
+        HostCallResult r = hostCall(phasemend(), 3, c.args);
+        CHECK(r.failed);
+        CHECK_EQ(r.errorText, c.error);
+        CHECK(r.outputs[0] == nullptr);
+        CHECK_EQ(r.peakBytes, size_t(0));
+    }
+    // A repeated name: the last value holds (here, only the thin map's columns wrap).
+    mxArray *columnsOnly = hostCreateMatrix(1, 2, {0, 1});
+    HostCallResult last = hostCall(phasemend(), 1, {thin, p, one, p, columnsOnly});
+    hostDestroyArray(columnsOnly);
+    CHECK(!last.failed);
+    hostReleaseOutputs(&last);
+    for (mxArray *a : {wrapped, thin, quality, wrongSize, complexQuality, singleQuality, sparse, three, nan, text, one,
+                       column, q, p, unknown})
+        hostDestroyArray(a);
+}
+
 TEST(working_memory_stays_within_56_bytes_a_pixel) {
     // Beyond its input and its result: the edges (16 bytes, about two a pixel) and the
     // group links (8 bytes a pixel), about 40 bytes a pixel in all.

@@ -544,17 +544,25 @@ TEST(writeUnwrapped_reference_shift_and_missing_pixels) {
 TEST(volume_stages_follow_their_definitions) {
     // Reliabilities and edges of volumes against a voxel-by-voxel reading of the
     // method: the 26 neighbours and the 13 directions in their order; edges to the
-    // next row, then the next column, then the next slice, by ascending first voxel.
-    // A one-slice volume gives a map's edges.
+    // next row, then the next column, then the next slice, by ascending first voxel;
+    // on periodic sides the neighbours across the borders, and the edges that close
+    // the rows, then the columns, then the slices, after all others. A one-slice
+    // volume gives a map's edges.
     struct Case { int32_t rows, columns, slices; };
     const Case cases[] = {{3, 3, 3}, {6, 5, 4}, {1, 4, 5}, {4, 1, 5}, {5, 6, 1}, {7, 7, 2}, {9, 8, 7}};
     const int d[13][3] = {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}, {1, 1, 0}, {1, -1, 0}, {0, 1, 1}, {0, 1, -1},
                           {1, 0, 1}, {1, 0, -1}, {1, 1, 1}, {1, 1, -1}, {1, -1, 1}, {1, -1, -1}};
     uint32_t state = 3;
-    for (const Case &c : cases) {
+    for (const Case &c : cases)
+    for (int pattern : {0, 1, 2, 4, 5, 7}) {
         const int32_t M = c.rows, N = c.columns, P = c.slices;
+        const bool periodic[3] = {(pattern & 1) != 0, (pattern & 2) != 0, (pattern & 4) != 0};
+        if ((periodic[0] && M < 3) || (periodic[1] && N < 3) || (periodic[2] && P < 3)) continue;
         const GridShape shape = {M, N, P};
-        auto at = [&](int r, int col, int s) { return static_cast<size_t>(r + col * M + s * M * N); };
+        auto at = [&](int r, int col, int s) {
+            r = (r + M) % M, col = (col + N) % N, s = (s + P) % P;
+            return static_cast<size_t>(r + col * M + s * M * N);
+        };
         std::vector<double> w(static_cast<size_t>(M) * N * P);
         for (double &v : w) {
             state = state * 1664525u + 1013904223u;
@@ -564,12 +572,15 @@ TEST(volume_stages_follow_their_definitions) {
         std::vector<double> reliability(w.size());
         initPixels(reliability.data(), N * P, M);
         computeReliability(w.data(), reliability.data(), shape);
+        computeBorderReliability(w.data(), reliability.data(), shape, periodic);
         std::vector<double> expected(w.size());
+        auto interior = [](int k, int n, bool wraps) { return n >= 3 && (wraps || (k > 0 && k < n - 1)); };
         for (int s = 0; s < P; ++s)
             for (int col = 0; col < N; ++col)
                 for (int r = 0; r < M; ++r) {
                     double value = static_cast<double>(kInitialReliability + pixelRandom(col + s * N, r));
-                    bool inside = r > 0 && r < M - 1 && col > 0 && col < N - 1 && s > 0 && s < P - 1;
+                    bool inside = interior(r, M, periodic[0]) && interior(col, N, periodic[1]) &&
+                                  interior(s, P, periodic[2]);
                     for (int dr = -1; inside && dr <= 1; ++dr)
                         for (int dc = -1; inside && dc <= 1; ++dc)
                             for (int ds = -1; inside && ds <= 1; ++ds)
@@ -591,32 +602,52 @@ TEST(volume_stages_follow_their_definitions) {
         CHECK(sameReliability);
 
         std::vector<int32_t> offsets(volumeOffsetCount(shape));
-        std::vector<CompactEdge> edges(static_cast<size_t>(countEdges(w.data(), offsets.data(), shape)));
+        const int32_t ordinary = countEdges(w.data(), offsets.data(), shape);
+        const int32_t wrapping = countWrapEdges(w.data(), nullptr, shape, periodic);
+        std::vector<CompactEdge> edges(static_cast<size_t>(ordinary + wrapping));
         fillEdges(w.data(), reliability.data(), edges.data(), offsets.data(), shape);
+        fillWrapEdges(w.data(), nullptr, reliability.data(), edges.data() + ordinary, shape, periodic);
         std::vector<CompactEdge> listed;
         const int step[3] = {1, M, M * N};
+        auto list = [&](int32_t a, int32_t b, int kind) {
+            if (usableSample(w[static_cast<size_t>(a)]) && usableSample(w[static_cast<size_t>(b)]))
+                listed.push_back(CompactEdge{reliability[static_cast<size_t>(a)] + reliability[static_cast<size_t>(b)], a,
+                                             static_cast<int8_t>(kind),
+                                             static_cast<int8_t>(wrapStep(w[static_cast<size_t>(a)] - w[static_cast<size_t>(b)]))});
+        };
         for (int kind = kNextRow; kind <= kNextSlice; ++kind)
             for (int s = 0; s < P; ++s)
                 for (int col = 0; col < N; ++col)
                     for (int r = 0; r < M; ++r) {
                         bool has = kind == kNextRow ? r < M - 1 : kind == kNextColumn ? col < N - 1 : s < P - 1;
-                        int32_t a = static_cast<int32_t>(at(r, col, s)), b = a + step[kind];
-                        if (has && usableSample(w[static_cast<size_t>(a)]) && usableSample(w[static_cast<size_t>(b)]))
-                            listed.push_back(CompactEdge{reliability[static_cast<size_t>(a)] + reliability[static_cast<size_t>(b)], a,
-                                                         static_cast<int8_t>(kind),
-                                                         static_cast<int8_t>(wrapStep(w[static_cast<size_t>(a)] - w[static_cast<size_t>(b)]))});
+                        int32_t a = static_cast<int32_t>(at(r, col, s));
+                        if (has) list(a, a + step[kind], kind);
                     }
-        bool sameEdges = edges.size() == listed.size() && offsets.back() == static_cast<int32_t>(listed.size());
+        for (int side = 0; side < 3; ++side) {
+            if (!periodic[side]) continue;
+            for (int s = 0; s < P; ++s)
+                for (int col = 0; col < N; ++col)
+                    for (int r = 0; r < M; ++r) {
+                        const int position[3] = {r, col, s}, sides[3] = {M, N, P};
+                        if (position[side] != sides[side] - 1) continue;
+                        int32_t a = static_cast<int32_t>(at(r, col, s));
+                        list(a, a - (sides[side] - 1) * step[side], kWrapRow + side);
+                    }
+        }
+        int32_t steps[kNeighbourKinds];
+        neighbourSteps(shape, steps);
+        bool sameEdges = edges.size() == listed.size() && offsets.back() == ordinary;
         for (size_t k = 0; sameEdges && k < edges.size(); ++k)
             sameEdges = sameBits(edges[k].reliability, listed[k].reliability) && edges[k].first == listed[k].first &&
-                        edges[k].neighbour == listed[k].neighbour && edges[k].increment == listed[k].increment;
+                        edges[k].neighbour == listed[k].neighbour && edges[k].increment == listed[k].increment &&
+                        edges[k].first + steps[edges[k].neighbour] == listed[k].first + steps[listed[k].neighbour];
         CHECK(sameEdges);
         if (P == 1) {
             std::vector<int32_t> mapOffsets(2 * static_cast<size_t>(N));
             std::vector<CompactEdge> mapEdges(static_cast<size_t>(countEdges(w.data(), mapOffsets.data(), N, M)));
             fillEdges(w.data(), reliability.data(), mapEdges.data(), mapOffsets.data(), N, M);
-            bool sameAsMap = mapEdges.size() == edges.size();
-            for (size_t k = 0; sameAsMap && k < edges.size(); ++k)
+            bool sameAsMap = mapEdges.size() == static_cast<size_t>(ordinary);
+            for (size_t k = 0; sameAsMap && k < mapEdges.size(); ++k)
                 sameAsMap = edges[k].first == mapEdges[k].first && edges[k].neighbour == mapEdges[k].neighbour;
             CHECK(sameAsMap);
         }
