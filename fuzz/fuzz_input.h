@@ -139,11 +139,12 @@ inline void fuzzFailure(const char *what) {
 // not finite, else the input plus a whole multiple of 2*pi, u = k*2*pi + in rounded
 // twice, and once more to single for a single result (any input is accepted, so the
 // bound on the rounding grows with the magnitudes involved).
-inline void checkWholeSteps(const double *in, const double *u, size_t n, bool single = false) {
+inline void checkWholeSteps(const double *in, const double *u, size_t n, bool single = false,
+                            const double *quality = nullptr) {
     const double twoPi = 6.283185307179586;
     const double unit = single ? 5.9604644775390625e-08 : 1.1102230246251565e-16;  // half an ulp at 1
     for (size_t i = 0; i < n; ++i) {
-        if (!std::isfinite(in[i])) {
+        if (!std::isfinite(in[i]) || (quality && !std::isfinite(quality[i]))) {
             if (!std::isnan(u[i])) fuzzFailure("a missing sample has a value");
             continue;
         }
@@ -156,8 +157,9 @@ inline void checkWholeSteps(const double *in, const double *u, size_t n, bool si
 // What every unwrapped result must satisfy: the input's sides and class, a real array,
 // whole 2*pi steps (checkWholeSteps), and the reference sample (when given: args after
 // the input, 1-based column, row and slice) equal to its input when that is finite.
+// With a quality map, a sample whose quality is not finite is missing too.
 inline void checkUnwrapped(const mxArray *wrapped, const std::vector<const mxArray *> &args,
-                           const mxArray *out) {
+                           const mxArray *out, const mxArray *quality = nullptr) {
     if (!out) fuzzFailure("no result");
     const size_t dimensions = mxGetNumberOfDimensions(wrapped);
     if (mxGetNumberOfDimensions(out) != dimensions) fuzzFailure("result sides");
@@ -172,14 +174,77 @@ inline void checkUnwrapped(const mxArray *wrapped, const std::vector<const mxArr
         in[k] = hostRealPart(wrapped, k);
         u[k] = hostRealPart(out, k);
     }
-    checkWholeSteps(in.data(), u.data(), n, hostClassOf(out) == hostSingleClass);
-    if (args.size() < 3) return;
+    checkWholeSteps(in.data(), u.data(), n, hostClassOf(out) == hostSingleClass, quality ? mxGetPr(quality) : nullptr);
+    if (args.size() < 3 || mxIsChar(args[1])) return;
     const size_t *sides = mxGetDimensions(wrapped);
     size_t column = static_cast<size_t>(mxGetPr(args[1])[0]) - 1;
     size_t row = static_cast<size_t>(mxGetPr(args[2])[0]) - 1;
     size_t slice = args.size() > 3 ? static_cast<size_t>(mxGetPr(args[3])[0]) - 1 : 0;
     size_t i = row + column * sides[0] + slice * sides[0] * sides[1];
-    if (std::isfinite(in[i]) && u[i] != in[i]) fuzzFailure("the reference sample moved");
+    if (std::isfinite(in[i]) && std::isfinite(u[i]) && u[i] != in[i]) fuzzFailure("the reference sample moved");
+}
+
+// Name, Value pairs for phasemend and phasemend3 (rank: 2 or 3 sides), appended to
+// owned: mostly a usable Quality (the wrapped array's sides, any numbers) or Periodic,
+// sometimes a misspelt name, a missing value or an array of any kind. *quality: the
+// Quality that holds if the call succeeds (the last one given), else null.
+inline void fuzzOptions(FuzzInput &in, const mxArray *wrapped, int rank, std::vector<mxArray *> *owned,
+                        const mxArray **quality) {
+    const char *const names[] = {"Quality", "periodic", "PERIODIC", "quality", "Qualit", "Periodic2"};
+    *quality = nullptr;
+    uint32_t pairs = in.below(3);
+    for (uint32_t k = 0; k < pairs; ++k) {
+        const uint32_t pick = in.below(6);
+        owned->push_back(hostCreateString(names[pick]));
+        if (in.below(16) == 0) return;  // a name without a value
+        const uint32_t kind = in.below(8);
+        mxArray *value;
+        if (pick == 0 || pick == 3) {
+            // (Not for arrays that only claim a huge size.)
+            if (kind < 6 && (mxIsDouble(wrapped) || mxIsSingle(wrapped)) && mxGetNumberOfElements(wrapped) < 100000) {
+                std::vector<size_t> sides(mxGetDimensions(wrapped), mxGetDimensions(wrapped) + mxGetNumberOfDimensions(wrapped));
+                value = hostCreateArray(hostDoubleClass, sides, false);
+                for (size_t i = 0; i < mxGetNumberOfElements(value); ++i) mxGetPr(value)[i] = in.number();
+            } else {
+                value = fuzzArray(in, 6);
+            }
+            // Any real full double of wrapped's sides is a usable quality.
+            bool usable = mxIsDouble(value) && !mxIsComplex(value) && !mxIsSparse(value) &&
+                          mxGetNumberOfDimensions(value) == mxGetNumberOfDimensions(wrapped);
+            for (size_t d = 0; usable && d < mxGetNumberOfDimensions(wrapped); ++d)
+                usable = mxGetDimensions(value)[d] == mxGetDimensions(wrapped)[d];
+            if (usable) *quality = value;
+        } else if (kind < 5) {
+            value = hostCreateOfClass(kind < 3 ? hostLogicalClass : hostDoubleClass, 1, in.below(2) ? rank : 1);
+            for (size_t i = 0; i < mxGetNumberOfElements(value); ++i) {
+                if (kind < 3) static_cast<bool *>(hostDataOf(value))[i] = in.below(2) != 0;
+                else mxGetPr(value)[i] = in.below(2);
+            }
+        } else {
+            value = fuzzArray(in, 3);
+        }
+        owned->push_back(value);
+    }
+}
+
+// What the regions and reliability outputs must satisfy beside the result: their
+// sides, region 0 and a NaN reliability exactly where the result is NaN, regions
+// numbered 1, 2, ... by first pixel, and no reliability NaN elsewhere.
+inline void checkExtraOutputs(const mxArray *unwrapped, const mxArray *regions, const mxArray *reliability) {
+    const size_t n = mxGetNumberOfElements(unwrapped);
+    if (!regions || mxGetNumberOfElements(regions) != n || hostClassOf(regions) != hostDoubleClass)
+        fuzzFailure("regions sides or class");
+    if (reliability && (mxGetNumberOfElements(reliability) != n || hostClassOf(reliability) != hostClassOf(unwrapped)))
+        fuzzFailure("reliability sides or class");
+    double highest = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const bool missing = std::isnan(hostRealPart(unwrapped, i));
+        const double region = mxGetPr(regions)[i];
+        if (missing != (region == 0)) fuzzFailure("region 0 where the result is not missing, or the reverse");
+        if (region > highest + 1 || region != std::floor(region)) fuzzFailure("regions out of order");
+        if (region > highest) highest = region;
+        if (reliability && missing != std::isnan(hostRealPart(reliability, i))) fuzzFailure("reliability NaN");
+    }
 }
 
 // After a call: no host block may outlive it; then its outputs and arguments go.

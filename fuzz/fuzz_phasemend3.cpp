@@ -1,5 +1,6 @@
 // fuzz_phasemend3: whole phasemend3 calls through the standalone host with 0 to 5
-// arguments built from the fuzz bytes, the first mostly a volume. Beyond crashes, leaks
+// arguments built from the fuzz bytes, the first mostly a volume, and now and then
+// options (Quality, Periodic) and the regions and reliability outputs. Beyond crashes, leaks
 // and hangs it checks what every result must satisfy: the input's sides, NaN exactly
 // where the input is not finite, every other sample a whole multiple of 2*pi away from
 // its input (up to rounding), and the reference voxel (when given and valid) equal to
@@ -14,9 +15,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (count > 5) count = count == 6 ? 1 : 4;  // the counts that compute, more often
     std::vector<mxArray *> owned;
     for (uint32_t k = 0; k < count; ++k) owned.push_back(k == 0 ? fuzzVolume(in, 12) : fuzzScalar(in));
+    // Options after wrapped or after the reference, now and then, and 1 to 4 outputs.
+    const mxArray *quality = nullptr;
+    const bool withOptions = (count == 1 || count == 4) && in.below(3) == 0;
+    if (withOptions) fuzzOptions(in, owned[0], 3, &owned, &quality);
+    const int outputs = 1 + static_cast<int>(in.below(4));
     std::vector<const mxArray *> args(owned.begin(), owned.end());
-    HostCallResult r = hostCall(mexFunction, 1, args);
-    if (!r.failed && (count == 1 || count == 4)) checkUnwrapped(args[0], args, r.outputs[0]);
+    HostCallResult r = hostCall(mexFunction, outputs, args);
+    if (!r.failed && ((count == 1 || count == 4) || withOptions)) {
+        checkUnwrapped(args[0], std::vector<const mxArray *>(args.begin(), args.begin() + count), r.outputs[0], quality);
+        if (outputs >= 2) checkExtraOutputs(r.outputs[0], r.outputs[1], outputs >= 3 ? r.outputs[2] : nullptr);
+    }
     releaseCall(&r, owned);
     return 0;
 }

@@ -153,6 +153,24 @@ mxArray *patternKernel(int rows, int columns, uint64_t seed) {
     return kernel;
 }
 
+// A quality map of the given sides: values 0..10 (trust, larger is better), with NaN
+// and Inf here and there (such pixels count as missing).
+mxArray *qualityMap(const std::vector<size_t> &sides, uint64_t seed) {
+    mxArray *quality = hostCreateArray(hostDoubleClass, sides);
+    Random random{seed};
+    for (size_t i = 0; i < mxGetNumberOfElements(quality); ++i) {
+        uint32_t pick = random.next() % 101;
+        mxGetPr(quality)[i] = pick == 0 ? std::nan("") : pick == 1 ? INFINITY : 5 + 5 * random.uniform();
+    }
+    return quality;
+}
+
+mxArray *logicalVector(std::vector<bool> flags) {
+    mxArray *a = hostCreateOfClass(hostLogicalClass, 1, flags.size());
+    for (size_t k = 0; k < flags.size(); ++k) static_cast<bool *>(hostDataOf(a))[k] = flags[k];
+    return a;
+}
+
 struct Case {
     const char *name;
     uint64_t digest;
@@ -175,6 +193,10 @@ const Case kExpected[] = {
     {"phasemend3 single 40x30x24 NaN and Inf, missing slice, reference", 0xfbe5245eac9041fcull},
     {"kernsmooth_c single 200x150 binomial 7x7, with the support", 0x34e4a5940ca2a7fbull},
     {"kernsmooth_c single 90x70 real map, single 5x3 kernel with NaN and Inf weights", 0x9c5eb805271b3129ull},
+    {"phasemend 257x193 Quality, regions and reliability", 0xcef13ee5696ae20cull},
+    {"phasemend 120x301 Periodic [1 1], reference, regions and reliability", 0xe4bd15aaf6c33a58ull},
+    {"phasemend3 40x30x24 Quality and Periodic [0 1 1], regions and reliability", 0x601d9ee755fefcd4ull},
+    {"phasemend3 single 40x30x24 Periodic true, reference, regions and reliability", 0xf23e2a916675d549ull},
 };
 
 }  // namespace
@@ -270,6 +292,14 @@ int main(int argc, char **argv) {
         mxGetPr(kernel)[11] = INFINITY;
         one(smooth, {inSingle(complexField(90, 70, 12, true)), inSingle(kernel)});
     }
+    // The options, with every output.
+    one(unwrap, {wrappedMap(257, 193, 1, false), hostCreateString("Quality"), qualityMap({257, 193}, 19)}, 3);
+    one(unwrap, {wrappedMap(120, 301, 2, true), hostCreateScalar(250), hostCreateScalar(9), hostCreateString("periodic"),
+                 hostCreateMatrix(1, 2, {1, 1})}, 3);
+    one(volume, {wrappedVolume(40, 30, 24, 14, true), hostCreateString("Quality"), qualityMap({40, 30, 24}, 20),
+                 hostCreateString("Periodic"), logicalVector({false, true, true})}, 3);
+    one(volume, {inSingle(wrappedVolume(40, 30, 24, 14, true)), hostCreateScalar(15), hostCreateScalar(20),
+                 hostCreateScalar(14), hostCreateString("PERIODIC"), logicalVector({true})}, 3);
 
     int failures = 0;
     for (size_t k = 0; k < digests.size(); ++k) {

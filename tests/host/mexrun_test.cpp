@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -268,6 +269,33 @@ TEST(strict_runs_turn_warnings_into_exit_status_3) {
             recordFailure(__FILE__, __LINE__, "status " + std::to_string(r.status) + " for '" + c.arguments + "'");
     }
     std::remove("--strict");
+}
+
+TEST(options_and_extra_outputs_on_the_command_line) {
+    // A 4 x 6 map cut by a missing column, a quality map and a periodic flag vector
+    // (bool .npy) as Name, Value pairs; the regions and reliabilities as the second
+    // and third -o files.
+    std::vector<double> map(24, 0.25), quality(24);
+    for (size_t k = 0; k < 24; ++k) quality[k] = 1.0 + static_cast<double>(k);
+    for (size_t r = 0; r < 4; ++r) map[r + 2 * 4] = std::nan("");
+    writeNpy(file("map.npy"), "{'descr': '<f8', 'fortran_order': True, 'shape': (4, 6), }", doublesLE(map));
+    writeNpy(file("quality.npy"), "{'descr': '<f8', 'fortran_order': True, 'shape': (4, 6), }", doublesLE(quality));
+    writeNpy(file("columns.npy"), "{'descr': '|b1', 'fortran_order': False, 'shape': (2,), }", {0, 1});
+    const std::string outputs = " -o " + file("u.npy") + " -o " + file("regions.npy") + " -o " + file("rel.npy");
+    for (bool periodic : {false, true}) {
+        Run r = mexrun("phasemend " + file("map.npy") + " Quality " + file("quality.npy") +
+                       (periodic ? " periodic " + file("columns.npy") : std::string()) + outputs);
+        CHECK_EQ(r.status, 0);
+        Npy regions = readNpy(file("regions.npy")), reliability = readNpy(file("rel.npy"));
+        CHECK(regions.rows == 4 && regions.columns == 6 && regions.values.size() == 24);
+        CHECK(reliability.values.size() == 24);
+        if (regions.values.size() != 24 || reliability.values.size() != 24) continue;
+        for (size_t k = 0; k < 24; ++k) {
+            const bool missing = k / 4 == 2;
+            CHECK_EQ(regions.values[k], missing ? 0.0 : periodic || k < 8 ? 1.0 : 2.0);
+            CHECK(missing ? std::isnan(reliability.values[k]) : reliability.values[k] == -quality[k]);
+        }
+    }
 }
 
 TEST(numpy_reads_what_mexrun_writes) {
