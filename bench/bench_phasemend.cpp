@@ -6,7 +6,8 @@
 // baseline these figures have always been given against). With --octave it also
 // times the same maps through GNU Octave (build/octave/phasemend.mex, octave-cli on
 // the path). Sizes the machine lacks the memory for are skipped with a line saying so.
-// Then the same map in single beside double, in turns. Prints medians; never run as a
+// Then the same map in single beside double, in turns, and at 2048^2 each option
+// (Quality, Periodic, the regions and reliability outputs) beside the plain call. Prints medians; never run as a
 // test. The thread count is OpenMP's default (set
 // OMP_NUM_THREADS to change it).
 // Usage: bench_phasemend [runs] [largest side] [--from smallest side] [--octave]
@@ -138,6 +139,13 @@ int main(int argc, char **argv) {
         }
         printRowTail(detailed, callTimes, sortTimes, stageTimes, kStages, inOctave);
         printSingleBesideDouble(ext, input, runs, 6);
+        if (side == 2048 || (side == largest && largest < 2048)) {
+            // A magnitude for the quality map: smooth, positive, with noise.
+            std::vector<double> magnitude = gaussianSurface(side, side, 5, 1.0, 11);
+            addNoise(magnitude, 0.2, 12);
+            for (double &m : magnitude) m = std::fabs(m) + 0.05;
+            printOptionsBesideDefault(ext, input, magnitude, runs, 6);
+        }
         hostDestroyArray(input);
     }
     hostUnloadExtension(&ext);

@@ -7,7 +7,8 @@
 // the volume's own edge keys). With --octave it also times the same volumes through
 // GNU Octave (build/octave/phasemend3.mex). Volumes the machine lacks the memory for
 // are skipped, or timed without the stages and the sort. Then the same volume in
-// single beside double, in turns. Prints medians; never run as
+// single beside double, in turns, and for the first volume each option beside the
+// plain call. Prints medians; never run as
 // a test. The thread count is OpenMP's default (set OMP_NUM_THREADS to change it).
 // Usage: bench_phasemend3 [runs] [--octave] [--sizes ROWSxCOLUMNSxSLICES,...]
 #include "bench_support.h"
@@ -113,7 +114,7 @@ int main(int argc, char **argv) {
     for (const char *name : kStageNames) std::printf(" %8s", name);
     if (octave) std::printf(" %9s %8s", "octave s", "ratio");
     std::printf("\n");
-    for (Size size : sizes) {
+    for (const Size &size : sizes) {
         const size_t voxels = size.voxels();
         const GridShape shape = {size.rows, size.columns, size.slices};
         char name[64];
@@ -163,6 +164,14 @@ int main(int argc, char **argv) {
         }
         printRowTail(detailed, callTimes, sortTimes, stageTimes, kStages, inOctave);
         printSingleBesideDouble(ext, input, runs, 16);
+        if (&size == &sizes.front()) {
+            // A magnitude for the quality map: positive, falling off from the centre.
+            std::vector<double> magnitude(voxels);
+            uint32_t state = 23;
+            for (size_t i = 0; i < voxels; ++i)
+                magnitude[i] = 1.0 + std::cos(0.001 * static_cast<double>(i % 100003)) + 0.3 * uniform01(&state);
+            printOptionsBesideDefault(ext, input, magnitude, runs, 16);
+        }
         hostDestroyArray(input);
     }
     hostUnloadExtension(&ext);

@@ -104,4 +104,56 @@ inline void printSingleBesideDouble(const HostExtension &ext, const mxArray *inp
     hostDestroyArray(single);
 }
 
+// Each option beside the plain call, in turns, run after run: Quality (the given map),
+// Periodic on every side, the regions output, the reliability output, and all of them.
+// For each, the median of the run-by-run ratio to the plain call's time, and the
+// working memory beyond the inputs and the outputs, in bytes a sample. Prints one
+// line a variant.
+inline void printOptionsBesideDefault(const HostExtension &ext, mxArray *input, const std::vector<double> &quality,
+                                      int runs, int labelWidth) {
+    const std::vector<size_t> sides(mxGetDimensions(input), mxGetDimensions(input) + mxGetNumberOfDimensions(input));
+    const size_t samples = mxGetNumberOfElements(input);
+    mxArray *q = hostCreateArray(hostDoubleClass, sides);
+    std::copy(quality.begin(), quality.end(), mxGetPr(q));
+    mxArray *qualityName = hostCreateString("Quality"), *periodicName = hostCreateString("Periodic");
+    mxArray *every = hostCreateScalar(1);
+    struct Variant {
+        const char *name;
+        std::vector<const mxArray *> args;
+        int outputs;
+    };
+    const Variant variants[] = {
+        {"plain", {input}, 1},
+        {"Quality", {input, qualityName, q}, 1},
+        {"Periodic", {input, periodicName, every}, 1},
+        {"regions", {input}, 2},
+        {"reliability", {input}, 3},
+        {"all", {input, qualityName, q, periodicName, every}, 3},
+    };
+    const int count = sizeof variants / sizeof variants[0];
+    std::vector<double> times[count], ratios[count];
+    size_t peaks[count] = {};
+    // Each run starts with another variant, so that no variant always follows the same
+    // one (the call before leaves memory behind that the next one recycles).
+    for (int run = 0; run < runs; ++run) {
+        for (int k = 0; k < count; ++k) {
+            const int v = (run + k) % count;
+            Clock::time_point start = Clock::now();
+            HostCallResult r = hostCall(ext.entry, variants[v].outputs, variants[v].args);
+            times[v].push_back(seconds(start));
+            peaks[v] = std::max(peaks[v], r.peakBytes);
+            hostReleaseOutputs(&r);
+        }
+        for (int v = 0; v < count; ++v) ratios[v].push_back(times[v].back() / times[0].back());
+    }
+    for (int v = 0; v < count; ++v) {
+        // The outputs, 8 bytes a sample each (a double input).
+        const double outputBytes = 8.0 * variants[v].outputs;
+        std::printf("%*s %-11s call %.3f s, %.3f of plain's in turns, work %.1f B a sample beyond the outputs\n",
+                    labelWidth, "", variants[v].name, median(times[v]), median(ratios[v]),
+                    (static_cast<double>(peaks[v]) - outputBytes * samples) / samples);
+    }
+    for (mxArray *a : {q, qualityName, periodicName, every}) hostDestroyArray(a);
+}
+
 #endif // PHASEKIT_BENCH_UNWRAP_H

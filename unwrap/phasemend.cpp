@@ -101,10 +101,12 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (nlhs >= 2) {
         plhs[1] = mxCreateUninitNumericMatrix(rowsWide, columnsWide, mxDOUBLE_CLASS, mxREAL);
         options.regions = mxGetPr(plhs[1]);
+        adviseHugePages(options.regions, rowsWide * columnsWide * sizeof(double));
     }
     if (nlhs >= 3) {
         plhs[2] = mxCreateUninitNumericMatrix(rowsWide, columnsWide, sampleClass, mxREAL);
         options.reliability = mxGetData(plhs[2]);
+        adviseHugePages(options.reliability, rowsWide * columnsWide * (single ? sizeof(float) : sizeof(double)));
     }
     if (columns == 0 || rows == 0) return;  // nothing to unwrap: empty results of that size
     void *unwrapped = mxGetData(plhs[0]);

@@ -127,10 +127,12 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (nlhs >= 2) {
         plhs[1] = mxCreateUninitNumericArray(dimensions, resultSides, mxDOUBLE_CLASS, mxREAL);
         options.regions = mxGetPr(plhs[1]);
+        adviseHugePages(options.regions, rowsWide * columnsWide * slicesWide * sizeof(double));
     }
     if (nlhs >= 3) {
         plhs[2] = mxCreateUninitNumericArray(dimensions, resultSides, sampleClass, mxREAL);
         options.reliability = mxGetData(plhs[2]);
+        adviseHugePages(options.reliability, rowsWide * columnsWide * slicesWide * (single ? sizeof(float) : sizeof(double)));
     }
     if (empty) return;  // nothing to unwrap: empty results of that size
     void *unwrapped = mxGetData(plhs[0]);
