@@ -65,6 +65,7 @@ if command -v octave-cli >/dev/null 2>&1; then
     evalc ('share = phasekit_demo (''$work/demo'');'); assert (share > 0.99);
     evalc ('share3 = phasekit_volume (''$work/volume'');'); assert (share3 > 0.999);
     evalc ('same = phasekit_batch (2);'); assert (same);
+    evalc ('r = phasekit_options (''$work/options'');'); assert (isequal (r.polar_regions, [2, 1]));
     printf ('dist_check: the unpacked toolbox builds and runs in Octave\n');" > "$work/octave.log" 2>&1 \
     || { cat "$work/octave.log"; echo "dist_check: the unpacked toolbox failed in Octave"; exit 1; }
   grep -v "ignoring const execution_exception" "$work/octave.log"

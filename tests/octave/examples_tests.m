@@ -1,6 +1,6 @@
-% Octave tests of the example scripts in toolbox/examples, headless: the demo and the
-% volume example draw their figures invisibly with the gnuplot toolkit and print them
-% to PNG; the batch script's parallel results must equal its plain loop's.
+% Octave tests of the example scripts in toolbox/examples, headless: the demo, the
+% volume and the options examples draw their figures invisibly with the gnuplot
+% toolkit and print them to PNG; the batch script's parallel results must equal its plain loop's.
 
 %!test
 %! if (isempty (file_in_path (getenv ("PATH"), "gnuplot")))
@@ -51,6 +51,35 @@
 %!   assert (share2 < 0.9);
 %!   assert (! isempty (regexp (printed, "slice by slice, [1-9][0-9]* of 64 slices are off", "once")));
 %!   info = imfinfo (fullfile (out, "phasekit_volume.png"));
+%!   assert (info.Width > 1000);
+%! unwind_protect_cleanup
+%!   close all;
+%!   confirm_recursive_rmdir (false, "local");
+%!   if (exist (out, "dir"))
+%!     rmdir (out, "s");
+%!   end
+%! end_unwind_protect
+
+%!test
+%! ## The options example: a quality map, a polar scan joined across its azimuth
+%! ## border only with Periodic, and the regions of a cut map.
+%! if (isempty (file_in_path (getenv ("PATH"), "gnuplot")))
+%!   printf ("  (gnuplot not installed: the options figure is not drawn; skipped)\n");
+%!   return;
+%! end
+%! addpath (fullfile (getenv ("PHASEKIT_ROOT"), "toolbox", "examples"));
+%! warning ("off", "Octave:gnuplot-graphics");
+%! graphics_toolkit ("gnuplot");
+%! out = tempname ();
+%! unwind_protect
+%!   printed = evalc ("r = phasekit_options (out);");
+%!   assert (all (r.radar_outside > 0.98));
+%!   assert (r.polar_regions, [2, 1]);
+%!   assert (r.polar_right(2), 1);
+%!   assert (r.polar_right(1) < 0.9);
+%!   assert (r.cut_regions, 6);
+%!   assert (! isempty (strfind (printed, "with: 1 region, 100.00% right")));
+%!   info = imfinfo (fullfile (out, "phasekit_options.png"));
 %!   assert (info.Width > 1000);
 %! unwind_protect_cleanup
 %!   close all;

@@ -45,3 +45,15 @@
 %! assert (class (u), "single");
 %! assert (u, single (phasemend3 (double (w), 24, 22, 15)));
 
+
+%!test # options: periodic slices join a volume cut by a missing slice
+%! v = wrapped;
+%! v(isnan (v)) = 0;
+%! v(:, :, 5) = NaN;
+%! [~, regions] = phasemend3 (v);
+%! assert (max (regions(:)), 2);
+%! [u, regions, reliability] = phasemend3 (v, "Periodic", [0 0 1]);
+%! assert (max (regions(:)), 1);
+%! assert (isequaln (isnan (reliability), isnan (v)));
+%! assert (isequaln (u, phasemend3 (v, "Periodic", logical ([0 0 1]))));
+%! fail ("phasemend3 (v, 'Periodic', [1 1])", "phasemend3 needs a Periodic");

@@ -85,3 +85,22 @@
 %! assert (u, single (phasemend (double (w), 45, 35)));
 %! assert (phasemend (complex (w, w)), single (phasemend (double (w))));
 
+
+%!test # options as Octave passes them: any case, logical and integer flags, extra outputs
+%! rand ("seed", 9);
+%! w = angle (exp (1i * (linspace (0, 40, 60)' * ones (1, 50) + 0.3 * rand (60, 50))));
+%! w(:, 25) = NaN;
+%! q = 1 + rand (60, 50);
+%! [u, regions, reliability] = phasemend (w, 3, 4, "QUALITY", q, "periodic", int8 ([0 1]));
+%! assert (u, phasemend (w, 3, 4, "Quality", q, "Periodic", [false true]));
+%! assert (unique (regions(:))', [0 1]);
+%! assert (reliability(! isnan (w)), -q(! isnan (w)));
+%! assert (all (isnan (reliability(:, 25))));
+%! [~, regions] = phasemend (w);
+%! assert (unique (regions(:))', [0 1 2]);
+%! [u1, r1, rel1] = phasemend (single (w), "Periodic", true);
+%! assert ({class(u1), class(r1), class(rel1)}, {"single", "double", "single"});
+%! assert (any (isinf (rel1(:))) && all (rel1(isfinite (rel1)) < 160));
+%! fail ("phasemend (w, 'Quality', single (q))", "phasemend needs a Quality");
+%! fail ("phasemend (w, 'Periodic', [1 1 1])", "phasemend needs a Periodic");
+%! fail ("phasemend (w, 'Qualit', q, 'Periodic', 1)", "phasemend has no option 'Qualit'");

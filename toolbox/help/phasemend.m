@@ -2,6 +2,8 @@
 %
 %   UNWRAPPED = PHASEMEND(WRAPPED)
 %   UNWRAPPED = PHASEMEND(WRAPPED, XREF, YREF)
+%   UNWRAPPED = PHASEMEND(..., NAME, VALUE, ...)
+%   [UNWRAPPED, REGIONS, RELIABILITY] = PHASEMEND(...)
 %
 %   WRAPPED    M-by-N double or single matrix of wrapped phase in radians (-pi..pi).
 %              NaN marks a missing pixel; infinite samples count as missing too. For
@@ -11,6 +13,30 @@
 %
 %   UNWRAPPED  M-by-N real matrix of WRAPPED's class. Every valid pixel differs from
 %              its wrapped value by a whole multiple of 2*pi; missing pixels are NaN.
+%   REGIONS    M-by-N double: 0 where the pixel is missing, else the number of its
+%              connected region of valid pixels (joined through rows and columns,
+%              and across periodic borders), numbered 1, 2, ... in the order of each
+%              region's first pixel in column-major order. Without a reference each
+%              region has its own unknown 2*pi offset: bridge or drop regions here.
+%   RELIABILITY M-by-N of WRAPPED's class: the reliability each valid pixel entered
+%              the ordering with (the second-difference measure, smaller is more
+%              reliable, or -Q with a quality map); Inf for a valid pixel that has
+%              none (a border pixel, or one next to a missing pixel); NaN where the
+%              pixel is missing. Threshold it to mask doubtful pixels afterwards.
+%   REGIONS and RELIABILITY are computed only when asked for.
+%
+%   Options (names in full, any case; a name given twice: the last value holds):
+%   'Quality', Q   M-by-N real full double matrix, larger meaning more trustworthy
+%              (the magnitude of the complex signal, a coherence, an SNR). Each
+%              valid pixel's reliability becomes -Q there, so pairs of high quality
+%              are joined first; no second differences and no random initial
+%              values. A pixel whose Q is NaN or infinite counts as missing.
+%   'Periodic', P  logical or numeric scalar, or a vector of two (rows, columns):
+%              true where the map wraps around (azimuth, a full turn, longitude),
+%              so the last row neighbours the first, the last column the first.
+%              Border pixels then get reliabilities over neighbours taken across the
+%              border, and valid pixels on the two borders are joined. A periodic
+%              dimension needs at least three samples.
 %
 %   Single precision: a single WRAPPED gives a single result, equal bit for bit to
 %   single (phasemend (double (WRAPPED), ...)). The samples are read as they are (no
@@ -28,8 +54,12 @@
 %   Results are the same from call to call and for any number of threads.
 %
 %   Messages:
-%   - Called with other than one or three arguments, PHASEMEND prints its help text
-%     and returns nothing.
+%   - Called with other than one or three arguments and no option name after WRAPPED
+%     or after the reference, PHASEMEND prints its help text and returns nothing.
+%   - An unknown option name, a name without a value, a Q of another size, class,
+%     complexity or sparsity, a P of the wrong length or class, or a periodic
+%     dimension under three samples end the call with an error naming PHASEMEND;
+%     so does asking for more than three outputs.
 %   - "x_ref and/or y_ref can not be smaller than 1 nor larger than the matrix size."
 %     when the reference lies outside the map (or is NaN or infinite).
 %   - "wrapped must be a full (not sparse) single or double matrix."
@@ -55,5 +85,10 @@
 %     wrapped(100:110, 50:60) = NaN;
 %     unwrapped = phasemend (wrapped, 128, 128);
 %     max (abs (unwrapped(:) - truth(:) + truth(128,128) - wrapped(128,128)))
+%
+%   With a quality map, a reference, a map whose columns wrap around, and its regions:
+%     q = abs (signal);                              % magnitude as the quality
+%     [u, regions] = phasemend (angle (signal), 1, 1, 'Quality', q, 'Periodic', [false true]);
+%     u(regions ~= 1) = NaN;                         % keep the region of the reference
 %
 %   See also PHASEMEND3, KERNSMOOTH_C, CLIPFORGE.

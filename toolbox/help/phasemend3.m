@@ -2,6 +2,8 @@
 %
 %   UNWRAPPED = PHASEMEND3(WRAPPED)
 %   UNWRAPPED = PHASEMEND3(WRAPPED, XREF, YREF, ZREF)
+%   UNWRAPPED = PHASEMEND3(..., NAME, VALUE, ...)
+%   [UNWRAPPED, REGIONS, RELIABILITY] = PHASEMEND3(...)
 %
 %   WRAPPED    M-by-N-by-P real double or single array of wrapped phase in radians
 %              (-pi..pi): an MRI phase volume (NIfTI phase is often single), a stack
@@ -15,6 +17,27 @@
 %              from its wrapped value by a whole multiple of 2*pi; missing voxels are
 %              NaN. A single volume gives single (phasemend3 (double (WRAPPED), ...))
 %              bit for bit, read as it is: no double copy is made.
+%   REGIONS    M-by-N-by-P double: 0 where the voxel is missing, else the number of
+%              its connected region of valid voxels (joined along rows, columns and
+%              slices, and across periodic borders), numbered 1, 2, ... in the order
+%              of each region's first voxel in memory order. Without a reference
+%              each region has its own unknown 2*pi offset.
+%   RELIABILITY M-by-N-by-P of WRAPPED's class: the reliability each valid voxel
+%              entered the ordering with (the second-difference measure, smaller is
+%              more reliable, or -Q with a quality map); Inf for a valid voxel that
+%              has none; NaN where the voxel is missing.
+%   REGIONS and RELIABILITY are computed only when asked for.
+%
+%   Options (names in full, any case; a name given twice: the last value holds):
+%   'Quality', Q   real full double array of WRAPPED's size, larger meaning more
+%              trustworthy (the magnitude image, an SNR map). Each valid voxel's
+%              reliability becomes -Q there; no second differences and no random
+%              initial values. A voxel whose Q is NaN or infinite counts as missing.
+%   'Periodic', P  logical or numeric scalar, or a vector of three (rows, columns,
+%              slices): true where the data wraps around (a cylindrical scan's
+%              azimuth, a full turn of a rotating part), so the last row, column or
+%              slice neighbours the first; reliabilities and edges then reach across
+%              that border. A periodic dimension needs at least three samples.
 %
 %   Method: each voxel off the volume's faces whose 26 neighbours are all valid gets
 %   a reliability from the second differences of the wrapped phase along the 13
@@ -31,12 +54,16 @@
 %   common multiple of 2*pi. A reference on a missing voxel acts as no reference.
 %   Results are the same from call to call and for any number of threads.
 %
-%   Memory: besides the input and the result, about 56 bytes a voxel while it runs
-%   (3.8 GB for 512-by-512-by-256).
+%   Memory: besides the inputs and the outputs, about 56 bytes a voxel while it runs
+%   (3.8 GB for 512-by-512-by-256), with or without options.
 %
 %   Messages:
-%   - Called with other than one or four arguments, PHASEMEND3 prints its help text
-%     and returns nothing.
+%   - Called with other than one or four arguments and no option name after WRAPPED
+%     or after the reference, PHASEMEND3 prints its help text and returns nothing.
+%   - An unknown option name, a name without a value, a Q of another size, class,
+%     complexity or sparsity, a P of the wrong length or class, or a periodic
+%     dimension under three samples end the call with an error naming PHASEMEND3;
+%     so does asking for more than three outputs.
 %   - "x_ref, y_ref and/or z_ref can not be smaller than 1 nor larger than the
 %     volume size." when the reference lies outside the volume (or is NaN or
 %     infinite).
