@@ -37,17 +37,14 @@ double *reliabilityArray(double *out, const UnwrapOptions &options, size_t) {
 double *reliabilityArray(float *, const UnwrapOptions &, size_t pixelCount) {
     return static_cast<double *>(workingArray(pixelCount, sizeof(double)));
 }
-// Once the edges hold them: the reliabilities as the caller sees them, if asked for.
-void releaseReliability(const double *wrapped, double *, double *reliability, const UnwrapOptions &options,
-                        size_t pixelCount) {
+// Once the edges hold them: a double call's stay where they are (in the reliability
+// output, or in the result, which the last stage overwrites); a single call's are
+// rounded into its reliability output, if asked for, and their array goes. The result
+// stage marks the missing and initial ones.
+void releaseReliability(double *, double *, const UnwrapOptions &, size_t) {}
+void releaseReliability(float *, double *reliability, const UnwrapOptions &options, size_t pixelCount) {
     if (options.reliability != nullptr)
-        reportReliability(reliability, wrapped, options.quality, reliability, pixelCount);
-}
-void releaseReliability(const float *wrapped, float *, double *reliability, const UnwrapOptions &options,
-                        size_t pixelCount) {
-    if (options.reliability != nullptr)
-        reportReliability(reliability, wrapped, options.quality, static_cast<float *>(options.reliability),
-                          pixelCount);
+        roundReliability(reliability, static_cast<float *>(options.reliability), pixelCount);
     mxFree(reliability);
 }
 
@@ -76,7 +73,8 @@ void orderMergeAndWrite(const Sample *wrapped, Sample *out, CompactEdge *edges, 
     mxFree(sortedFlags);
     mxFree(leaves);
     mxFree(edges);
-    writeUnwrapped(links, wrapped, out, referenceIndex, shape, options.quality, options.regions);
+    writeUnwrapped(links, wrapped, out, referenceIndex, shape, options.quality, options.regions,
+                   static_cast<Sample *>(options.reliability));
     if (options.regions != nullptr) numberRegions(links, options.regions, pixelCount);
     mxFree(links);
 }
@@ -103,7 +101,7 @@ void unwrapMapOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, int
         workingArray(static_cast<size_t>(edgeCount) + wrapCount, sizeof(CompactEdge)));
     fillEdges(wrapped, reliability, edges, edgeOffsets, columns, rows, options.quality);
     if (wrapCount > 0) fillWrapEdges(wrapped, options.quality, reliability, edges + edgeCount, shape, options.periodic);
-    releaseReliability(wrapped, out, reliability, options, pixelCount);
+    releaseReliability(out, reliability, options, pixelCount);
     orderMergeAndWrite(wrapped, out, edges, edgeCount + wrapCount, referenceIndex, shape, options);
 }
 
@@ -130,7 +128,7 @@ void unwrapVolumeOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, 
     fillEdges(wrapped, reliability, edges, edgeOffsets, shape, options.quality);
     if (wrapCount > 0) fillWrapEdges(wrapped, options.quality, reliability, edges + edgeCount, shape, options.periodic);
     mxFree(edgeOffsets);
-    releaseReliability(wrapped, out, reliability, options, pixelCount);
+    releaseReliability(out, reliability, options, pixelCount);
     orderMergeAndWrite(wrapped, out, edges, edgeCount + wrapCount, referenceIndex, shape, options);
 }
 

@@ -7,7 +7,6 @@
 // writes only its own column.
 #include "unwrap.h"
 
-#include <limits>
 
 int32_t pixelRandom(int32_t column, int32_t row) {
     // A stateless mix of the position (the splitmix64 finaliser): any thread, any
@@ -101,23 +100,6 @@ void computeBorderReliabilityOf(const Sample *wrapped, double *reliability, int3
     }
 }
 
-template <typename Sample, typename Report>
-void reportReliabilityOf(const double *reliability, const Sample *wrapped, const double *quality, Report *report,
-                         size_t count) {
-    const double missing = std::numeric_limits<double>::quiet_NaN();
-    const double initial = std::numeric_limits<double>::infinity();
-    const int64_t n = static_cast<int64_t>(count);
-#pragma omp parallel for schedule(static)
-    for (int64_t i = 0; i < n; ++i) {
-        double value = reliability[i];
-        if (!usableSample(wrapped[i]) || (quality != nullptr && !usableSample(quality[i])))
-            value = missing;
-        else if (quality == nullptr && value >= kInitialReliability)
-            value = initial;  // computed ones stay below 16*pi^2 (13*4*pi^2 in a volume)
-        report[i] = static_cast<Report>(value);
-    }
-}
-
 }  // namespace
 
 void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows) {
@@ -141,15 +123,11 @@ void qualityReliability(const double *quality, double *reliability, size_t count
     for (int64_t i = 0; i < n; ++i) reliability[i] = -quality[i];
 }
 
-void reportReliability(const double *reliability, const double *wrapped, const double *quality, double *report,
-                       size_t count) {
-    reportReliabilityOf(reliability, wrapped, quality, report, count);
+void roundReliability(const double *reliability, float *report, size_t count) {
+    const int64_t n = static_cast<int64_t>(count);
+#pragma omp parallel for schedule(static)
+    for (int64_t i = 0; i < n; ++i) report[i] = static_cast<float>(reliability[i]);
 }
-void reportReliability(const double *reliability, const float *wrapped, const double *quality, float *report,
-                       size_t count) {
-    reportReliabilityOf(reliability, wrapped, quality, report, count);
-}
-
 void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows) {
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < columns; ++c) {

@@ -149,14 +149,9 @@ void computeBorderReliability(const float *wrapped, double *reliability, int32_t
                               const bool periodic[2]);
 // With a quality map: every pixel's reliability is minus its quality.
 void qualityReliability(const double *quality, double *reliability, size_t count);
-// The reliabilities as the caller sees them, into report (which may be reliability
-// itself, for double samples): Inf for a pixel that kept its initial value (there are
-// none with a quality map), NaN for a missing one, the value otherwise; a single
-// report is rounded once.
-void reportReliability(const double *reliability, const double *wrapped, const double *quality, double *report,
-                       size_t count);
-void reportReliability(const double *reliability, const float *wrapped, const double *quality, float *report,
-                       size_t count);
+// A single call's reliabilities, rounded once into its reliability output, before
+// their double array goes (the result stage then marks missing and initial ones).
+void roundReliability(const double *reliability, float *report, size_t count);
 // Plain.
 void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows);
 void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows);
@@ -297,13 +292,16 @@ inline int32_t groupSteps(const GroupLink *links, int32_t pixel) {
 // A single map's result is single: the double result rounded once.
 // A quality map (null: none) takes part in which pixels are valid. regionHeads: null,
 // or one double a pixel for the index of its group's head plus one (0 where missing),
-// which numberRegions then turns into region numbers.
+// which numberRegions then turns into region numbers. reliability: null, or the
+// reliability output holding the values the pixels entered the ordering with, made
+// into what the caller sees: NaN where missing, Inf where a pixel kept its initial
+// value (there are none with a quality map).
 void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
                     int64_t referenceIndex, GridShape shape, const double *quality = nullptr,
-                    double *regionHeads = nullptr);
+                    double *regionHeads = nullptr, double *reliability = nullptr);
 void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
                     int64_t referenceIndex, GridShape shape, const double *quality = nullptr,
-                    double *regionHeads = nullptr);
+                    double *regionHeads = nullptr, float *reliability = nullptr);
 // Connected regions: numbers the groups 1, 2, ... in the order of each one's first
 // pixel in memory order, in place of the heads writeUnwrapped noted. The links are
 // spent: the heads' offsets hold the numbers afterwards.

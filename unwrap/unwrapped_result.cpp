@@ -2,11 +2,14 @@
 // plus 2*pi times its step count relative to the reference pixel's, so the reference
 // keeps its wrapped value; every missing pixel is NaN. Parallel over columns. The
 // command's form reads each step count straight from the group links and the value
-// from the input, and can note each pixel's group head for the connected regions; the
-// plain form reads PhasePixel records.
+// from the input; it also notes each pixel's group head for the connected regions and
+// marks the reliability output's missing and initial values, when they are asked for.
+// The plain form reads PhasePixel records.
 #include "unwrap.h"
 
 #include "mex.h"
+
+#include <limits>
 
 namespace {
 
@@ -15,12 +18,17 @@ namespace {
 // walk ends.
 template <typename Sample, typename Valid>
 void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Valid valid, Sample *out,
-                      int64_t referenceIndex, GridShape shape, double *regionHeads) {
+                      int64_t referenceIndex, GridShape shape, double *regionHeads, Sample *reliability,
+                      bool initialValues) {
     // A missing reference pixel is alone, with 0 steps: as if there were none.
     const int32_t refSteps =
         referenceIndex >= 0 ? groupSteps(links, static_cast<int32_t>(referenceIndex)) : 0;
     // Host functions are called on the host's thread only, so the NaN is fetched here.
     const double missing = mxGetNaN();
+    const double initial = std::numeric_limits<double>::infinity();
+    // Computed reliabilities stay below 16*pi^2 (13*4*pi^2 in a volume), far below
+    // every initial value, which is at least this even rounded to single.
+    const Sample initialFloor = static_cast<Sample>(kInitialReliability);
     const int32_t lines = shape.columns * shape.slices;
 #pragma omp parallel for schedule(static)
     for (int32_t c = 0; c < lines; ++c) {
@@ -29,8 +37,11 @@ void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Valid valid
             if (!valid(i)) {
                 out[i] = static_cast<Sample>(missing);
                 if (regionHeads != nullptr) regionHeads[i] = 0.0;
+                if (reliability != nullptr) reliability[i] = static_cast<Sample>(missing);
                 continue;
             }
+            if (reliability != nullptr && initialValues && reliability[i] >= initialFloor)
+                reliability[i] = static_cast<Sample>(initial);
             int32_t steps = 0, pixel = i;
             for (; links[pixel].parent >= 0; pixel = links[pixel].parent) steps += links[pixel].offset;
             out[i] = static_cast<Sample>(static_cast<double>(steps - refSteps) * kTwoPi +
@@ -42,25 +53,27 @@ void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Valid valid
 
 template <typename Sample>
 void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Sample *out, int64_t referenceIndex,
-                      GridShape shape, const double *quality, double *regionHeads) {
+                      GridShape shape, const double *quality, double *regionHeads, Sample *reliability) {
     if (quality != nullptr) {
         const QualityValidity<Sample> valid = {wrapped, quality};
-        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads);
+        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads, reliability, false);
     } else {
         const SampleValidity<Sample> valid = {wrapped};
-        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads);
+        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads, reliability, true);
     }
 }
 
 }  // namespace
 
 void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
-                    int64_t referenceIndex, GridShape shape, const double *quality, double *regionHeads) {
-    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape, quality, regionHeads);
+                    int64_t referenceIndex, GridShape shape, const double *quality, double *regionHeads,
+                    double *reliability) {
+    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape, quality, regionHeads, reliability);
 }
 void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
-                    int64_t referenceIndex, GridShape shape, const double *quality, double *regionHeads) {
-    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape, quality, regionHeads);
+                    int64_t referenceIndex, GridShape shape, const double *quality, double *regionHeads,
+                    float *reliability) {
+    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape, quality, regionHeads, reliability);
 }
 
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,

@@ -566,4 +566,15 @@ TEST(working_memory_stays_within_56_bytes_a_pixel) {
         recordFailure(__FILE__, __LINE__, std::to_string(singleWorking / pixels) + " bytes a pixel in single");
     hostReleaseOutputs(&r);
     hostDestroyArray(single);
+    // Every option and output: no more working memory beyond the three outputs.
+    mxArray *input = hostCreateMatrix(side, side, map), *quality = hostCreateMatrix(side, side, map);
+    mxArray *qualityName = hostCreateString("Quality"), *periodicName = hostCreateString("Periodic");
+    mxArray *every = hostCreateScalar(1);
+    HostCallResult all = hostCall(phasemend(), 3, {input, qualityName, quality, periodicName, every});
+    CHECK(!all.failed);
+    const size_t allWorking = all.peakBytes - 3 * pixels * sizeof(double);
+    if (allWorking > 56 * pixels)
+        recordFailure(__FILE__, __LINE__, std::to_string(allWorking / pixels) + " bytes a pixel with every option");
+    hostReleaseOutputs(&all);
+    for (mxArray *a : {input, quality, qualityName, periodicName, every}) hostDestroyArray(a);
 }
