@@ -59,7 +59,9 @@
 %   - An unknown option name, a name without a value, a Q of another size, class,
 %     complexity or sparsity, a P of the wrong length or class, or a periodic
 %     dimension under three samples end the call with an error naming PHASEMEND;
-%     so does asking for more than three outputs.
+%     so does asking for more than three outputs. In a call of three arguments, a
+%     text after WRAPPED starts the options only if it is an option's name (else it
+%     is read, and refused, as a reference).
 %   - "x_ref and/or y_ref can not be smaller than 1 nor larger than the matrix size."
 %     when the reference lies outside the map (or is NaN or infinite).
 %   - "wrapped must be a full (not sparse) single or double matrix."

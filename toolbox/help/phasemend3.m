@@ -63,7 +63,9 @@
 %   - An unknown option name, a name without a value, a Q of another size, class,
 %     complexity or sparsity, a P of the wrong length or class, or a periodic
 %     dimension under three samples end the call with an error naming PHASEMEND3;
-%     so does asking for more than three outputs.
+%     so does asking for more than three outputs. In a call of four arguments, a
+%     text after WRAPPED starts the options only if it is an option's name (else it
+%     is read, and refused, as a reference).
 %   - "x_ref, y_ref and/or z_ref can not be smaller than 1 nor larger than the
 %     volume size." when the reference lies outside the volume (or is NaN or
 %     infinite).
