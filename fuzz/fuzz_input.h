@@ -174,7 +174,9 @@ inline void checkUnwrapped(const mxArray *wrapped, const std::vector<const mxArr
         in[k] = hostRealPart(wrapped, k);
         u[k] = hostRealPart(out, k);
     }
-    checkWholeSteps(in.data(), u.data(), n, hostClassOf(out) == hostSingleClass, quality ? mxGetPr(quality) : nullptr);
+    std::vector<double> q;
+    for (size_t k = 0; quality && k < n; ++k) q.push_back(hostRealPart(quality, k));
+    checkWholeSteps(in.data(), u.data(), n, hostClassOf(out) == hostSingleClass, quality ? q.data() : nullptr);
     if (args.size() < 3 || mxIsChar(args[1])) return;
     const size_t *sides = mxGetDimensions(wrapped);
     size_t column = static_cast<size_t>(mxGetPr(args[1])[0]) - 1;
@@ -203,13 +205,13 @@ inline void fuzzOptions(FuzzInput &in, const mxArray *wrapped, int rank, std::ve
             // (Not for arrays that only claim a huge size.)
             if (kind < 6 && (mxIsDouble(wrapped) || mxIsSingle(wrapped)) && mxGetNumberOfElements(wrapped) < 100000) {
                 std::vector<size_t> sides(mxGetDimensions(wrapped), mxGetDimensions(wrapped) + mxGetNumberOfDimensions(wrapped));
-                value = hostCreateArray(hostDoubleClass, sides, false);
-                for (size_t i = 0; i < mxGetNumberOfElements(value); ++i) mxGetPr(value)[i] = in.number();
+                value = hostCreateArray(kind == 5 ? hostSingleClass : hostDoubleClass, sides, false);
+                for (size_t i = 0; i < mxGetNumberOfElements(value); ++i) hostSetParts(value, i, in.number(), 0);
             } else {
                 value = fuzzArray(in, 6);
             }
-            // Any real full double of wrapped's sides is a usable quality.
-            bool usable = mxIsDouble(value) && !mxIsComplex(value) && !mxIsSparse(value) &&
+            // Any real full single or double of wrapped's sides is a usable quality.
+            bool usable = (mxIsDouble(value) || mxIsSingle(value)) && !mxIsComplex(value) && !mxIsSparse(value) &&
                           mxGetNumberOfDimensions(value) == mxGetNumberOfDimensions(wrapped);
             for (size_t d = 0; usable && d < mxGetNumberOfDimensions(wrapped); ++d)
                 usable = mxGetDimensions(value)[d] == mxGetDimensions(wrapped)[d];

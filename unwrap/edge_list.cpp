@@ -51,9 +51,13 @@ void fillEdgesOf(const Sample *wrapped, Valid valid, const double *reliability, 
 
 template <typename Sample>
 int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
-                     const double *quality) {
-    if (quality != nullptr) {
-        const QualityValidity<Sample> valid = {wrapped, quality};
+                     QualityMap quality) {
+    if (quality.doubles != nullptr) {
+        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
+        return countEdgesOf(valid, edgeOffsets, columns, rows);
+    }
+    if (quality.singles != nullptr) {
+        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
         return countEdgesOf(valid, edgeOffsets, columns, rows);
     }
     const SampleValidity<Sample> valid = {wrapped};
@@ -62,9 +66,12 @@ int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, int32_t column
 
 template <typename Sample>
 void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *edges, const int32_t *edgeOffsets,
-                 int32_t columns, int32_t rows, const double *quality) {
-    if (quality != nullptr) {
-        const QualityValidity<Sample> valid = {wrapped, quality};
+                 int32_t columns, int32_t rows, QualityMap quality) {
+    if (quality.doubles != nullptr) {
+        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
+        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, columns, rows);
+    } else if (quality.singles != nullptr) {
+        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
         fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, columns, rows);
     } else {
         const SampleValidity<Sample> valid = {wrapped};
@@ -75,19 +82,19 @@ void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *
 }  // namespace
 
 int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
-                   const double *quality) {
+                   QualityMap quality) {
     return countEdgesOf(wrapped, edgeOffsets, columns, rows, quality);
 }
 int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
-                   const double *quality) {
+                   QualityMap quality) {
     return countEdgesOf(wrapped, edgeOffsets, columns, rows, quality);
 }
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows, const double *quality) {
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows, QualityMap quality) {
     fillEdgesOf(wrapped, reliability, edges, edgeOffsets, columns, rows, quality);
 }
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows, const double *quality) {
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows, QualityMap quality) {
     fillEdgesOf(wrapped, reliability, edges, edgeOffsets, columns, rows, quality);
 }
 

@@ -173,11 +173,18 @@ inline bool readOptions(const char *command, const mxArray *const *args, int cou
             const mwSize *valueSides = mxGetDimensions(value), *wrappedSides = mxGetDimensions(wrapped);
             for (size_t d = 0; sameSize && d < mxGetNumberOfDimensions(wrapped); ++d)
                 sameSize = valueSides[d] == wrappedSides[d];
-            if (!mxIsDouble(value) || mxIsComplex(value) || mxIsSparse(value) || !sameSize) {
-                optionError("%s needs a Quality that is a full real double array of the size of wrapped.", command);
+            if (!isFullSingleOrDouble(value) || mxIsComplex(value) || !sameSize) {
+                optionError("%s needs a Quality that is a full real single or double array of the size of "
+                            "wrapped.",
+                            command);
                 return false;
             }
-            options->quality = mxGetNumberOfElements(value) > 0 ? mxGetPr(value) : nullptr;
+            // Read in its own class, as the samples are; an empty one is never read.
+            options->quality = QualityMap();
+            if (mxGetNumberOfElements(value) > 0) {
+                if (mxIsSingle(value)) options->quality.singles = static_cast<const float *>(mxGetData(value));
+                else options->quality.doubles = static_cast<const double *>(mxGetData(value));
+            }
         } else {
             bool flags[3] = {false, false, false};
             if (!readFlags(value, static_cast<size_t>(rank), flags)) {

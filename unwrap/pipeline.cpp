@@ -85,7 +85,7 @@ void unwrapMapOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, int
     const size_t pixelCount = static_cast<size_t>(rows) * columns;
     const GridShape shape = {rows, columns, 1};
     double *reliability = reliabilityArray(out, options, pixelCount);
-    if (options.quality != nullptr) {
+    if (hasQuality(options.quality)) {
         qualityReliability(options.quality, reliability, pixelCount);
     } else {
         initPixels(reliability, columns, rows);
@@ -110,7 +110,7 @@ void unwrapVolumeOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, 
                     const UnwrapOptions &options) {
     const size_t pixelCount = static_cast<size_t>(shape.rows) * shape.columns * shape.slices;
     double *reliability = reliabilityArray(out, options, pixelCount);
-    if (options.quality != nullptr) {
+    if (hasQuality(options.quality)) {
         qualityReliability(options.quality, reliability, pixelCount);
     } else {
         // The initial draws are those of the rows x (columns * slices) map the volume's

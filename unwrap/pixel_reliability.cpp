@@ -117,10 +117,16 @@ void computeBorderReliability(const float *wrapped, double *reliability, int32_t
     computeBorderReliabilityOf(wrapped, reliability, columns, rows, periodic);
 }
 
-void qualityReliability(const double *quality, double *reliability, size_t count) {
+void qualityReliability(QualityMap quality, double *reliability, size_t count) {
+    // A single quality is widened exactly: the same map in double orders the same.
     const int64_t n = static_cast<int64_t>(count);
+    if (quality.doubles != nullptr) {
 #pragma omp parallel for schedule(static)
-    for (int64_t i = 0; i < n; ++i) reliability[i] = -quality[i];
+        for (int64_t i = 0; i < n; ++i) reliability[i] = -quality.doubles[i];
+    } else {
+#pragma omp parallel for schedule(static)
+        for (int64_t i = 0; i < n; ++i) reliability[i] = -static_cast<double>(quality.singles[i]);
+    }
 }
 
 void roundReliability(const double *reliability, float *report, size_t count) {

@@ -73,7 +73,7 @@ inline void neighbourSteps(GridShape shape, int32_t steps[kNeighbourKinds]) {
 }
 
 // What a caller may know about its data and ask back, beyond the samples. quality:
-// null, or one value a pixel, larger meaning more trustworthy: each valid pixel's
+// none, or one value a pixel (single or double), larger meaning more trustworthy: each valid pixel's
 // reliability is then minus its quality (no second differences, no initial values),
 // and a pixel whose quality is not finite is missing. periodic: the sides (rows,
 // columns, slices) whose last sample neighbours their first; each has three samples
@@ -81,8 +81,16 @@ inline void neighbourSteps(GridShape shape, int32_t steps[kNeighbourKinds]) {
 // region (0 where missing). reliability: null, or one sample a pixel, of the input's
 // class, for the reliability the pixel entered the ordering with (Inf where it kept
 // the initial value, NaN where missing).
+// A quality map in the class its caller holds it in, read as doubles: one of the two
+// pointers is set, or neither (no map).
+struct QualityMap {
+    const double *doubles;
+    const float *singles;
+};
+inline bool hasQuality(QualityMap quality) { return quality.doubles != nullptr || quality.singles != nullptr; }
+
 struct UnwrapOptions {
-    const double *quality;
+    QualityMap quality;
     bool periodic[3];
     double *regions;
     void *reliability;
@@ -98,10 +106,10 @@ struct SampleValidity {
     const Sample *wrapped;
     bool operator()(int64_t i) const { return usableSample(wrapped[i]); }
 };
-template <typename Sample>
+template <typename Sample, typename Quality>
 struct QualityValidity {
     const Sample *wrapped;
-    const double *quality;
+    const Quality *quality;
     bool operator()(int64_t i) const { return usableSample(wrapped[i]) && usableSample(quality[i]); }
 };
 
@@ -148,7 +156,7 @@ void computeBorderReliability(const double *wrapped, double *reliability, int32_
 void computeBorderReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows,
                               const bool periodic[2]);
 // With a quality map: every pixel's reliability is minus its quality.
-void qualityReliability(const double *quality, double *reliability, size_t count);
+void qualityReliability(QualityMap quality, double *reliability, size_t count);
 // A single call's reliabilities, rounded once into its reliability output, before
 // their double array goes (the result stage then marks missing and initial ones).
 void roundReliability(const double *reliability, float *report, size_t count);
@@ -168,14 +176,14 @@ void computeBorderReliability(const double *wrapped, double *reliability, GridSh
 void computeBorderReliability(const float *wrapped, double *reliability, GridShape shape,
                               const bool periodic[3]);
 // The entries edgeOffsets needs for a volume: three per column of every slice, and one.
-// A quality map (null: none) takes part in which voxels are valid, here and below.
+// A quality map (if any) takes part in which voxels are valid, here and below.
 size_t volumeOffsetCount(GridShape shape);
-int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, const double *quality = nullptr);
-int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, const double *quality = nullptr);
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap());
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap());
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape, const double *quality = nullptr);
+               const int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap());
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape, const double *quality = nullptr);
+               const int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap());
 
 // Edge list stage. Column edges column by column (by row), then row edges by column
 // pair (by row); edgeOffsets holds 2N entries.
@@ -187,22 +195,22 @@ inline int32_t wrapStep(double difference) {
     return 0;
 }
 int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
-                   const double *quality = nullptr);
+                   QualityMap quality = QualityMap());
 int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
-                   const double *quality = nullptr);
+                   QualityMap quality = QualityMap());
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows, const double *quality = nullptr);
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows, QualityMap quality = QualityMap());
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows, const double *quality = nullptr);
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows, QualityMap quality = QualityMap());
 // The edges across the borders of the sides that wrap around (periodic: rows, columns,
 // slices), for maps and volumes alike. They follow all others: those that close the
 // rows, then the columns, then the slices, each kind by ascending first pixel, which
 // is the one on the last row, column or slice; its second is the one on the first.
-int32_t countWrapEdges(const double *wrapped, const double *quality, GridShape shape, const bool periodic[3]);
-int32_t countWrapEdges(const float *wrapped, const double *quality, GridShape shape, const bool periodic[3]);
-void fillWrapEdges(const double *wrapped, const double *quality, const double *reliability, CompactEdge *edges,
+int32_t countWrapEdges(const double *wrapped, QualityMap quality, GridShape shape, const bool periodic[3]);
+int32_t countWrapEdges(const float *wrapped, QualityMap quality, GridShape shape, const bool periodic[3]);
+void fillWrapEdges(const double *wrapped, QualityMap quality, const double *reliability, CompactEdge *edges,
                    GridShape shape, const bool periodic[3]);
-void fillWrapEdges(const float *wrapped, const double *quality, const double *reliability, CompactEdge *edges,
+void fillWrapEdges(const float *wrapped, QualityMap quality, const double *reliability, CompactEdge *edges,
                    GridShape shape, const bool periodic[3]);
 // For both grids' edge stages. runningSum turns entries 1.. of per-part edge counts
 // (entry 0 is 0) into where each part starts; the last entry is the total. Positions
@@ -290,17 +298,17 @@ inline int32_t groupSteps(const GroupLink *links, int32_t pixel) {
 // Result stage. Compact: every valid pixel's result is its sample plus 2*pi times its
 // step count less the reference pixel's (referenceIndex < 0: none); missing ones NaN.
 // A single map's result is single: the double result rounded once.
-// A quality map (null: none) takes part in which pixels are valid. regionHeads: null,
+// A quality map (if any) takes part in which pixels are valid. regionHeads: null,
 // or one double a pixel for the index of its group's head plus one (0 where missing),
 // which numberRegions then turns into region numbers. reliability: null, or the
 // reliability output holding the values the pixels entered the ordering with, made
 // into what the caller sees: NaN where missing, Inf where a pixel kept its initial
 // value (there are none with a quality map).
 void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
-                    int64_t referenceIndex, GridShape shape, const double *quality = nullptr,
+                    int64_t referenceIndex, GridShape shape, QualityMap quality = QualityMap(),
                     double *regionHeads = nullptr, double *reliability = nullptr);
 void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
-                    int64_t referenceIndex, GridShape shape, const double *quality = nullptr,
+                    int64_t referenceIndex, GridShape shape, QualityMap quality = QualityMap(),
                     double *regionHeads = nullptr, float *reliability = nullptr);
 // Connected regions: numbers the groups 1, 2, ... in the order of each one's first
 // pixel in memory order, in place of the heads writeUnwrapped noted. The links are

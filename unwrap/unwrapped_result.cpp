@@ -53,9 +53,12 @@ void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Valid valid
 
 template <typename Sample>
 void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Sample *out, int64_t referenceIndex,
-                      GridShape shape, const double *quality, double *regionHeads, Sample *reliability) {
-    if (quality != nullptr) {
-        const QualityValidity<Sample> valid = {wrapped, quality};
+                      GridShape shape, QualityMap quality, double *regionHeads, Sample *reliability) {
+    if (quality.doubles != nullptr) {
+        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
+        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads, reliability, false);
+    } else if (quality.singles != nullptr) {
+        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
         writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads, reliability, false);
     } else {
         const SampleValidity<Sample> valid = {wrapped};
@@ -66,12 +69,12 @@ void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Sample *out
 }  // namespace
 
 void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
-                    int64_t referenceIndex, GridShape shape, const double *quality, double *regionHeads,
+                    int64_t referenceIndex, GridShape shape, QualityMap quality, double *regionHeads,
                     double *reliability) {
     writeUnwrappedOf(links, wrapped, out, referenceIndex, shape, quality, regionHeads, reliability);
 }
 void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
-                    int64_t referenceIndex, GridShape shape, const double *quality, double *regionHeads,
+                    int64_t referenceIndex, GridShape shape, QualityMap quality, double *regionHeads,
                     float *reliability) {
     writeUnwrappedOf(links, wrapped, out, referenceIndex, shape, quality, regionHeads, reliability);
 }

@@ -80,9 +80,13 @@ void fillEdgesOf(const Sample *wrapped, Valid valid, const double *reliability, 
 }
 
 template <typename Sample>
-int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, GridShape shape, const double *quality) {
-    if (quality != nullptr) {
-        const QualityValidity<Sample> valid = {wrapped, quality};
+int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
+    if (quality.doubles != nullptr) {
+        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
+        return countEdgesOf(valid, edgeOffsets, shape);
+    }
+    if (quality.singles != nullptr) {
+        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
         return countEdgesOf(valid, edgeOffsets, shape);
     }
     const SampleValidity<Sample> valid = {wrapped};
@@ -91,9 +95,12 @@ int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, GridShape shap
 
 template <typename Sample>
 void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *edges, const int32_t *edgeOffsets,
-                 GridShape shape, const double *quality) {
-    if (quality != nullptr) {
-        const QualityValidity<Sample> valid = {wrapped, quality};
+                 GridShape shape, QualityMap quality) {
+    if (quality.doubles != nullptr) {
+        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
+        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, shape);
+    } else if (quality.singles != nullptr) {
+        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
         fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, shape);
     } else {
         const SampleValidity<Sample> valid = {wrapped};
@@ -103,17 +110,17 @@ void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *
 
 }  // namespace
 
-int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, const double *quality) {
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
     return countEdgesOf(wrapped, edgeOffsets, shape, quality);
 }
-int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, const double *quality) {
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
     return countEdgesOf(wrapped, edgeOffsets, shape, quality);
 }
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape, const double *quality) {
+               const int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
     fillEdgesOf(wrapped, reliability, edges, edgeOffsets, shape, quality);
 }
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape, const double *quality) {
+               const int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
     fillEdgesOf(wrapped, reliability, edges, edgeOffsets, shape, quality);
 }

@@ -50,9 +50,13 @@ void fillWrapEdgesOf(const Sample *wrapped, Valid valid, const double *reliabili
 }
 
 template <typename Sample>
-int32_t countWrapEdgesOf(const Sample *wrapped, const double *quality, GridShape shape, const bool periodic[3]) {
-    if (quality != nullptr) {
-        const QualityValidity<Sample> valid = {wrapped, quality};
+int32_t countWrapEdgesOf(const Sample *wrapped, QualityMap quality, GridShape shape, const bool periodic[3]) {
+    if (quality.doubles != nullptr) {
+        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
+        return countWrapEdgesOf(valid, shape, periodic);
+    }
+    if (quality.singles != nullptr) {
+        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
         return countWrapEdgesOf(valid, shape, periodic);
     }
     const SampleValidity<Sample> valid = {wrapped};
@@ -60,10 +64,13 @@ int32_t countWrapEdgesOf(const Sample *wrapped, const double *quality, GridShape
 }
 
 template <typename Sample>
-void fillWrapEdgesOf(const Sample *wrapped, const double *quality, const double *reliability, CompactEdge *edges,
+void fillWrapEdgesOf(const Sample *wrapped, QualityMap quality, const double *reliability, CompactEdge *edges,
                      GridShape shape, const bool periodic[3]) {
-    if (quality != nullptr) {
-        const QualityValidity<Sample> valid = {wrapped, quality};
+    if (quality.doubles != nullptr) {
+        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
+        fillWrapEdgesOf(wrapped, valid, reliability, edges, shape, periodic);
+    } else if (quality.singles != nullptr) {
+        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
         fillWrapEdgesOf(wrapped, valid, reliability, edges, shape, periodic);
     } else {
         const SampleValidity<Sample> valid = {wrapped};
@@ -73,17 +80,17 @@ void fillWrapEdgesOf(const Sample *wrapped, const double *quality, const double 
 
 }  // namespace
 
-int32_t countWrapEdges(const double *wrapped, const double *quality, GridShape shape, const bool periodic[3]) {
+int32_t countWrapEdges(const double *wrapped, QualityMap quality, GridShape shape, const bool periodic[3]) {
     return countWrapEdgesOf(wrapped, quality, shape, periodic);
 }
-int32_t countWrapEdges(const float *wrapped, const double *quality, GridShape shape, const bool periodic[3]) {
+int32_t countWrapEdges(const float *wrapped, QualityMap quality, GridShape shape, const bool periodic[3]) {
     return countWrapEdgesOf(wrapped, quality, shape, periodic);
 }
-void fillWrapEdges(const double *wrapped, const double *quality, const double *reliability, CompactEdge *edges,
+void fillWrapEdges(const double *wrapped, QualityMap quality, const double *reliability, CompactEdge *edges,
                    GridShape shape, const bool periodic[3]) {
     fillWrapEdgesOf(wrapped, quality, reliability, edges, shape, periodic);
 }
-void fillWrapEdges(const float *wrapped, const double *quality, const double *reliability, CompactEdge *edges,
+void fillWrapEdges(const float *wrapped, QualityMap quality, const double *reliability, CompactEdge *edges,
                    GridShape shape, const bool periodic[3]) {
     fillWrapEdgesOf(wrapped, quality, reliability, edges, shape, periodic);
 }

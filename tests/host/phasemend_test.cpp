@@ -454,7 +454,11 @@ TEST(options_match_the_plain_pipeline_bit_for_bit_for_any_thread_count) {
         ro.quality = c.quality;
         ro.periodic[0] = c.periodic[0];
         ro.periodic[1] = c.periodic[1];
+        // A single quality (here, for single maps) is read as its values widened.
         mxArray *quality = c.quality.empty() ? nullptr : hostCreateMatrix(c.rows, c.columns, c.quality);
+        mxArray *singleQuality = c.quality.empty() ? nullptr : hostCreateOfClass(hostSingleClass, c.rows, c.columns);
+        for (size_t i = 0; singleQuality && i < c.quality.size(); ++i)
+            static_cast<float *>(hostDataOf(singleQuality))[i] = static_cast<float>(c.quality[i]);
         mxArray *periodic = hostCreateOfClass(hostLogicalClass, 1, 2);
         static_cast<bool *>(hostDataOf(periodic))[0] = c.periodic[0];
         static_cast<bool *>(hostDataOf(periodic))[1] = c.periodic[1];
@@ -472,6 +476,10 @@ TEST(options_match_the_plain_pipeline_bit_for_bit_for_any_thread_count) {
             std::vector<double> samples = c.map;
             if (single)
                 for (double &v : samples) v = static_cast<float>(v);
+            if (single && quality) {
+                extra.back() = singleQuality;
+                for (double &q : ro.quality) q = static_cast<float>(q);
+            }
             ReferenceResult expected = referenceUnwrap(samples, c.rows, c.columns, c.xref ? c.xref - 1 : c.columns + 1,
                                                        c.xref ? c.yref - 1 : c.rows + 1, ro);
             const std::vector<double> *wanted[3] = {&expected.unwrapped, &expected.regions, &expected.reliability};
@@ -492,7 +500,7 @@ TEST(options_match_the_plain_pipeline_bit_for_bit_for_any_thread_count) {
                 }
             }
         }
-        for (mxArray *a : {quality, periodic, x, y, qualityName, periodicName})
+        for (mxArray *a : {quality, singleQuality, periodic, x, y, qualityName, periodicName})
             if (a) hostDestroyArray(a);
     }
     omp_set_num_threads(saved);
@@ -503,12 +511,13 @@ TEST(option_errors_name_the_command_and_leave_nothing) {
     mxArray *wrapped = hostCreateMatrix(3, 4, map), *thin = hostCreateMatrix(2, 6, map);
     mxArray *quality = hostCreateMatrix(3, 4, map), *wrongSize = hostCreateMatrix(4, 3, map);
     mxArray *complexQuality = hostCreateOfClass(hostDoubleClass, 3, 4, true);
-    mxArray *singleQuality = hostCreateOfClass(hostSingleClass, 3, 4), *sparse = hostCreateSparse(3, 4);
+    mxArray *integerQuality = hostCreateOfClass(hostInt32Class, 3, 4), *sparse = hostCreateSparse(3, 4);
     mxArray *three = hostCreateMatrix(1, 3, {1, 0, 1}), *nan = hostCreateScalar(NaN), *text = hostCreateString("yes");
     mxArray *one = hostCreateScalar(1), *column = hostCreateMatrix(2, 1, {1, 0});
     mxArray *q = hostCreateString("Quality"), *p = hostCreateString("periodic"), *unknown = hostCreateString("Qual");
     const std::string noName = "phasemend expects an option name ('Quality' or 'Periodic') in an option's place.";
-    const std::string qualityError = "phasemend needs a Quality that is a full real double array of the size of wrapped.";
+    const std::string qualityError =
+        "phasemend needs a Quality that is a full real single or double array of the size of wrapped.";
     const std::string periodicError =
         "phasemend needs a Periodic that is a logical or numeric scalar, or a vector of two (rows, columns).";
     struct Case { std::vector<const mxArray *> args; std::string error; };
@@ -519,7 +528,7 @@ TEST(option_errors_name_the_command_and_leave_nothing) {
         {{wrapped, one, one, q, quality, one, one}, noName},
         {{wrapped, q, wrongSize}, qualityError},
         {{wrapped, q, complexQuality}, qualityError},
-        {{wrapped, q, singleQuality}, qualityError},
+        {{wrapped, q, integerQuality}, qualityError},
         {{wrapped, q, sparse}, qualityError},
         {{wrapped, p, three}, periodicError},
         {{wrapped, p, nan}, periodicError},
@@ -539,7 +548,7 @@ TEST(option_errors_name_the_command_and_leave_nothing) {
     hostDestroyArray(columnsOnly);
     CHECK(!last.failed);
     hostReleaseOutputs(&last);
-    for (mxArray *a : {wrapped, thin, quality, wrongSize, complexQuality, singleQuality, sparse, three, nan, text, one,
+    for (mxArray *a : {wrapped, thin, quality, wrongSize, complexQuality, integerQuality, sparse, three, nan, text, one,
                        column, q, p, unknown})
         hostDestroyArray(a);
 }

@@ -101,6 +101,7 @@
 %! [u1, r1, rel1] = phasemend (single (w), "Periodic", true);
 %! assert ({class(u1), class(r1), class(rel1)}, {"single", "double", "single"});
 %! assert (any (isinf (rel1(:))) && all (rel1(isfinite (rel1)) < 160));
-%! fail ("phasemend (w, 'Quality', single (q))", "phasemend needs a Quality");
+%! assert (phasemend (w, "Quality", single (q)), phasemend (w, "Quality", double (single (q))));
+%! fail ("phasemend (w, 'Quality', int8 (q))", "phasemend needs a Quality");
 %! fail ("phasemend (w, 'Periodic', [1 1 1])", "phasemend needs a Periodic");
 %! fail ("phasemend (w, 'Qualit', q, 'Periodic', 1)", "phasemend has no option 'Qualit'");

@@ -603,10 +603,10 @@ TEST(volume_stages_follow_their_definitions) {
 
         std::vector<int32_t> offsets(volumeOffsetCount(shape));
         const int32_t ordinary = countEdges(w.data(), offsets.data(), shape);
-        const int32_t wrapping = countWrapEdges(w.data(), nullptr, shape, periodic);
+        const int32_t wrapping = countWrapEdges(w.data(), QualityMap(), shape, periodic);
         std::vector<CompactEdge> edges(static_cast<size_t>(ordinary + wrapping));
         fillEdges(w.data(), reliability.data(), edges.data(), offsets.data(), shape);
-        fillWrapEdges(w.data(), nullptr, reliability.data(), edges.data() + ordinary, shape, periodic);
+        fillWrapEdges(w.data(), QualityMap(), reliability.data(), edges.data() + ordinary, shape, periodic);
         std::vector<CompactEdge> listed;
         const int step[3] = {1, M, M * N};
         auto list = [&](int32_t a, int32_t b, int kind) {

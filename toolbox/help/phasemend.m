@@ -26,8 +26,9 @@
 %   REGIONS and RELIABILITY are computed only when asked for.
 %
 %   Options (names in full, any case; a name given twice: the last value holds):
-%   'Quality', Q   M-by-N real full double matrix, larger meaning more trustworthy
-%              (the magnitude of the complex signal, a coherence, an SNR). Each
+%   'Quality', Q   M-by-N real full single or double matrix, larger meaning more
+%              trustworthy (the magnitude of the complex signal, a coherence, an
+%              SNR; a single Q acts as double (Q) would, without a copy). Each
 %              valid pixel's reliability becomes -Q there, so pairs of high quality
 %              are joined first; no second differences and no random initial
 %              values. A pixel whose Q is NaN or infinite counts as missing.

@@ -29,7 +29,7 @@
 %   REGIONS and RELIABILITY are computed only when asked for.
 %
 %   Options (names in full, any case; a name given twice: the last value holds):
-%   'Quality', Q   real full double array of WRAPPED's size, larger meaning more
+%   'Quality', Q   real full single or double array of WRAPPED's size, larger meaning more
 %              trustworthy (the magnitude image, an SNR map). Each valid voxel's
 %              reliability becomes -Q there; no second differences and no random
 %              initial values. A voxel whose Q is NaN or infinite counts as missing.
