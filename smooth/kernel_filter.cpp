@@ -15,9 +15,10 @@
 // for every tap and for the centre, and the pairing unpack on the way out undoes it.
 // A lane's sums are those of the separate layout, operation for operation.
 //
-// Single samples are widened to double as they are loaded (exactly), summed as doubles
-// and rounded once as they are stored: a single map's result and support are its
-// double ones rounded, on every path. The support, the weights a window used, is the
+// Single samples are widened to double (exactly), summed as doubles and rounded once
+// as they are stored: a single map's result and support are its double ones rounded,
+// on every path. On the wide paths a single map's interior goes in tiles, across the
+// columns, so that each column is widened once for every window that reaches it. The support, the weights a window used, is the
 // lane's weight sum, stored beside the result when it is asked for.
 #include "smooth.h"
 
@@ -154,6 +155,10 @@ void filterSample(const Samples<Sample> &in, const Window &w, int32_t j, int32_t
 // kStripRows - 32 rows) is read as it is too.
 const int32_t kStripRows = 480;
 const int32_t kStripTapsAvx2 = 11, kStripTapsAvx512 = 7;
+// In tiles (filterStrip*), each column's stretch is widened once for all the output
+// columns it reaches, into a ring of one slot a window column, on the worker's
+// stack: windows whose ring would not hold one block take the column by column form.
+const int32_t kRingDoubles = 6144;  // 48 KiB
 
 // A buffer's worth of doubles (a part, or pairs: twice as many values).
 struct StripBuffers {
@@ -339,6 +344,25 @@ PHASEKIT_TARGET_AVX2 inline void accumulateAvx2(LaneSumsAvx2 *sums, const Sample
     sums->im = _mm256_add_pd(sums->im, _mm256_and_pd(valid, _mm256_mul_pd(weight, y)));
 }
 
+// The 16 rows' results from their sums: lanes with a valid centre and a sum above zero
+// get the quotients; the others, as in finish(), the missing value.
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX2 inline void finishBlockAvx2(const Samples<Sample> &in, const Window &w, int32_t j0,
+                                                 int32_t c, const LaneSumsAvx2 *sums, const Results<Sample> &out) {
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d missing = _mm256_set1_pd(w.missing);
+    for (int v = 0; v < 4; ++v) {
+        int64_t i = j0 + 4 * v + static_cast<int64_t>(c) * in.rows;
+        __m256d centreRe, centreIm;
+        loadAvx2<Sample, kLayout>(in, i, &centreRe, &centreIm);
+        __m256d centreValid = _mm256_cmp_pd(centreRe, centreIm, _CMP_ORD_Q);
+        __m256d use = _mm256_and_pd(centreValid, _mm256_cmp_pd(sums[v].s, zero, _CMP_GT_OQ));
+        storeAvx2<Sample, kLayout>(out, i, _mm256_blendv_pd(missing, _mm256_div_pd(sums[v].re, sums[v].s), use),
+                                   _mm256_blendv_pd(missing, _mm256_div_pd(sums[v].im, sums[v].s), use));
+        if (out.support) storeSupportAvx2<Sample, kLayout>(out, i, _mm256_blendv_pd(missing, sums[v].s, centreValid));
+    }
+}
+
 // 16 rows: four vectors of four, in named variables as on the SSE2 path.
 template <typename Sample, SampleLayout kLayout>
 PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const Samples<Sample> &in, const Window &w, int32_t j0,
@@ -381,19 +405,57 @@ PHASEKIT_TARGET_AVX2 void filterBlockAvx2(const Samples<Sample> &in, const Windo
             accumulateAvx2<Sample, kLayout>(&e, in, base + h + 12, weight);
         }
     }
-    // Lanes with a valid centre and a sum above zero get the quotients; the others,
-    // as in finish(), the missing value.
     const LaneSumsAvx2 sums[4] = {a, b, d, e};
-    const __m256d missing = _mm256_set1_pd(w.missing);
-    for (int v = 0; v < 4; ++v) {
-        int64_t i = j0 + 4 * v + static_cast<int64_t>(c) * M;
-        __m256d centreRe, centreIm;
-        loadAvx2<Sample, kLayout>(in, i, &centreRe, &centreIm);
-        __m256d centreValid = _mm256_cmp_pd(centreRe, centreIm, _CMP_ORD_Q);
-        __m256d use = _mm256_and_pd(centreValid, _mm256_cmp_pd(sums[v].s, zero, _CMP_GT_OQ));
-        storeAvx2<Sample, kLayout>(out, i, _mm256_blendv_pd(missing, _mm256_div_pd(sums[v].re, sums[v].s), use),
-                                   _mm256_blendv_pd(missing, _mm256_div_pd(sums[v].im, sums[v].s), use));
-        if (out.support) storeSupportAvx2<Sample, kLayout>(out, i, _mm256_blendv_pd(missing, sums[v].s, centreValid));
+    finishBlockAvx2<Sample, kLayout>(in, w, j0, c, sums, out);
+}
+
+// Single maps, a tile of blocks of 16 rows at a time: as filterStripAvx512.
+template <SampleLayout kLayout>
+PHASEKIT_TARGET_AVX2 void filterStripAvx2(const Samples<float> &in, const Window &w, int32_t j0, int32_t blocks,
+                                          int32_t c0, int32_t c1, const Results<float> &out) {
+    const int32_t M = in.rows, N = in.columns;
+    const int32_t stretch = 2 * w.halfRows + blocks * 16;
+    const int32_t slotValues = kLayout == kRealSamples ? stretch : 2 * stretch;
+    const int32_t slots = 2 * w.halfColumns + 1;
+    double ring[kRingDoubles];
+    int32_t kFirst, kLast;
+    tapColumns(w, c0, N, &kFirst, &kLast);
+    int32_t nextColumn = c0 + kFirst;  // the first input column not yet widened
+    const __m256d zero = _mm256_setzero_pd();
+    for (int32_t c = c0; c < c1; ++c) {
+        tapColumns(w, c, N, &kFirst, &kLast);
+        // The column entering the window takes the slot of the one that left it.
+        for (; nextColumn <= c + kLast; ++nextColumn) {
+            double *slot = ring + (nextColumn % slots) * slotValues;
+            const int64_t n = (j0 - w.halfRows) + static_cast<int64_t>(nextColumn) * M;
+            if (kLayout == kPairedParts) {
+                widenAvx2(in.re + 2 * n, 2 * stretch, slot);
+            } else {
+                widenAvx2(in.re + n, stretch, slot);
+                if (kLayout == kSeparateParts) widenAvx2(in.im + n, stretch, slot + stretch);
+            }
+        }
+        for (int32_t block = 0; block < blocks; ++block) {
+            const int32_t first = block * 16;  // the block's first row in the stretch
+            LaneSumsAvx2 a = {zero, zero, zero}, b = a, d = a, e = a;
+            // The slots from column c + kFirst on, taken in turn (a division a column, not a tap).
+            int32_t slotIndex = (c + kFirst) % slots;
+            for (int32_t k = kFirst; k <= kLast; ++k, slotIndex = slotIndex + 1 == slots ? 0 : slotIndex + 1) {
+                const double *weights = in.kernel + static_cast<int64_t>(k + w.halfColumns) * in.kernelRows;
+                const double *slot = ring + slotIndex * slotValues;
+                const Samples<double> strip = {in.layout, slot, slot + stretch, in.rows, in.columns,
+                                               in.kernel, in.kernelRows, in.kernelColumns};
+                for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
+                    const __m256d weight = _mm256_set1_pd(weights[h]);
+                    accumulateAvx2<double, kLayout>(&a, strip, first + h, weight);
+                    accumulateAvx2<double, kLayout>(&b, strip, first + h + 4, weight);
+                    accumulateAvx2<double, kLayout>(&d, strip, first + h + 8, weight);
+                    accumulateAvx2<double, kLayout>(&e, strip, first + h + 12, weight);
+                }
+            }
+            const LaneSumsAvx2 sums[4] = {a, b, d, e};
+            finishBlockAvx2<float, kLayout>(in, w, j0 + first, c, sums, out);
+        }
     }
 }
 
@@ -489,6 +551,27 @@ PHASEKIT_TARGET_AVX512 inline void accumulateAvx512(LaneSumsAvx512 *sums, const 
     sums->im = _mm512_mask_add_pd(sums->im, valid, sums->im, _mm512_mul_pd(weight, y));
 }
 
+// The 32 rows' results from their sums: the quotients where the centre is valid and
+// the sum above zero, else the missing value; and the supports.
+template <typename Sample, SampleLayout kLayout>
+PHASEKIT_TARGET_AVX512 inline void finishBlockAvx512(const Samples<Sample> &in, const Window &w, int32_t j0,
+                                                     int32_t c, const LaneSumsAvx512 *sums,
+                                                     const Results<Sample> &out) {
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512d missing = _mm512_set1_pd(w.missing);
+    for (int v = 0; v < 4; ++v) {
+        int64_t i = j0 + 8 * v + static_cast<int64_t>(c) * in.rows;
+        __m512d centreRe, centreIm;
+        loadAvx512<Sample, kLayout>(in, i, &centreRe, &centreIm);
+        __mmask8 centreValid = _mm512_cmp_pd_mask(centreRe, centreIm, _CMP_ORD_Q);
+        __mmask8 use = static_cast<__mmask8>(centreValid & _mm512_cmp_pd_mask(sums[v].s, zero, _CMP_GT_OQ));
+        storeAvx512<Sample, kLayout>(out, i, _mm512_mask_div_pd(missing, use, sums[v].re, sums[v].s),
+                                     _mm512_mask_div_pd(missing, use, sums[v].im, sums[v].s));
+        if (out.support)
+            storeSupportAvx512<Sample, kLayout>(out, i, _mm512_mask_mov_pd(missing, centreValid, sums[v].s));
+    }
+}
+
 // 32 rows: four vectors of eight, in named variables as on the SSE2 path.
 template <typename Sample, SampleLayout kLayout>
 PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const Samples<Sample> &in, const Window &w, int32_t j0,
@@ -532,17 +615,60 @@ PHASEKIT_TARGET_AVX512 void filterBlockAvx512(const Samples<Sample> &in, const W
         }
     }
     const LaneSumsAvx512 sums[4] = {a, b, d, e};
-    const __m512d missing = _mm512_set1_pd(w.missing);
-    for (int v = 0; v < 4; ++v) {
-        int64_t i = j0 + 8 * v + static_cast<int64_t>(c) * M;
-        __m512d centreRe, centreIm;
-        loadAvx512<Sample, kLayout>(in, i, &centreRe, &centreIm);
-        __mmask8 centreValid = _mm512_cmp_pd_mask(centreRe, centreIm, _CMP_ORD_Q);
-        __mmask8 use = static_cast<__mmask8>(centreValid & _mm512_cmp_pd_mask(sums[v].s, zero, _CMP_GT_OQ));
-        storeAvx512<Sample, kLayout>(out, i, _mm512_mask_div_pd(missing, use, sums[v].re, sums[v].s),
-                                     _mm512_mask_div_pd(missing, use, sums[v].im, sums[v].s));
-        if (out.support)
-            storeSupportAvx512<Sample, kLayout>(out, i, _mm512_mask_mov_pd(missing, centreValid, sums[v].s));
+    finishBlockAvx512<Sample, kLayout>(in, w, j0, c, sums, out);
+}
+
+// Single maps, a tile at a time: blocks of 32 rows from j0 on (blocks of them), for
+// columns c0 .. c1 - 1, column after column, with each input column's stretch widened
+// once into a ring of the window's columns and read from there by the taps of every
+// output column it reaches (a window's width of them), instead of once for each. The
+// lanes sum exactly as in the block.
+template <SampleLayout kLayout>
+PHASEKIT_TARGET_AVX512 void filterStripAvx512(const Samples<float> &in, const Window &w, int32_t j0, int32_t blocks,
+                                          int32_t c0, int32_t c1, const Results<float> &out) {
+    const int32_t M = in.rows, N = in.columns;
+    const int32_t stretch = 2 * w.halfRows + blocks * 32;
+    const int32_t slotValues = kLayout == kRealSamples ? stretch : 2 * stretch;
+    const int32_t slots = 2 * w.halfColumns + 1;
+    double ring[kRingDoubles];
+    int32_t kFirst, kLast;
+    tapColumns(w, c0, N, &kFirst, &kLast);
+    int32_t nextColumn = c0 + kFirst;  // the first input column not yet widened
+    const __m512d zero = _mm512_setzero_pd();
+    for (int32_t c = c0; c < c1; ++c) {
+        tapColumns(w, c, N, &kFirst, &kLast);
+        // The column entering the window takes the slot of the one that left it.
+        for (; nextColumn <= c + kLast; ++nextColumn) {
+            double *slot = ring + (nextColumn % slots) * slotValues;
+            const int64_t n = (j0 - w.halfRows) + static_cast<int64_t>(nextColumn) * M;
+            if (kLayout == kPairedParts) {
+                widenAvx512(in.re + 2 * n, 2 * stretch, slot);
+            } else {
+                widenAvx512(in.re + n, stretch, slot);
+                if (kLayout == kSeparateParts) widenAvx512(in.im + n, stretch, slot + stretch);
+            }
+        }
+        for (int32_t block = 0; block < blocks; ++block) {
+            const int32_t first = block * 32;  // the block's first row in the stretch
+            LaneSumsAvx512 a = {zero, zero, zero}, b = a, d = a, e = a;
+            // The slots from column c + kFirst on, taken in turn (a division a column, not a tap).
+            int32_t slotIndex = (c + kFirst) % slots;
+            for (int32_t k = kFirst; k <= kLast; ++k, slotIndex = slotIndex + 1 == slots ? 0 : slotIndex + 1) {
+                const double *weights = in.kernel + static_cast<int64_t>(k + w.halfColumns) * in.kernelRows;
+                const double *slot = ring + slotIndex * slotValues;
+                const Samples<double> strip = {in.layout, slot, slot + stretch, in.rows, in.columns,
+                                               in.kernel, in.kernelRows, in.kernelColumns};
+                for (int32_t h = 0; h <= 2 * w.halfRows; ++h) {
+                    const __m512d weight = _mm512_set1_pd(weights[h]);
+                    accumulateAvx512<double, kLayout>(&a, strip, first + h, weight);
+                    accumulateAvx512<double, kLayout>(&b, strip, first + h + 8, weight);
+                    accumulateAvx512<double, kLayout>(&d, strip, first + h + 16, weight);
+                    accumulateAvx512<double, kLayout>(&e, strip, first + h + 24, weight);
+                }
+            }
+            const LaneSumsAvx512 sums[4] = {a, b, d, e};
+            finishBlockAvx512<float, kLayout>(in, w, j0 + first, c, sums, out);
+        }
     }
 }
 #endif
@@ -577,6 +703,56 @@ BlockPath<Sample> blockPathFor(FilterPath path, SampleLayout layout) {
     case kPairedParts: return blockPathFor<Sample, kPairedParts>(path);
     default: return blockPathFor<Sample, kRealSamples>(path);
     }
+}
+
+// A tile function computes `blocks` blocks of rows from j0 on of columns c0 .. c1 - 1
+// of a single map, all of whose windows lie inside the map's rows.
+template <typename Sample>
+struct TilePath {
+    void (*tile)(const Samples<Sample> &in, const Window &w, int32_t j0, int32_t blocks, int32_t c0, int32_t c1,
+                 const Results<Sample> &out);
+    int32_t rows;    // rows per block; tile null: column by column
+    int32_t blocks;  // blocks per tile, as many as the ring holds, up to kTileRows rows
+};
+
+// Tiles of up to 256 rows by 256 columns: tall enough that each widened stretch is
+// long and contiguous (short ones from thousands of columns cost a page walk each),
+// narrow enough for many tiles on many cores; a tile's first columns widen the
+// window's width of columns before them again.
+const int32_t kTileRows = 256, kTileColumns = 256;
+
+template <SampleLayout kLayout>
+TilePath<float> tilePathFor(FilterPath path) {
+    TilePath<float> none = {nullptr, 0, 0};
+    switch (path) {
+#if PHASEKIT_HAVE_WIDE_VECTORS
+    case filterPathAvx2: return TilePath<float>{filterStripAvx2<kLayout>, 16, 0};
+    case filterPathAvx512: return TilePath<float>{filterStripAvx512<kLayout>, 32, 0};
+#endif
+    default: return none;
+    }
+}
+
+// The tiled form, for single samples on the wide paths when the window's ring fits
+// (double samples are read where they are).
+TilePath<double> tilePathFor(FilterPath, const Samples<double> &, const Window &) {
+    TilePath<double> none = {nullptr, 0, 0};
+    return none;
+}
+TilePath<float> tilePathFor(FilterPath path, const Samples<float> &in, const Window &w) {
+    TilePath<float> chosen;
+    switch (in.layout) {
+    case kSeparateParts: chosen = tilePathFor<kSeparateParts>(path); break;
+    case kPairedParts: chosen = tilePathFor<kPairedParts>(path); break;
+    default: chosen = tilePathFor<kRealSamples>(path); break;
+    }
+    if (!chosen.tile) return chosen;
+    const int64_t parts = in.layout == kRealSamples ? 1 : 2;
+    const int64_t slotRows = kRingDoubles / (parts * (2 * static_cast<int64_t>(w.halfColumns) + 1));
+    const int64_t blocks = (slotRows - 2 * static_cast<int64_t>(w.halfRows)) / chosen.rows;
+    chosen.blocks = static_cast<int32_t>(std::min<int64_t>(blocks, kTileRows / chosen.rows));
+    if (chosen.blocks < 1) chosen.tile = nullptr;
+    return chosen;
 }
 
 template <typename Sample>
@@ -645,10 +821,43 @@ void filterTyped(const SmoothingInput &input, FilterPath path, const SmoothingOu
                                  static_cast<Sample *>(output.support)};
     // Truncating division: an even side uses only its first 2*half+1 rows or columns.
     const Window window = {(input.kernelRows - 1) / 2, (input.kernelColumns - 1) / 2, mxGetNaN()};
-    const BlockPath<Sample> blocks =
-        blockPathFor<Sample>(filterPathAvailable(path) ? path : filterPathScalar, input.layout);
+    const FilterPath usable = filterPathAvailable(path) ? path : filterPathScalar;
+    const BlockPath<Sample> blocks = blockPathFor<Sample>(usable, input.layout);
+    const TilePath<Sample> tiles = tilePathFor(usable, in, window);
+    const int32_t M = input.rows, N = input.columns;
+    const int32_t firstInterior = std::min(window.halfRows, M);
+    const int32_t lastInterior = std::max(M - window.halfRows, firstInterior);  // exclusive
+    if (tiles.tile == nullptr || lastInterior - firstInterior < tiles.rows) {
 #pragma omp parallel for schedule(static)
-    for (int32_t c = 0; c < input.columns; ++c) filterColumn(in, window, blocks, c, out);
+        for (int32_t c = 0; c < N; ++c) filterColumn(in, window, blocks, c, out);
+        return;
+    }
+    // The rows whose windows leave the map, column by column; then the interior in
+    // tiles, the last block ending at lastInterior (its first rows computed twice, to
+    // the same bits, by the iteration of the tiles above it: no two threads write one
+    // sample).
+    const int32_t blockCount = (lastInterior - firstInterior) / tiles.rows;
+    const bool lastBlockOverlaps = firstInterior + blockCount * tiles.rows < lastInterior;
+    const int32_t rowTiles = (blockCount + tiles.blocks - 1) / tiles.blocks;
+    const int32_t columnTiles = (N + kTileColumns - 1) / kTileColumns;
+#pragma omp parallel
+    {
+#pragma omp for schedule(static)
+        for (int32_t c = 0; c < N; ++c) {
+            for (int32_t j = 0; j < firstInterior; ++j) filterSample(in, window, j, c, out);
+            for (int32_t j = lastInterior; j < M; ++j) filterSample(in, window, j, c, out);
+        }
+#pragma omp for schedule(static)
+        for (int32_t t = 0; t < rowTiles * columnTiles; ++t) {
+            const int32_t rowTile = t / columnTiles, c0 = t % columnTiles * kTileColumns;
+            const int32_t c1 = std::min(N, c0 + kTileColumns);
+            const int32_t firstBlock = rowTile * tiles.blocks;
+            tiles.tile(in, window, firstInterior + firstBlock * tiles.rows,
+                       std::min(tiles.blocks, blockCount - firstBlock), c0, c1, out);
+            if (rowTile == rowTiles - 1 && lastBlockOverlaps)
+                tiles.tile(in, window, lastInterior - tiles.rows, 1, c0, c1, out);
+        }
+    }
 }
 
 }  // namespace

@@ -45,7 +45,8 @@ struct SmoothingOutput {
 };
 
 // Fills the output (rows x columns complex samples). One parallel region, statically
-// scheduled over columns. Within a window, columns of the window are the outer loop
+// scheduled over columns (for a single map on the wide paths: its border rows over
+// columns, then its interior over tiles of rows and columns). Within a window, columns of the window are the outer loop
 // and rows the inner one, both ascending; results are exactly those of that order.
 // Paired input goes with paired output, separate input with separate output; real
 // input with either.

@@ -120,6 +120,7 @@ TEST(filter_matches_the_plain_formula_bit_for_bit) {
         {23, 17, 201, 161, 0.1, true, true}, // far larger than the map, both sides
         {60, 5, 11, 3, 0.1, true, false},    // windows long enough to widen a single map once a column
         {520, 2, 451, 1, 0.05, true, true},  // too long for the widening buffer: read as it is
+        {300, 270, 5, 7, 0.05, true, false}, // single maps in tiles: two of rows (with the overlap), two of columns
     };
     for (const Case &c : cases) {
         size_t count = static_cast<size_t>(c.M) * c.N;
