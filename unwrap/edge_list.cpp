@@ -49,53 +49,41 @@ void fillEdgesOf(const Sample *wrapped, Valid valid, const double *reliability, 
     }
 }
 
+// The stages' calls for withValidity.
+struct MapEdgeCount {
+    int32_t *edgeOffsets;
+    int32_t columns, rows;
+    template <typename Valid>
+    int32_t operator()(Valid valid) const { return countEdgesOf(valid, edgeOffsets, columns, rows); }
+};
 template <typename Sample>
-int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
-                     QualityMap quality) {
-    if (quality.doubles != nullptr) {
-        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
-        return countEdgesOf(valid, edgeOffsets, columns, rows);
-    }
-    if (quality.singles != nullptr) {
-        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
-        return countEdgesOf(valid, edgeOffsets, columns, rows);
-    }
-    const SampleValidity<Sample> valid = {wrapped};
-    return countEdgesOf(valid, edgeOffsets, columns, rows);
-}
-
-template <typename Sample>
-void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *edges, const int32_t *edgeOffsets,
-                 int32_t columns, int32_t rows, QualityMap quality) {
-    if (quality.doubles != nullptr) {
-        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
-        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, columns, rows);
-    } else if (quality.singles != nullptr) {
-        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
-        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, columns, rows);
-    } else {
-        const SampleValidity<Sample> valid = {wrapped};
-        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, columns, rows);
-    }
-}
+struct MapEdgeFill {
+    const Sample *wrapped;
+    const double *reliability;
+    CompactEdge *edges;
+    const int32_t *edgeOffsets;
+    int32_t columns, rows;
+    template <typename Valid>
+    void operator()(Valid valid) const { fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, columns, rows); }
+};
 
 }  // namespace
 
 int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
                    QualityMap quality) {
-    return countEdgesOf(wrapped, edgeOffsets, columns, rows, quality);
+    return withValidity(wrapped, quality, MapEdgeCount{edgeOffsets, columns, rows});
 }
 int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
                    QualityMap quality) {
-    return countEdgesOf(wrapped, edgeOffsets, columns, rows, quality);
+    return withValidity(wrapped, quality, MapEdgeCount{edgeOffsets, columns, rows});
 }
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
                const int32_t *edgeOffsets, int32_t columns, int32_t rows, QualityMap quality) {
-    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, columns, rows, quality);
+    withValidity(wrapped, quality, MapEdgeFill<double>{wrapped, reliability, edges, edgeOffsets, columns, rows});
 }
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
                const int32_t *edgeOffsets, int32_t columns, int32_t rows, QualityMap quality) {
-    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, columns, rows, quality);
+    withValidity(wrapped, quality, MapEdgeFill<float>{wrapped, reliability, edges, edgeOffsets, columns, rows});
 }
 
 int32_t countEdges(const PhasePixel *pixels, int32_t *edgeOffsets, int32_t columns, int32_t rows) {

@@ -112,6 +112,16 @@ struct QualityValidity {
     const Quality *quality;
     bool operator()(int64_t i) const { return usableSample(wrapped[i]) && usableSample(quality[i]); }
 };
+// Runs stage(valid) with the validity test that fits: the samples alone, or the samples
+// and a quality map of either class. Each stage is thus instantiated once per form, so
+// its loops test validity without a branch on whether there is a map.
+template <typename Sample, typename Stage>
+auto withValidity(const Sample *wrapped, QualityMap quality, const Stage &stage)
+    -> decltype(stage(SampleValidity<Sample>())) {
+    if (quality.doubles != nullptr) return stage(QualityValidity<Sample, double>{wrapped, quality.doubles});
+    if (quality.singles != nullptr) return stage(QualityValidity<Sample, float>{wrapped, quality.singles});
+    return stage(SampleValidity<Sample>{wrapped});
+}
 
 // One grid pixel; also a member of a group, which is a singly linked chain.
 struct PhasePixel {

@@ -51,32 +51,37 @@ void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Valid valid
     }
 }
 
+// The stage's call for withValidity. Without a quality map, pixels that kept their
+// initial value are marked in the reliability output.
 template <typename Sample>
-void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Sample *out, int64_t referenceIndex,
-                      GridShape shape, QualityMap quality, double *regionHeads, Sample *reliability) {
-    if (quality.doubles != nullptr) {
-        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
-        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads, reliability, false);
-    } else if (quality.singles != nullptr) {
-        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
-        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads, reliability, false);
-    } else {
-        const SampleValidity<Sample> valid = {wrapped};
-        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads, reliability, true);
+struct ResultWrite {
+    const GroupLink *links;
+    const Sample *wrapped;
+    Sample *out;
+    int64_t referenceIndex;
+    GridShape shape;
+    double *regionHeads;
+    Sample *reliability;
+    bool initialValues;
+    template <typename Valid>
+    void operator()(Valid valid) const {
+        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads, reliability, initialValues);
     }
-}
+};
 
 }  // namespace
 
 void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
                     int64_t referenceIndex, GridShape shape, QualityMap quality, double *regionHeads,
                     double *reliability) {
-    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape, quality, regionHeads, reliability);
+    withValidity(wrapped, quality, ResultWrite<double>{links, wrapped, out, referenceIndex, shape, regionHeads,
+                                                       reliability, !hasQuality(quality)});
 }
 void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
                     int64_t referenceIndex, GridShape shape, QualityMap quality, double *regionHeads,
                     float *reliability) {
-    writeUnwrappedOf(links, wrapped, out, referenceIndex, shape, quality, regionHeads, reliability);
+    withValidity(wrapped, quality, ResultWrite<float>{links, wrapped, out, referenceIndex, shape, regionHeads,
+                                                      reliability, !hasQuality(quality)});
 }
 
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,

@@ -79,48 +79,37 @@ void fillEdgesOf(const Sample *wrapped, Valid valid, const double *reliability, 
     }
 }
 
+// The stages' calls for withValidity.
+struct VolumeEdgeCount {
+    int32_t *edgeOffsets;
+    GridShape shape;
+    template <typename Valid>
+    int32_t operator()(Valid valid) const { return countEdgesOf(valid, edgeOffsets, shape); }
+};
 template <typename Sample>
-int32_t countEdgesOf(const Sample *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
-    if (quality.doubles != nullptr) {
-        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
-        return countEdgesOf(valid, edgeOffsets, shape);
-    }
-    if (quality.singles != nullptr) {
-        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
-        return countEdgesOf(valid, edgeOffsets, shape);
-    }
-    const SampleValidity<Sample> valid = {wrapped};
-    return countEdgesOf(valid, edgeOffsets, shape);
-}
-
-template <typename Sample>
-void fillEdgesOf(const Sample *wrapped, const double *reliability, CompactEdge *edges, const int32_t *edgeOffsets,
-                 GridShape shape, QualityMap quality) {
-    if (quality.doubles != nullptr) {
-        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
-        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, shape);
-    } else if (quality.singles != nullptr) {
-        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
-        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, shape);
-    } else {
-        const SampleValidity<Sample> valid = {wrapped};
-        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, shape);
-    }
-}
+struct VolumeEdgeFill {
+    const Sample *wrapped;
+    const double *reliability;
+    CompactEdge *edges;
+    const int32_t *edgeOffsets;
+    GridShape shape;
+    template <typename Valid>
+    void operator()(Valid valid) const { fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, shape); }
+};
 
 }  // namespace
 
 int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
-    return countEdgesOf(wrapped, edgeOffsets, shape, quality);
+    return withValidity(wrapped, quality, VolumeEdgeCount{edgeOffsets, shape});
 }
 int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
-    return countEdgesOf(wrapped, edgeOffsets, shape, quality);
+    return withValidity(wrapped, quality, VolumeEdgeCount{edgeOffsets, shape});
 }
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
                const int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
-    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, shape, quality);
+    withValidity(wrapped, quality, VolumeEdgeFill<double>{wrapped, reliability, edges, edgeOffsets, shape});
 }
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
                const int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
-    fillEdgesOf(wrapped, reliability, edges, edgeOffsets, shape, quality);
+    withValidity(wrapped, quality, VolumeEdgeFill<float>{wrapped, reliability, edges, edgeOffsets, shape});
 }

@@ -49,48 +49,37 @@ void fillWrapEdgesOf(const Sample *wrapped, Valid valid, const double *reliabili
     }
 }
 
+// The stages' calls for withValidity.
+struct WrapEdgeCount {
+    GridShape shape;
+    const bool *periodic;
+    template <typename Valid>
+    int32_t operator()(Valid valid) const { return countWrapEdgesOf(valid, shape, periodic); }
+};
 template <typename Sample>
-int32_t countWrapEdgesOf(const Sample *wrapped, QualityMap quality, GridShape shape, const bool periodic[3]) {
-    if (quality.doubles != nullptr) {
-        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
-        return countWrapEdgesOf(valid, shape, periodic);
-    }
-    if (quality.singles != nullptr) {
-        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
-        return countWrapEdgesOf(valid, shape, periodic);
-    }
-    const SampleValidity<Sample> valid = {wrapped};
-    return countWrapEdgesOf(valid, shape, periodic);
-}
-
-template <typename Sample>
-void fillWrapEdgesOf(const Sample *wrapped, QualityMap quality, const double *reliability, CompactEdge *edges,
-                     GridShape shape, const bool periodic[3]) {
-    if (quality.doubles != nullptr) {
-        const QualityValidity<Sample, double> valid = {wrapped, quality.doubles};
-        fillWrapEdgesOf(wrapped, valid, reliability, edges, shape, periodic);
-    } else if (quality.singles != nullptr) {
-        const QualityValidity<Sample, float> valid = {wrapped, quality.singles};
-        fillWrapEdgesOf(wrapped, valid, reliability, edges, shape, periodic);
-    } else {
-        const SampleValidity<Sample> valid = {wrapped};
-        fillWrapEdgesOf(wrapped, valid, reliability, edges, shape, periodic);
-    }
-}
+struct WrapEdgeFill {
+    const Sample *wrapped;
+    const double *reliability;
+    CompactEdge *edges;
+    GridShape shape;
+    const bool *periodic;
+    template <typename Valid>
+    void operator()(Valid valid) const { fillWrapEdgesOf(wrapped, valid, reliability, edges, shape, periodic); }
+};
 
 }  // namespace
 
 int32_t countWrapEdges(const double *wrapped, QualityMap quality, GridShape shape, const bool periodic[3]) {
-    return countWrapEdgesOf(wrapped, quality, shape, periodic);
+    return withValidity(wrapped, quality, WrapEdgeCount{shape, periodic});
 }
 int32_t countWrapEdges(const float *wrapped, QualityMap quality, GridShape shape, const bool periodic[3]) {
-    return countWrapEdgesOf(wrapped, quality, shape, periodic);
+    return withValidity(wrapped, quality, WrapEdgeCount{shape, periodic});
 }
 void fillWrapEdges(const double *wrapped, QualityMap quality, const double *reliability, CompactEdge *edges,
                    GridShape shape, const bool periodic[3]) {
-    fillWrapEdgesOf(wrapped, quality, reliability, edges, shape, periodic);
+    withValidity(wrapped, quality, WrapEdgeFill<double>{wrapped, reliability, edges, shape, periodic});
 }
 void fillWrapEdges(const float *wrapped, QualityMap quality, const double *reliability, CompactEdge *edges,
                    GridShape shape, const bool periodic[3]) {
-    fillWrapEdgesOf(wrapped, quality, reliability, edges, shape, periodic);
+    withValidity(wrapped, quality, WrapEdgeFill<float>{wrapped, reliability, edges, shape, periodic});
 }
