@@ -70,10 +70,19 @@ inline bool isOptionName(const char *given, const char *name) {
     return *given == 0 && *name == 0;
 }
 
+enum OptionName { kUnknownOption, kQualityOption, kPeriodicOption };
+
+// Which option a char array names; its text (cut to fit) into name.
+inline OptionName optionName(const mxArray *a, char *name, size_t size) {
+    const bool fits = mxGetString(a, name, size) == 0;
+    if (fits && isOptionName(name, "quality")) return kQualityOption;
+    if (fits && isOptionName(name, "periodic")) return kPeriodicOption;
+    return kUnknownOption;
+}
+
 inline bool isKnownOption(const mxArray *a) {
     char name[16];
-    return mxIsChar(a) && mxGetString(a, name, sizeof name) == 0 &&
-           (isOptionName(name, "quality") || isOptionName(name, "periodic"));
+    return mxIsChar(a) && optionName(a, name, sizeof name) != kUnknownOption;
 }
 
 // Where a call's options begin, by MATLAB's custom: after wrapped, or after the
@@ -134,8 +143,8 @@ inline bool readFlags(const mxArray *a, size_t count, bool *flags) {
         case mxUINT16_CLASS: value = static_cast<const uint16_t *>(data)[i]; break;
         case mxINT32_CLASS: value = static_cast<const int32_t *>(data)[i]; break;
         case mxUINT32_CLASS: value = static_cast<const uint32_t *>(data)[i]; break;
-        case mxINT64_CLASS: value = static_cast<const int64_t *>(data)[i] != 0; break;
-        case mxUINT64_CLASS: value = static_cast<const uint64_t *>(data)[i] != 0; break;
+        case mxINT64_CLASS: value = static_cast<double>(static_cast<const int64_t *>(data)[i]); break;
+        case mxUINT64_CLASS: value = static_cast<double>(static_cast<const uint64_t *>(data)[i]); break;
         default: return false;
         }
         if (value != value) return false;  // NaN is neither true nor false
@@ -156,10 +165,8 @@ inline bool readOptions(const char *command, const mxArray *const *args, int cou
             optionError("%s expects an option name ('Quality' or 'Periodic') in an option's place.", command);
             return false;
         }
-        const bool fits = mxGetString(args[k], name, sizeof name) == 0;
-        const bool quality = fits && isOptionName(name, "quality");
-        const bool periodic = fits && isOptionName(name, "periodic");
-        if (!quality && !periodic) {
+        const OptionName which = optionName(args[k], name, sizeof name);
+        if (which == kUnknownOption) {
             optionError("%s has no option '%s'; its options are 'Quality' and 'Periodic'.", command, name);
             return false;
         }
@@ -168,7 +175,7 @@ inline bool readOptions(const char *command, const mxArray *const *args, int cou
             return false;
         }
         const mxArray *value = args[k + 1];
-        if (quality) {
+        if (which == kQualityOption) {
             bool sameSize = mxGetNumberOfDimensions(value) == mxGetNumberOfDimensions(wrapped);
             const mwSize *valueSides = mxGetDimensions(value), *wrappedSides = mxGetDimensions(wrapped);
             for (size_t d = 0; sameSize && d < mxGetNumberOfDimensions(wrapped); ++d)

@@ -48,12 +48,6 @@ void releaseReliability(float *, double *reliability, const UnwrapOptions &optio
     mxFree(reliability);
 }
 
-// The edges after the ordinary ones, across the borders of periodic sides.
-template <typename Sample>
-int32_t countWrapEdgesIfAny(const Sample *wrapped, GridShape shape, const UnwrapOptions &options) {
-    return anyPeriodic(options) ? countWrapEdges(wrapped, options.quality, shape, options.periodic) : 0;
-}
-
 // Ordering, merging and result, the same for maps and volumes. The ordering's top
 // partitions come first; then every thread sorts what they left, range by range from
 // the lowest, while one at a time merges the edges already in their final place, so
@@ -90,13 +84,13 @@ void unwrapMapOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, int
     } else {
         initPixels(reliability, columns, rows);
         computeReliability(wrapped, reliability, columns, rows);
-        if (anyPeriodic(options)) computeBorderReliability(wrapped, reliability, columns, rows, options.periodic);
+        computeBorderReliability(wrapped, reliability, columns, rows, options.periodic);
     }
     // Not freed here: the host reclaims this small array when the call ends.
     int32_t *edgeOffsets = static_cast<int32_t *>(mxCalloc(2 * static_cast<size_t>(columns),
                                                            sizeof(int32_t)));
     const int32_t edgeCount = countEdges(wrapped, edgeOffsets, columns, rows, options.quality);
-    const int32_t wrapCount = countWrapEdgesIfAny(wrapped, shape, options);
+    const int32_t wrapCount = countWrapEdges(wrapped, options.quality, shape, options.periodic);
     CompactEdge *edges = static_cast<CompactEdge *>(
         workingArray(static_cast<size_t>(edgeCount) + wrapCount, sizeof(CompactEdge)));
     fillEdges(wrapped, reliability, edges, edgeOffsets, columns, rows, options.quality);
@@ -117,12 +111,12 @@ void unwrapVolumeOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, 
         // samples form in memory: each voxel's depends on its position only.
         initPixels(reliability, shape.columns * shape.slices, shape.rows);
         computeReliability(wrapped, reliability, shape);
-        if (anyPeriodic(options)) computeBorderReliability(wrapped, reliability, shape, options.periodic);
+        computeBorderReliability(wrapped, reliability, shape, options.periodic);
     }
     int32_t *edgeOffsets = static_cast<int32_t *>(
         mxMalloc(volumeOffsetCount(shape) * sizeof(int32_t)));
     const int32_t edgeCount = countEdges(wrapped, edgeOffsets, shape, options.quality);
-    const int32_t wrapCount = countWrapEdgesIfAny(wrapped, shape, options);
+    const int32_t wrapCount = countWrapEdges(wrapped, options.quality, shape, options.periodic);
     CompactEdge *edges = static_cast<CompactEdge *>(
         workingArray(static_cast<size_t>(edgeCount) + wrapCount, sizeof(CompactEdge)));
     fillEdges(wrapped, reliability, edges, edgeOffsets, shape, options.quality);

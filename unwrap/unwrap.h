@@ -95,9 +95,6 @@ struct UnwrapOptions {
     double *regions;
     void *reliability;
 };
-inline bool anyPeriodic(const UnwrapOptions &options) {
-    return options.periodic[0] || options.periodic[1] || options.periodic[2];
-}
 
 // Whether a pixel takes part: its sample is usable, and so is its quality if there
 // is one. The stages that test pixels take either form as a template argument.
