@@ -9,7 +9,8 @@
 // one); call/filter is the whole call's time over the best path's filter alone in
 // that layout (the median of calls and filters timed in turns). Then whole calls on a
 // single map beside the same map in double, and with the support output beside one
-// output, timed in turns. With --octave, Octave's whole call on the 2048x2048, 9x9
+// output, timed in turns, and what the support costs in the single call: the filter's
+// own share, and the first touch of the host's new array for it. With --octave, Octave's whole call on the 2048x2048, 9x9
 // case too.
 // Never run as a test.
 // Usage: bench_kernsmooth [runs] [--octave]
@@ -102,6 +103,34 @@ void compareClassesAndOutputs(MexEntry entry, int runs) {
         std::printf("%6d %4dx%-2d %10.4f %10.4f %10.4f %10.4f %13.2f %13.2f %13.2f\n", side, k, k, median(times[0]),
                     median(times[1]), median(times[2]), median(times[3]), median(speed), median(supportDouble),
                     median(supportSingle));
+        // Where the support's time goes, in the single call: the filter alone into
+        // buffers touched before (its own work), and the host's new array of the
+        // support's size, first touched on every thread (the kernel zeroes each fresh
+        // page), over the one-output call; taken in turns with that call.
+        std::vector<float> re(2 * samples), im(samples), support(samples);
+        const SmoothingInput input = {hostInterleavedComplex() ? kPairedParts : kSeparateParts, hostDataOf(single),
+                                      hostImagDataOf(single), side, side, mxGetPr(kernel), k, k, kSingleSamples};
+        const SmoothingOutput one = {input.layout == kPairedParts, re.data(), im.data(), nullptr, kSingleSamples};
+        SmoothingOutput two = one;
+        two.support = support.data();
+        std::vector<double> filterRatio, freshShare;
+        for (int run = 0; run < runs; ++run) {
+            const double oneCall = call(single, 1);
+            const double filterOne = medianSeconds(1, [&] { filterMap(input, one); });
+            const double filterTwo = medianSeconds(1, [&] { filterMap(input, two); });
+            const double fresh = medianSeconds(1, [&] {
+                mxArray *a = hostCreateOfClass(hostSingleClass, side, side, false);
+                char *bytes = static_cast<char *>(hostDataOf(a));
+#pragma omp parallel for schedule(static)
+                for (int64_t b = 0; b < static_cast<int64_t>(samples * sizeof(float)); b += 4096) bytes[b] = 1;
+                hostDestroyArray(a);
+            });
+            filterRatio.push_back(filterTwo / filterOne);
+            freshShare.push_back(fresh / oneCall);
+        }
+        std::printf("%6s %7s single: the filter alone with the support %.2f of it alone; a new array of the "
+                    "support's size, first touched, %.3f of the one-output call\n",
+                    "", "", median(filterRatio), median(freshShare));
         std::fflush(stdout);
         hostDestroyArray(kernel);
     }
