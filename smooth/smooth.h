@@ -45,8 +45,9 @@ struct SmoothingOutput {
 };
 
 // Fills the output (rows x columns complex samples). One parallel region, statically
-// scheduled over columns (for a single map on the wide paths: its border rows over
-// columns, then its interior over tiles of rows and columns). Within a window, columns of the window are the outer loop
+// scheduled over columns (for a single map on the wide paths, with a window of five
+// columns or more: its border rows over columns, then its interior over tiles of rows
+// and columns). Within a window, columns of the window are the outer loop
 // and rows the inner one, both ascending; results are exactly those of that order.
 // Paired input goes with paired output, separate input with separate output; real
 // input with either.
