@@ -10,8 +10,8 @@
 // that layout (the median of calls and filters timed in turns). Then whole calls on a
 // single map beside the same map in double, and with the support output beside one
 // output, timed in turns, and what the support costs in the single call: the filter's
-// own share, and the first touch of the host's new array for it. With --octave, Octave's whole call on the 2048x2048, 9x9
-// case too.
+// own share, and the first touch of the host's new array for it. With --octave,
+// Octave's whole call on the 2048x2048, 9x9 case too.
 // Never run as a test.
 // Usage: bench_kernsmooth [runs] [--octave]
 #include "bench_support.h"

@@ -754,15 +754,12 @@ TilePath<float> tilePathFor(FilterPath path, const Samples<float> &in, const Win
     default: chosen = tilePathFor<kRealSamples>(path); break;
     }
     if (!chosen.tile) return chosen;
-    if (2 * w.halfColumns + 1 < kTiledWindowColumns) {
-        chosen.tile = nullptr;
-        return chosen;
-    }
     const int64_t parts = in.layout == kRealSamples ? 1 : 2;
-    const int64_t slotRows = kRingDoubles / (parts * (2 * static_cast<int64_t>(w.halfColumns) + 1));
+    const int64_t windowColumns = 2 * static_cast<int64_t>(w.halfColumns) + 1;
+    const int64_t slotRows = kRingDoubles / (parts * windowColumns);
     const int64_t blocks = (slotRows - 2 * static_cast<int64_t>(w.halfRows)) / chosen.rows;
     chosen.blocks = static_cast<int32_t>(std::min<int64_t>(blocks, kTileRows / chosen.rows));
-    if (chosen.blocks < 1) chosen.tile = nullptr;
+    if (chosen.blocks < 1 || windowColumns < kTiledWindowColumns) chosen.tile = nullptr;
     return chosen;
 }
 
