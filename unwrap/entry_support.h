@@ -10,8 +10,11 @@
 
 #include "unwrap.h"
 
+#include <float.h>
 #include <stdint.h>
 #include <stdio.h>
+
+#include <cmath>
 
 inline bool isFullDouble(const mxArray *a) { return mxIsDouble(a) && !mxIsSparse(a); }
 
@@ -70,13 +73,14 @@ inline bool isOptionName(const char *given, const char *name) {
     return *given == 0 && *name == 0;
 }
 
-enum OptionName { kUnknownOption, kQualityOption, kPeriodicOption };
+enum OptionName { kUnknownOption, kQualityOption, kPeriodicOption, kTileSizeOption };
 
 // Which option a char array names; its text (cut to fit) into name.
 inline OptionName optionName(const mxArray *a, char *name, size_t size) {
     const bool fits = mxGetString(a, name, size) == 0;
     if (fits && isOptionName(name, "quality")) return kQualityOption;
     if (fits && isOptionName(name, "periodic")) return kPeriodicOption;
+    if (fits && isOptionName(name, "tilesize")) return kTileSizeOption;
     return kUnknownOption;
 }
 
@@ -122,33 +126,58 @@ inline void optionError(const char *format, const char *command, const char *det
     mexErrMsgTxt(message);
 }
 
+// Element i of a real numeric or logical array, as a double; false for other classes.
+inline bool numericElement(const mxArray *a, size_t i, double *value) {
+    const void *data = mxGetData(a);
+    switch (mxGetClassID(a)) {
+    case mxLOGICAL_CLASS: *value = static_cast<const bool *>(data)[i] ? 1.0 : 0.0; return true;
+    case mxDOUBLE_CLASS: *value = static_cast<const double *>(data)[i]; return true;
+    case mxSINGLE_CLASS: *value = static_cast<const float *>(data)[i]; return true;
+    case mxINT8_CLASS: *value = static_cast<const int8_t *>(data)[i]; return true;
+    case mxUINT8_CLASS: *value = static_cast<const uint8_t *>(data)[i]; return true;
+    case mxINT16_CLASS: *value = static_cast<const int16_t *>(data)[i]; return true;
+    case mxUINT16_CLASS: *value = static_cast<const uint16_t *>(data)[i]; return true;
+    case mxINT32_CLASS: *value = static_cast<const int32_t *>(data)[i]; return true;
+    case mxUINT32_CLASS: *value = static_cast<const uint32_t *>(data)[i]; return true;
+    case mxINT64_CLASS: *value = static_cast<double>(static_cast<const int64_t *>(data)[i]); return true;
+    case mxUINT64_CLASS: *value = static_cast<double>(static_cast<const uint64_t *>(data)[i]); return true;
+    default: return false;
+    }
+}
+
+// A real, full vector of one element or of count: the shape both vector options take.
+inline bool isShortVector(const mxArray *a, size_t count) {
+    if (mxIsSparse(a) || mxIsComplex(a) || mxGetNumberOfDimensions(a) > 2) return false;
+    const size_t n = mxGetNumberOfElements(a);
+    return (n == 1 || n == count) && (mxGetM(a) == 1 || mxGetN(a) == 1);
+}
+
 // The elements of a real, full numeric or logical vector, nonzero meaning true; false
 // when it is none, or holds a NaN.
 inline bool readFlags(const mxArray *a, size_t count, bool *flags) {
-    if (mxIsSparse(a) || mxIsComplex(a) || mxGetNumberOfDimensions(a) > 2) return false;
+    if (!isShortVector(a, count)) return false;
     const size_t n = mxGetNumberOfElements(a);
-    if (n != 1 && n != count) return false;
-    if (mxGetM(a) != 1 && mxGetN(a) != 1) return false;
-    const void *data = mxGetData(a);
     for (size_t k = 0; k < count; ++k) {
-        const size_t i = n == 1 ? 0 : k;
         double value;
-        switch (mxGetClassID(a)) {
-        case mxLOGICAL_CLASS: value = static_cast<const bool *>(data)[i] ? 1.0 : 0.0; break;
-        case mxDOUBLE_CLASS: value = static_cast<const double *>(data)[i]; break;
-        case mxSINGLE_CLASS: value = static_cast<const float *>(data)[i]; break;
-        case mxINT8_CLASS: value = static_cast<const int8_t *>(data)[i]; break;
-        case mxUINT8_CLASS: value = static_cast<const uint8_t *>(data)[i]; break;
-        case mxINT16_CLASS: value = static_cast<const int16_t *>(data)[i]; break;
-        case mxUINT16_CLASS: value = static_cast<const uint16_t *>(data)[i]; break;
-        case mxINT32_CLASS: value = static_cast<const int32_t *>(data)[i]; break;
-        case mxUINT32_CLASS: value = static_cast<const uint32_t *>(data)[i]; break;
-        case mxINT64_CLASS: value = static_cast<double>(static_cast<const int64_t *>(data)[i]); break;
-        case mxUINT64_CLASS: value = static_cast<double>(static_cast<const uint64_t *>(data)[i]); break;
-        default: return false;
-        }
+        if (!numericElement(a, n == 1 ? 0 : k, &value)) return false;
         if (value != value) return false;  // NaN is neither true nor false
         flags[k] = value != 0.0;
+    }
+    return true;
+}
+
+// A tile's sides: a positive whole number (square tiles) or two (rows, columns), of a
+// numeric class (a logical true is no size). Sides beyond the map are cut to it later;
+// here they are only held to 32 bits.
+inline bool readTileSize(const mxArray *a, int32_t sides[2]) {
+    if (mxGetClassID(a) == mxLOGICAL_CLASS || !isShortVector(a, 2)) return false;
+    const size_t n = mxGetNumberOfElements(a);
+    for (size_t k = 0; k < 2; ++k) {
+        double value;
+        if (!numericElement(a, n == 1 ? 0 : k, &value)) return false;
+        // Neither NaN nor infinite, at least 1, whole.
+        if (!(value >= 1.0 && value <= DBL_MAX && value == std::floor(value))) return false;
+        sides[k] = value >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(value);
     }
     return true;
 }
@@ -159,15 +188,21 @@ inline bool readFlags(const mxArray *a, size_t count, bool *flags) {
 // call with an error naming the command, and returns false, for anything unusable.
 inline bool readOptions(const char *command, const mxArray *const *args, int count, const mxArray *wrapped,
                         int rank, const size_t *sides, UnwrapOptions *options) {
+    // Maps can be cut into tiles; volumes cannot (yet).
+    const bool tiles = rank == 2;
     for (int k = 0; k < count; k += 2) {
         char name[64];
         if (!mxIsChar(args[k]) || mxGetM(args[k]) > 1 || mxGetNumberOfDimensions(args[k]) > 2) {
-            optionError("%s expects an option name ('Quality' or 'Periodic') in an option's place.", command);
+            optionError(tiles ? "%s expects an option name ('Quality', 'Periodic' or 'TileSize') in an option's place."
+                              : "%s expects an option name ('Quality' or 'Periodic') in an option's place.",
+                        command);
             return false;
         }
         const OptionName which = optionName(args[k], name, sizeof name);
-        if (which == kUnknownOption) {
-            optionError("%s has no option '%s'; its options are 'Quality' and 'Periodic'.", command, name);
+        if (which == kUnknownOption || (which == kTileSizeOption && !tiles)) {
+            optionError(tiles ? "%s has no option '%s'; its options are 'Quality', 'Periodic' and 'TileSize'."
+                              : "%s has no option '%s'; its options are 'Quality' and 'Periodic'.",
+                        command, name);
             return false;
         }
         if (k + 1 == count) {
@@ -191,6 +226,12 @@ inline bool readOptions(const char *command, const mxArray *const *args, int cou
             if (mxGetNumberOfElements(value) > 0) {
                 if (mxIsSingle(value)) options->quality.singles = static_cast<const float *>(mxGetData(value));
                 else options->quality.doubles = static_cast<const double *>(mxGetData(value));
+            }
+        } else if (which == kTileSizeOption) {
+            if (!readTileSize(value, options->tileSize)) {
+                optionError("%s needs a TileSize that is a positive whole number, or two of them (rows, columns).",
+                            command);
+                return false;
             }
         } else {
             bool flags[3] = {false, false, false};

@@ -3,6 +3,7 @@
 // (unwrapMap): pixel reliabilities, edges, ordering, group merging, result, and the
 // regions and reliabilities when they are asked for. Nothing survives the call.
 #include "entry_support.h"
+#include "tiles.h"
 #include "unwrap.h"
 
 #include "mex.h"
@@ -112,8 +113,16 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     void *unwrapped = mxGetData(plhs[0]);
     adviseHugePages(unwrapped, rowsWide * columnsWide * (single ? sizeof(float) : sizeof(double)));
     // A complex map's real parts are the map.
-    if (single)
+    if (options.tileSize[0] > 0) {
+        if (single)
+            unwrapMapInTiles(realSingles(prhs[0]), static_cast<float *>(unwrapped), referenceIndex, columns, rows,
+                             options.tileSize[0], options.tileSize[1], options);
+        else
+            unwrapMapInTiles(realParts(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, columns, rows,
+                             options.tileSize[0], options.tileSize[1], options);
+    } else if (single) {
         unwrapMap(realSingles(prhs[0]), static_cast<float *>(unwrapped), referenceIndex, columns, rows, options);
-    else
+    } else {
         unwrapMap(realParts(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, columns, rows, options);
+    }
 }

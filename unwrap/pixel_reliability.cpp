@@ -49,20 +49,11 @@ void computeReliabilityOf(const Sample *wrapped, double *reliability, int32_t co
                 !usableSample(centre[r + 1]) || !usableSample(right[r - 1]) ||
                 !usableSample(right[r]) || !usableSample(right[r + 1]))
                 continue;
-            double v = centre[r];
-            double dCol = wrapPhase(centre[r - 1] - v) - wrapPhase(v - centre[r + 1]);
-            double dRow = wrapPhase(left[r] - v) - wrapPhase(v - right[r]);
-            double dMain = wrapPhase(left[r - 1] - v) - wrapPhase(v - right[r + 1]);
-            double dAnti = wrapPhase(left[r + 1] - v) - wrapPhase(v - right[r - 1]);
-            out[r] = ((dRow * dRow + dCol * dCol) + dMain * dMain) + dAnti * dAnti;
+            out[r] = secondDifferenceSum(centre[r], centre[r - 1], centre[r + 1], left[r], right[r], left[r - 1],
+                                         right[r + 1], left[r + 1], right[r - 1]);
         }
     }
 }
-
-// The neighbours of index k on a side of n samples: one back and one on, across the
-// border where the side wraps around; -1 where there is none.
-inline int32_t sideBefore(int32_t k, int32_t n, bool wraps) { return k > 0 ? k - 1 : wraps ? n - 1 : -1; }
-inline int32_t sideAfter(int32_t k, int32_t n, bool wraps) { return k < n - 1 ? k + 1 : wraps ? 0 : -1; }
 
 // The interior's arithmetic, operation for operation, on neighbours found across the
 // borders. Only pixels on a border of a periodic side are visited: the interior loop
@@ -89,13 +80,9 @@ void computeBorderReliabilityOf(const Sample *wrapped, double *reliability, int3
             bool complete = usableSample(at(r, c));
             for (int k = 0; k < 8; ++k) complete = complete && usableSample(at(neighbourRows[k], neighbourColumns[k]));
             if (!complete) continue;
-            const double v = at(r, c);
-            double dCol = wrapPhase(at(up, c) - v) - wrapPhase(v - at(down, c));
-            double dRow = wrapPhase(at(r, left) - v) - wrapPhase(v - at(r, right));
-            double dMain = wrapPhase(at(up, left) - v) - wrapPhase(v - at(down, right));
-            double dAnti = wrapPhase(at(down, left) - v) - wrapPhase(v - at(up, right));
             reliability[r + static_cast<int64_t>(c) * rows] =
-                ((dRow * dRow + dCol * dCol) + dMain * dMain) + dAnti * dAnti;
+                secondDifferenceSum(at(r, c), at(up, c), at(down, c), at(r, left), at(r, right), at(up, left),
+                                    at(down, right), at(down, left), at(up, right));
         }
     }
 }

@@ -94,6 +94,7 @@ struct UnwrapOptions {
     bool periodic[3];
     double *regions;
     void *reliability;
+    int32_t tileSize[2];  // a map's tiles: rows, columns (0: the whole map at once)
 };
 
 // Whether a pixel takes part: its sample is usable, and so is its quality if there
@@ -147,6 +148,21 @@ inline double wrapPhase(double x) {
     if (x < -kPi) return x + kTwoPi;
     return x;
 }
+// The second-difference reliability of a pixel of value v from its eight neighbours,
+// each difference folded once, the squares summed axial pair first: every form of
+// the reliability stage (maps, periodic borders, tiles) gives these bits.
+inline double secondDifferenceSum(double v, double up, double down, double left, double right, double upLeft,
+                                  double downRight, double downLeft, double upRight) {
+    const double dCol = wrapPhase(up - v) - wrapPhase(v - down);
+    const double dRow = wrapPhase(left - v) - wrapPhase(v - right);
+    const double dMain = wrapPhase(upLeft - v) - wrapPhase(v - downRight);
+    const double dAnti = wrapPhase(downLeft - v) - wrapPhase(v - upRight);
+    return ((dRow * dRow + dCol * dCol) + dMain * dMain) + dAnti * dAnti;
+}
+// The neighbours of index k on a side of n samples: one back and one on, across the
+// border where the side wraps around; -1 where there is none.
+inline int32_t sideBefore(int32_t k, int32_t n, bool wraps) { return k > 0 ? k - 1 : wraps ? n - 1 : -1; }
+inline int32_t sideAfter(int32_t k, int32_t n, bool wraps) { return k < n - 1 ? k + 1 : wraps ? 0 : -1; }
 // The draw in 0..32767 that pixel (row, column) adds to its initial reliability. It
 // depends only on the position, so results do not change with the thread count.
 int32_t pixelRandom(int32_t column, int32_t row);
