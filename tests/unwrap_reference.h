@@ -7,6 +7,7 @@
 
 #include "unwrap.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -53,10 +54,29 @@ inline void mergeGroupsByChainWalk(const PixelEdge *edges, int32_t edgeCount) {
 
 // What the plain pipeline is told and gives back beyond the map: a quality map (empty:
 // none), the periodic sides (rows, columns), and the regions and reliabilities.
+// stableOrder: the tiled call's definition instead of the plain call's: edges of
+// equal keys taken in the edge array's order, and every region's steps counted from
+// its first pixel.
 struct ReferenceOptions {
     std::vector<double> quality;
     bool periodic[2];
+    bool stableOrder = false;
 };
+
+// Steps counted from each region's first pixel (lowest index), which then keeps 0.
+inline void referenceStepsFromFirstPixels(std::vector<PhasePixel> &pixels) {
+    std::vector<int32_t> firstSteps(pixels.size(), 0);
+    std::vector<bool> seen(pixels.size(), false);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        if (pixels[i].valid != 1) continue;
+        size_t head = static_cast<size_t>(pixels[i].head - pixels.data());
+        if (!seen[head]) {
+            seen[head] = true;
+            firstSteps[head] = pixels[i].increment;
+        }
+        pixels[i].increment -= firstSteps[head];
+    }
+}
 struct ReferenceResult {
     std::vector<double> unwrapped, regions, reliability;
 };
@@ -121,8 +141,13 @@ inline ReferenceResult referenceUnwrap(const std::vector<double> &map, int32_t r
         for (int32_t c = 0; c < columns; ++c) wrapEdge(static_cast<size_t>(rows - 1 + c * rows), static_cast<size_t>(c * rows));
     if (options.periodic[1])
         for (int32_t r = 0; r < rows; ++r) wrapEdge(static_cast<size_t>(r + (columns - 1) * rows), static_cast<size_t>(r));
-    if (!edges.empty()) sortEdgesSequential(&edges.front(), &edges.back());
+    if (options.stableOrder)
+        std::stable_sort(edges.begin(), edges.end(),
+                         [](const PixelEdge &a, const PixelEdge &b) { return a.reliability < b.reliability; });
+    else if (!edges.empty())
+        sortEdgesSequential(&edges.front(), &edges.back());
     mergeGroupsByChainWalk(edges.data(), static_cast<int32_t>(edges.size()));
+    if (options.stableOrder) referenceStepsFromFirstPixels(pixels);
     ReferenceResult result;
     result.unwrapped.resize(n);
     writeUnwrapped(pixels.data(), result.unwrapped.data(), refColumn, refRow, columns, rows);

@@ -197,6 +197,8 @@ const Case kExpected[] = {
     {"phasemend 120x301 Periodic [1 1], reference, regions and reliability", 0xe4bd15aaf6c33a58ull},
     {"phasemend3 40x30x24 Quality and Periodic [0 1 1], regions and reliability", 0x601d9ee755fefcd4ull},
     {"phasemend3 single 40x30x24 Periodic true, reference, regions and reliability", 0xf23e2a916675d549ull},
+    {"phasemend 257x193 TileSize [40 64], reference, regions and reliability", 0xf59b2fe7801bf395ull},
+    {"phasemend single 120x301 Periodic, Quality, TileSize 37, regions and reliability", 0xf57ee02511d8c663ull},
 };
 
 }  // namespace
@@ -300,6 +302,12 @@ int main(int argc, char **argv) {
                  hostCreateString("Periodic"), logicalVector({false, true, true})}, 3);
     one(volume, {inSingle(wrappedVolume(40, 30, 24, 14, true)), hostCreateScalar(15), hostCreateScalar(20),
                  hostCreateScalar(14), hostCreateString("PERIODIC"), logicalVector({true})}, 3);
+    // Tiled calls: tiles that do not divide the map, every output.
+    one(unwrap, {wrappedMap(257, 193, 1, false), hostCreateScalar(183), hostCreateScalar(13),
+                 hostCreateString("TileSize"), hostCreateMatrix(1, 2, {40, 64})}, 3);
+    one(unwrap, {inSingle(wrappedMap(120, 301, 2, true)), hostCreateString("Periodic"), hostCreateScalar(1),
+                 hostCreateString("Quality"), qualityMap({120, 301}, 21), hostCreateString("TileSize"),
+                 hostCreateScalar(37)}, 3);
 
     int failures = 0;
     for (size_t k = 0; k < digests.size(); ++k) {

@@ -515,14 +515,16 @@ TEST(option_errors_name_the_command_and_leave_nothing) {
     mxArray *three = hostCreateMatrix(1, 3, {1, 0, 1}), *nan = hostCreateScalar(NaN), *text = hostCreateString("yes");
     mxArray *one = hostCreateScalar(1), *column = hostCreateMatrix(2, 1, {1, 0});
     mxArray *q = hostCreateString("Quality"), *p = hostCreateString("periodic"), *unknown = hostCreateString("Qual");
-    const std::string noName = "phasemend expects an option name ('Quality' or 'Periodic') in an option's place.";
+    const std::string noName =
+        "phasemend expects an option name ('Quality', 'Periodic' or 'TileSize') in an option's place.";
     const std::string qualityError =
         "phasemend needs a Quality that is a full real single or double array of the size of wrapped.";
     const std::string periodicError =
         "phasemend needs a Periodic that is a logical or numeric scalar, or a vector of two (rows, columns).";
     struct Case { std::vector<const mxArray *> args; std::string error; };
     const Case cases[] = {
-        {{wrapped, q, quality, unknown, one}, "phasemend has no option 'Qual'; its options are 'Quality' and 'Periodic'."},
+        {{wrapped, q, quality, unknown, one},
+         "phasemend has no option 'Qual'; its options are 'Quality', 'Periodic' and 'TileSize'."},
         {{wrapped, q}, "phasemend was given the option 'Quality' without a value."},
         {{wrapped, q, quality, p}, "phasemend was given the option 'periodic' without a value."},
         {{wrapped, one, one, q, quality, one, one}, noName},
@@ -535,6 +537,22 @@ TEST(option_errors_name_the_command_and_leave_nothing) {
         {{wrapped, p, text}, periodicError},
         {{thin, p, column}, "phasemend cannot make a dimension of fewer than three samples periodic."},
     };
+    // TileSize: one or two positive whole numbers, nothing else.
+    mxArray *t = hostCreateString("TileSize");
+    std::vector<mxArray *> badTiles = {hostCreateScalar(0), hostCreateScalar(-3), hostCreateScalar(2.5),
+                                       nan, hostCreateScalar(Inf), three, hostCreateMatrix(1, 2, {4, 0}),
+                                       text, hostCreateMatrix(1, 1, {4}, {1}), hostCreateDouble(0, 0, false),
+                                       hostCreateDouble(1, 0, false), hostCreateOfClass(hostLogicalClass, 1, 1),
+                                       hostCreateSparse(1, 1), hostCreateMatrix(2, 2, {4, 4, 4, 4}),
+                                       hostCreateArray(hostDoubleClass, {1, 1, 2})};
+    static_cast<bool *>(hostDataOf(badTiles[11]))[0] = true;
+    std::vector<Case> tileCases;
+    for (mxArray *bad : badTiles)
+        tileCases.push_back({{wrapped, t, bad},
+                             "phasemend needs a TileSize that is a positive whole number, or two of them (rows, "
+                             "columns)."});
+    mxArray *volume = hostCreateArray(hostDoubleClass, {3, 4, 2});
+    tileCases.push_back({{volume, t, one}, ""});  // phasemend3 has no TileSize: checked below
     for (const Case &c : cases) {
         HostCallResult r = hostCall(phasemend(), 3, c.args);
         CHECK(r.failed);
@@ -542,6 +560,19 @@ TEST(option_errors_name_the_command_and_leave_nothing) {
         CHECK(r.outputs[0] == nullptr);
         CHECK_EQ(r.peakBytes, size_t(0));
     }
+    for (size_t k = 0; k + 1 < tileCases.size(); ++k) {
+        HostCallResult r = hostCall(phasemend(), 1, tileCases[k].args);
+        CHECK_EQ(r.errorText, tileCases[k].error);
+        CHECK_EQ(r.peakBytes, size_t(0));
+        hostReleaseOutputs(&r);
+    }
+    HostCallResult volumeCall = hostCall(builtExtension("phasemend3"), 1, tileCases.back().args);
+    CHECK_EQ(volumeCall.errorText, std::string("phasemend3 has no option 'TileSize'; its options are 'Quality' and "
+                                               "'Periodic'."));
+    for (mxArray *a : badTiles)
+        if (a != nan && a != three && a != text) hostDestroyArray(a);
+    hostDestroyArray(volume);
+    hostDestroyArray(t);
     // A repeated name: the last value holds (here, only the thin map's columns wrap).
     mxArray *columnsOnly = hostCreateMatrix(1, 2, {0, 1});
     HostCallResult last = hostCall(phasemend(), 1, {thin, p, one, p, columnsOnly});
@@ -586,4 +617,110 @@ TEST(working_memory_stays_within_56_bytes_a_pixel) {
         recordFailure(__FILE__, __LINE__, std::to_string(allWorking / pixels) + " bytes a pixel with every option");
     hostReleaseOutputs(&all);
     for (mxArray *a : {input, quality, qualityName, periodicName, every}) hostDestroyArray(a);
+}
+
+TEST(tiled_calls_give_the_stable_order_result_for_any_tiles_and_threads) {
+    // The tiled call's result is defined without tiles: equal keys taken in edge array
+    // order, steps counted from each region's first pixel. Maps with loops whose steps
+    // disagree (noise), many equal keys (noise-free ramps, a few phase levels, a
+    // quantised quality), regions cut by lines and holes, isolated pixels, infinite
+    // samples; tiles of 1 x 1, uneven, not dividing the map, larger than it.
+    struct Case { const char *name; int rows, columns; std::vector<double> map, quality; bool periodic[2]; int xref, yref; };
+    std::vector<double> noisy = gaussianSurface(70, 90, 5, 30.0, 11);
+    addNoise(noisy, 1.5, 3);
+    noisy = wrapAll(noisy);
+    punchHoles(noisy, 70, 90, 4, 4, 5);
+    for (int c = 0; c < 90; ++c) noisy[static_cast<size_t>(40 + c * 70)] = NaN;  // a line cutting two regions
+    for (int r = 0; r < 70; r += 2) noisy[static_cast<size_t>(r + 61 * 70)] = NaN;
+    std::vector<double> ramp(60 * 50), levels(60 * 50), sparse(60 * 50), infinite = noisy;
+    for (size_t i = 0; i < ramp.size(); ++i) {
+        const double r = static_cast<double>(i % 60), c = static_cast<double>(i / 60);
+        ramp[i] = wrapToPi(0.9 * r - 0.7 * c);
+        levels[i] = -3.0 + 1.5 * static_cast<double>((i * 2654435761u >> 7) % 5);
+        sparse[i] = (i * 2246822519u >> 9) % 3 == 0 ? NaN : wrapToPi(1.3 * r + 0.4 * c);
+    }
+    for (size_t i = 5; i < infinite.size(); i += 53) infinite[i] = i % 2 ? Inf : -Inf;
+    std::vector<double> fewLevels = noisy;  // a noisy phase on six levels: loops disagree, keys tie
+    for (double &v : fewLevels) v = std::round(v / (TwoPi / 6)) * (TwoPi / 6) - 0.01;
+    std::vector<double> quantisedQuality(60 * 50);
+    for (size_t i = 0; i < quantisedQuality.size(); ++i) quantisedQuality[i] = static_cast<double>((i * 40503u) % 4);
+    std::vector<double> ring(40 * 36);
+    for (int c = 0; c < 36; ++c)
+        for (int r = 0; r < 40; ++r)
+            ring[static_cast<size_t>(r + c * 40)] = std::remainder(2.0 * TwoPi * c / 36 + 3.0 * TwoPi * r / 40, TwoPi);
+    const std::vector<double> none;
+    const Case cases[] = {
+        {"noisy with holes and cut lines", 70, 90, noisy, none, {false, false}, 0, 0},
+        {"noisy, pinned", 70, 90, noisy, none, {false, false}, 33, 52},
+        {"noise-free ramp", 60, 50, ramp, none, {false, false}, 0, 0},
+        {"five phase levels", 60, 50, levels, none, {false, false}, 7, 9},
+        {"noisy phase on six levels", 70, 90, fewLevels, none, {false, false}, 0, 0},
+        {"isolated pixels", 60, 50, sparse, none, {false, false}, 0, 0},
+        {"+-Inf samples, pinned", 70, 90, infinite, none, {false, false}, 90, 70},
+        {"quantised quality", 60, 50, levels, quantisedQuality, {false, false}, 0, 0},
+        {"periodic ring", 40, 36, ring, none, {true, true}, 0, 0},
+        {"periodic columns, quality, pinned", 60, 50, sparse, quantisedQuality, {false, true}, 50, 60},
+        {"single row", 1, 300, wrapAll(gaussianSurface(1, 300, 3, 30.0, 4)), none, {false, true}, 0, 0},
+        {"single column", 300, 1, std::vector<double>(levels.begin(), levels.begin() + 300), none, {false, false}, 1, 200},
+    };
+    const int tileSides[][2] = {{1, 1}, {7, 7}, {16, 5}, {3, 1000}, {1000, 1000}};
+    int saved = omp_get_max_threads();
+    for (const Case &c : cases) {
+        ReferenceOptions ro;
+        ro.quality = c.quality;
+        ro.periodic[0] = c.periodic[0];
+        ro.periodic[1] = c.periodic[1];
+        ro.stableOrder = true;
+        mxArray *quality = c.quality.empty() ? nullptr : hostCreateMatrix(c.rows, c.columns, c.quality);
+        mxArray *periodic = hostCreateOfClass(hostLogicalClass, 1, 2);
+        static_cast<bool *>(hostDataOf(periodic))[0] = c.periodic[0];
+        static_cast<bool *>(hostDataOf(periodic))[1] = c.periodic[1];
+        mxArray *x = hostCreateScalar(c.xref), *y = hostCreateScalar(c.yref);
+        mxArray *qualityName = hostCreateString("Quality"), *periodicName = hostCreateString("Periodic");
+        mxArray *tileName = hostCreateString("tilesize");
+        for (bool single : {false, true}) {
+            std::vector<double> samples = c.map;
+            if (single)
+                for (double &v : samples) v = static_cast<float>(v);
+            ReferenceResult expected = referenceUnwrap(samples, c.rows, c.columns, c.xref ? c.xref - 1 : c.columns + 1,
+                                                       c.xref ? c.yref - 1 : c.rows + 1, ro);
+            const std::vector<double> *wanted[3] = {&expected.unwrapped, &expected.regions, &expected.reliability};
+            for (const int *sides : tileSides) {
+                // Square tiles as one number (of an integer class: any numeric class serves).
+                mxArray *tile = hostCreateMatrix(1, 2, {double(sides[0]), double(sides[1])});
+                if (sides[0] == sides[1]) {
+                    hostDestroyArray(tile);
+                    tile = hostCreateOfClass(hostInt32Class, 1, 1);
+                    static_cast<int32_t *>(hostDataOf(tile))[0] = sides[0];
+                }
+                std::vector<const mxArray *> extra;
+                if (c.xref) extra = {x, y};
+                extra.insert(extra.end(), {periodicName, periodic, tileName, tile});
+                if (quality) extra.insert(extra.end(), {qualityName, quality});
+                for (int threads : {1, 2, 3}) {
+                    if (single && threads != 2) continue;
+                    omp_set_num_threads(threads);
+                    OptionOutcome o = unwrapWithOptions(c.rows, c.columns, c.map, single, extra);
+                    for (int k = 0; k < 3; ++k) {
+                        bool same = o.outputs[k].size() == wanted[k]->size();
+                        for (size_t i = 0; same && i < wanted[k]->size(); ++i) {
+                            const double w = (*wanted[k])[i];
+                            same = single && k != 1 ? sameBits(static_cast<float>(o.outputs[k][i]), static_cast<float>(w))
+                                                    : sameBits(o.outputs[k][i], w);
+                        }
+                        if (!same)
+                            recordFailure(__FILE__, __LINE__,
+                                          std::string(c.name) + (single ? " in single" : "") + ", tiles " +
+                                              std::to_string(sides[0]) + "x" + std::to_string(sides[1]) + ", output " +
+                                              std::to_string(k + 1) + ", " + std::to_string(threads) + " threads " +
+                                              o.error);
+                    }
+                }
+                hostDestroyArray(tile);
+            }
+        }
+        for (mxArray *a : {quality, periodic, x, y, qualityName, periodicName, tileName})
+            if (a) hostDestroyArray(a);
+    }
+    omp_set_num_threads(saved);
 }
