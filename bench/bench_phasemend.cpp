@@ -7,11 +7,15 @@
 // times the same maps through GNU Octave (build/octave/phasemend.mex, octave-cli on
 // the path). Sizes the machine lacks the memory for are skipped with a line saying so.
 // Then the same map in single beside double, in turns, and at 2048^2 each option
-// (Quality, Periodic, the regions and reliability outputs) beside the plain call. Prints medians; never run as a
-// test. The thread count is OpenMP's default (set
-// OMP_NUM_THREADS to change it).
+// (Quality, Periodic, the regions and reliability outputs) beside the plain call. From
+// 2048^2 on, the tiled call (TileSize 1024) beside the plain one, and at 4096^2 how
+// both it and kernsmooth_c speed up from 1 thread to 2; last, one tiled call on a map
+// of 8192^2 (--tiled SIDE; 0 leaves it out) for its working memory. Prints medians;
+// never run as a test. The thread count is OpenMP's default (set OMP_NUM_THREADS to
+// change it).
 // Usage: bench_phasemend [runs] [largest side] [--from smallest side] [--octave]
-//        [--extension FILE]   (another build of phasemend, for comparisons in one run)
+//        [--tiled side] [--extension FILE]   (another build of phasemend, for
+//        comparisons in one run)
 #include "bench_support.h"
 #include "bench_unwrap.h"
 #include "minihost.h"
@@ -63,10 +67,102 @@ std::vector<PixelEdge> plainEdges(const std::vector<double> &map, int side, std:
     return built;
 }
 
+// The tiled call ('TileSize' tile) beside the plain call on the same input, in turns
+// run after run: medians of each and of the run-by-run ratio, and each one's working
+// memory beyond its input and its result, in bytes a pixel.
+void printTiledBesidePlain(const HostExtension &ext, const mxArray *input, int tile, int runs) {
+    mxArray *name = hostCreateString("TileSize"), *sides = hostCreateScalar(tile);
+    const size_t pixels = mxGetNumberOfElements(input);
+    std::vector<double> plainTimes, tiledTimes, ratios;
+    size_t plainPeak = 0, tiledPeak = 0;
+    for (int run = 0; run < runs; ++run) {
+        for (int k = 0; k < 2; ++k) {
+            const bool tiled = (run + k) % 2 == 1;  // each run starts with the other one
+            Clock::time_point start = Clock::now();
+            HostCallResult r = tiled ? hostCall(ext.entry, 1, {input, name, sides}) : hostCall(ext.entry, 1, {input});
+            (tiled ? tiledTimes : plainTimes).push_back(seconds(start));
+            size_t &peak = tiled ? tiledPeak : plainPeak;
+            peak = std::max(peak, r.peakBytes);
+            hostReleaseOutputs(&r);
+        }
+        ratios.push_back(tiledTimes.back() / plainTimes.back());
+    }
+    const double output = 8.0 * pixels;
+    std::printf("       TileSize %d: call %.3f s, %.3f of plain's (%.3f s) in turns; work %.2f B a pixel (plain %.1f)\n",
+                tile, median(tiledTimes), median(ratios), median(plainTimes), (tiledPeak - output) / pixels,
+                (plainPeak - output) / pixels);
+    hostDestroyArray(name);
+    hostDestroyArray(sides);
+}
+
+// How the tiled call and kernsmooth_c (a 2048^2 complex map, 21x21 kernel: a loop that
+// spreads over threads as well as anything can) speed up from 1 thread to 2, in turns
+// in the same run: the tiled call's speed-up as a share of kernsmooth_c's.
+void printTiledScaling(const HostExtension &ext, const mxArray *input, int tile, int runs) {
+    HostExtension smooth = hostLoadExtension(EXTENSION_DIR "/kernsmooth_c.mexa64");
+    if (!smooth.entry) {
+        std::printf("       thread scaling skipped: %s\n", smooth.error.c_str());
+        return;
+    }
+    const int side = 2048;
+    mxArray *field = hostCreateDouble(side, side, true), *kernel = hostCreateDouble(21, 21, false);
+    for (size_t i = 0; i < size_t(side) * side; ++i)
+        hostSetParts(field, i, i % 20 == 7 ? std::nan("") : std::cos(0.001 * i), std::sin(0.002 * i));
+    for (int i = 0; i < 441; ++i) mxGetPr(kernel)[i] = 1.0 + i % 3;
+    mxArray *name = hostCreateString("TileSize"), *sides = hostCreateScalar(tile);
+    const int saved = omp_get_max_threads();
+    std::vector<double> times[2][2], shares;  // [tiled, smooth][1 thread, 2 threads]
+    for (int run = 0; run < runs; ++run) {
+        for (int threads = 1; threads <= 2; ++threads) {
+            omp_set_num_threads(threads);
+            Clock::time_point start = Clock::now();
+            HostCallResult r = hostCall(ext.entry, 1, {input, name, sides});
+            times[0][threads - 1].push_back(seconds(start));
+            hostReleaseOutputs(&r);
+            start = Clock::now();
+            r = hostCall(smooth.entry, 1, {field, kernel});
+            times[1][threads - 1].push_back(seconds(start));
+            hostReleaseOutputs(&r);
+        }
+        shares.push_back((times[0][0].back() / times[0][1].back()) / (times[1][0].back() / times[1][1].back()));
+    }
+    omp_set_num_threads(saved);
+    std::printf("       TileSize %d from 1 to 2 threads: %.3f s -> %.3f s (x%.2f); kernsmooth_c %.3f s -> %.3f s "
+                "(x%.2f); share %.2f\n",
+                tile, median(times[0][0]), median(times[0][1]), median(times[0][0]) / median(times[0][1]),
+                median(times[1][0]), median(times[1][1]), median(times[1][0]) / median(times[1][1]), median(shares));
+    for (mxArray *a : {field, kernel, name, sides}) hostDestroyArray(a);
+    hostUnloadExtension(&smooth);
+}
+
+// One tiled call on a map of side^2 that the plain call would need far more memory
+// for: its time and working memory beyond its input and result.
+void printTiledMemory(const HostExtension &ext, int side, int tile) {
+    const size_t pixels = static_cast<size_t>(side) * side;
+    const size_t free = availableBytes();
+    if (free && free < pixels * 24) {
+        std::printf("%6d tiled memory skipped: needs %.1f GB, %.1f GB available\n", side, pixels * 24e-9, free * 1e-9);
+        return;
+    }
+    std::vector<double> map = gaussianSurface(side, side, 8, 60.0, 3);
+    addNoise(map, 0.6, 4);
+    for (double &v : map) v = wrapToPi(v);
+    mxArray *input = hostCreateMatrix(side, side, map);
+    std::vector<double>().swap(map);
+    mxArray *name = hostCreateString("TileSize"), *sides = hostCreateScalar(tile);
+    Clock::time_point start = Clock::now();
+    HostCallResult r = hostCall(ext.entry, 1, {input, name, sides});
+    const double time = seconds(start);
+    std::printf("%6d TileSize %d: call %.3f s, work %.2f B a pixel beyond input and result\n", side, tile, time,
+                (static_cast<double>(r.peakBytes) - 8.0 * pixels) / pixels);
+    hostReleaseOutputs(&r);
+    for (mxArray *a : {input, name, sides}) hostDestroyArray(a);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    int runs = 5, largest = 4096, smallest = 512;
+    int runs = 5, largest = 4096, smallest = 512, tiledSide = 8192;
     bool octave = false;
     std::string extension = EXTENSION_DIR "/phasemend.mexa64";
     int positional = 0;
@@ -74,6 +170,7 @@ int main(int argc, char **argv) {
         if (std::strcmp(argv[k], "--octave") == 0) octave = true;
         else if (std::strcmp(argv[k], "--from") == 0 && k + 1 < argc) smallest = std::atoi(argv[++k]);
         else if (std::strcmp(argv[k], "--extension") == 0 && k + 1 < argc) extension = argv[++k];
+        else if (std::strcmp(argv[k], "--tiled") == 0 && k + 1 < argc) tiledSide = std::atoi(argv[++k]);
         else if (positional++ == 0) runs = runCount(argv[k]);
         else largest = std::atoi(argv[k]);
     }
@@ -139,6 +236,8 @@ int main(int argc, char **argv) {
         }
         printRowTail(detailed, callTimes, sortTimes, stageTimes, kStages, inOctave);
         printSingleBesideDouble(ext, input, runs, 6);
+        if (side >= 2048) printTiledBesidePlain(ext, input, 1024, runs);
+        if (side == 4096) printTiledScaling(ext, input, 1024, runs);
         if (side == 2048 || (side == largest && largest < 2048)) {
             // A magnitude for the quality map: smooth, positive, with noise.
             std::vector<double> magnitude = gaussianSurface(side, side, 5, 1.0, 11);
@@ -148,6 +247,7 @@ int main(int argc, char **argv) {
         }
         hostDestroyArray(input);
     }
+    if (tiledSide > 0) printTiledMemory(ext, tiledSide, 1024);
     hostUnloadExtension(&ext);
     return 0;
 }
