@@ -192,11 +192,12 @@ inline void checkUnwrapped(const mxArray *wrapped, const std::vector<const mxArr
 // Quality that holds if the call succeeds (the last one given), else null.
 inline void fuzzOptions(FuzzInput &in, const mxArray *wrapped, int rank, std::vector<mxArray *> *owned,
                         const mxArray **quality) {
-    const char *const names[] = {"Quality", "periodic", "PERIODIC", "quality", "Qualit", "Periodic2"};
+    // TileSize only where wrapped is a map; phasemend3 refuses it.
+    const char *const names[] = {"Quality", "periodic", "PERIODIC", "quality", "Qualit", "Periodic2", "TileSize", "tilesize"};
     *quality = nullptr;
     uint32_t pairs = in.below(3);
     for (uint32_t k = 0; k < pairs; ++k) {
-        const uint32_t pick = in.below(6);
+        const uint32_t pick = in.below(rank == 2 ? 8 : 6);
         owned->push_back(hostCreateString(names[pick]));
         if (in.below(16) == 0) return;  // a name without a value
         const uint32_t kind = in.below(8);
@@ -216,6 +217,15 @@ inline void fuzzOptions(FuzzInput &in, const mxArray *wrapped, int rank, std::ve
             for (size_t d = 0; usable && d < mxGetNumberOfDimensions(wrapped); ++d)
                 usable = mxGetDimensions(value)[d] == mxGetDimensions(wrapped)[d];
             if (usable) *quality = value;
+        } else if (pick >= 6) {
+            // Tiles of one to a dozen pixels a side (square or not), or anything at all.
+            if (kind < 6) {
+                const size_t count = in.below(2) ? 2 : 1;
+                value = hostCreateDouble(1, count, false);
+                for (size_t i = 0; i < count; ++i) mxGetPr(value)[i] = 1 + in.below(12);
+            } else {
+                value = fuzzArray(in, 3);
+            }
         } else if (kind < 5) {
             value = hostCreateOfClass(kind < 3 ? hostLogicalClass : hostDoubleClass, 1, in.below(2) ? rank : 1);
             for (size_t i = 0; i < mxGetNumberOfElements(value); ++i) {

@@ -1,6 +1,6 @@
 // fuzz_phasemend: whole phasemend calls through the standalone host with 0 to 4
 // arguments of any kind built from the fuzz bytes, and now and then options
-// (Quality, Periodic) and the regions and reliability outputs. Beyond crashes, leaks and hangs it
+// (Quality, Periodic, TileSize) and the regions and reliability outputs. Beyond crashes, leaks and hangs it
 // checks what every result must satisfy: the input's size, NaN exactly where the input
 // is not finite, every other sample a whole multiple of 2*pi away from its input (up
 // to rounding), and the reference pixel (when given and valid) equal to its input.

@@ -273,8 +273,8 @@ TEST(strict_runs_turn_warnings_into_exit_status_3) {
 
 TEST(options_and_extra_outputs_on_the_command_line) {
     // A 4 x 6 map cut by a missing column, a quality map and a periodic flag vector
-    // (bool .npy) as Name, Value pairs; the regions and reliabilities as the second
-    // and third -o files.
+    // (bool .npy) as Name, Value pairs (with tiles of 3 x 3 as a number); the regions
+    // and reliabilities as the second and third -o files.
     std::vector<double> map(24, 0.25), quality(24);
     for (size_t k = 0; k < 24; ++k) quality[k] = 1.0 + static_cast<double>(k);
     for (size_t r = 0; r < 4; ++r) map[r + 2 * 4] = std::nan("");
@@ -284,7 +284,7 @@ TEST(options_and_extra_outputs_on_the_command_line) {
     const std::string outputs = " -o " + file("u.npy") + " -o " + file("regions.npy") + " -o " + file("rel.npy");
     for (bool periodic : {false, true}) {
         Run r = mexrun("phasemend " + file("map.npy") + " Quality " + file("quality.npy") +
-                       (periodic ? " periodic " + file("columns.npy") : std::string()) + outputs);
+                       (periodic ? " periodic " + file("columns.npy") + " TileSize 3" : std::string()) + outputs);
         CHECK_EQ(r.status, 0);
         Npy regions = readNpy(file("regions.npy")), reliability = readNpy(file("rel.npy"));
         CHECK(regions.rows == 4 && regions.columns == 6 && regions.values.size() == 24);

@@ -105,3 +105,21 @@
 %! fail ("phasemend (w, 'Quality', int8 (q))", "phasemend needs a Quality");
 %! fail ("phasemend (w, 'Periodic', [1 1 1])", "phasemend needs a Periodic");
 %! fail ("phasemend (w, 'Qualit', q, 'Periodic', 1)", "phasemend has no option 'Qualit'");
+
+%!test # tiles: the same bits whatever the tiles, the plain call's regions, per region a 2*pi shift at most
+%! rand ("seed", 11);
+%! w = angle (exp (1i * (truth + 0.5 * rand (size (truth)))));
+%! w(60, :) = NaN;
+%! [u, regions, reliability] = phasemend (w, 75, 30, "TileSize", 16);
+%! [u2, regions2, reliability2] = phasemend (w, 75, 30, "tilesize", int16 ([200 7]));
+%! assert ({u2, regions2, reliability2}, {u, regions, reliability});
+%! [plain, plainRegions, plainReliability] = phasemend (w, 75, 30);
+%! assert ({regions, reliability}, {plainRegions, plainReliability});
+%! shift = (u - plain) / (2 * pi);
+%! for k = 1:max (regions(:))
+%!   assert (max (abs (shift(regions == k) - shift(find (regions == k, 1)))) < 1e-9);
+%! end
+%! assert (single (phasemend (single (w), "TileSize", [9 40])), phasemend (single (w), "TileSize", 1e9));
+%! fail ("phasemend (w, 'TileSize', 0)", "phasemend needs a TileSize that is a positive whole number");
+%! fail ("phasemend (w, 'TileSize', [4 4 4])", "phasemend needs a TileSize");
+%! fail ("phasemend3 (rand (4, 4, 3), 'TileSize', 4)", "phasemend3 has no option 'TileSize'");

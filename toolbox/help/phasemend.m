@@ -2,7 +2,7 @@
 %
 %   UNWRAPPED = PHASEMEND(WRAPPED)
 %   UNWRAPPED = PHASEMEND(WRAPPED, XREF, YREF)
-%   UNWRAPPED = PHASEMEND(..., NAME, VALUE, ...)
+%   UNWRAPPED = PHASEMEND(..., NAME, VALUE, ...)   NAME: 'Quality', 'Periodic', 'TileSize'
 %   [UNWRAPPED, REGIONS, RELIABILITY] = PHASEMEND(...)
 %
 %   WRAPPED    M-by-N double or single matrix of wrapped phase in radians (-pi..pi).
@@ -38,6 +38,29 @@
 %              Border pixels then get reliabilities over neighbours taken across the
 %              border, and valid pixels on the two borders are joined. A periodic
 %              dimension needs at least three samples.
+%   'TileSize', T  a positive whole number (square tiles) or [ROWS COLS]: unwrap in
+%              tiles of that size, one tile a thread, holding the working memory of
+%              a few tiles instead of the whole map's (about 50 bytes a pixel of a
+%              tile per thread, plus a little per pixel of the tiles' borders), for
+%              maps too large for the plain call. The result is exact, with no seams:
+%              it is the same for every T and every thread count (tiles larger than
+%              the map are one tile). Combines with the reference, 'Quality',
+%              'Periodic' and the three outputs.
+%
+%   Tiled result: the method with one rule for equal reliabilities and one for the
+%   2*pi constant of each region. Pairs of equal reliability are joined in the order
+%   of the pairs down columns, then along rows, then across periodic borders, each
+%   by column-major index of its first pixel (the plain call leaves their order to
+%   its sort); and each connected region's first pixel (lowest column-major index)
+%   keeps its wrapped value, the others following from it (the plain call lets the
+%   order of joining decide). So against the plain call: REGIONS and RELIABILITY are
+%   the same; UNWRAPPED differs by at most one multiple of 2*pi per region (none in
+%   the reference's region) wherever the order of equal reliabilities does not
+%   decide which loop is cut, which is always so for a Quality map whose pairs of
+%   pixels sum to distinct values. Equal sums are common on borders and next to
+%   missing pixels (their initial values), and on noise-free or quantised maps; there
+%   the two calls may also differ within a region by whole multiples of 2*pi, each
+%   being a result of the method.
 %
 %   Single precision: a single WRAPPED gives a single result, equal bit for bit to
 %   single (phasemend (double (WRAPPED), ...)). The samples are read as they are (no
@@ -51,15 +74,18 @@
 %
 %   Reference point: with XREF and YREF the result at that pixel equals its wrapped
 %   value. Without them, each connected region of valid pixels comes out up to one
-%   common multiple of 2*pi. A reference on a missing pixel acts as no reference.
-%   Results are the same from call to call and for any number of threads.
+%   common multiple of 2*pi (with 'TileSize': its first pixel keeps its wrapped
+%   value). A reference on a missing pixel acts as no reference. Results are the
+%   same from call to call and for any number of threads.
 %
 %   Messages:
 %   - Called with other than one or three arguments and no option name after WRAPPED
 %     or after the reference, PHASEMEND prints its help text and returns nothing.
 %   - An unknown option name, a name without a value, a Q of another size, class,
-%     complexity or sparsity, a P of the wrong length or class, or a periodic
-%     dimension under three samples end the call with an error naming PHASEMEND;
+%     complexity or sparsity, a P of the wrong length or class, a T that is not one
+%     or two positive whole numbers (zero, negative, fractional, NaN, Inf, empty,
+%     more than two, text, logical, complex), or a periodic dimension under three
+%     samples end the call with an error naming PHASEMEND;
 %     so does asking for more than three outputs. In a call of three arguments, a
 %     text after WRAPPED starts the options only if it is an option's name (else it
 %     is read, and refused, as a reference).
@@ -93,5 +119,8 @@
 %     q = abs (signal);                              % magnitude as the quality
 %     [u, regions] = phasemend (angle (signal), 1, 1, 'Quality', q, 'Periodic', [false true]);
 %     u(regions ~= 1) = NaN;                         % keep the region of the reference
+%
+%   A large map in tiles of 1024 x 1024, every core busy:
+%     u = phasemend (wrapped, 'Quality', coherence, 'TileSize', 1024);
 %
 %   See also PHASEMEND3, KERNSMOOTH_C, CLIPFORGE.
