@@ -116,10 +116,14 @@ void mxFree(void *block);
 double mxGetNaN(void);
 bool mxIsNaN(double value);
 
-/* Messages. mexErrMsgTxt ends the call: control never comes back. */
+/* Messages. mexErrMsgTxt ends the call: control never comes back. The IdAndTxt forms
+ * carry an identifier (component:mnemonic, as try/catch code and warning('off', ID)
+ * see it), and take a printf format. */
 int mexPrintf(const char *format, ...);
 void mexWarnMsgTxt(const char *text);
 void mexErrMsgTxt(const char *text);
+void mexWarnMsgIdAndTxt(const char *identifier, const char *format, ...);
+void mexErrMsgIdAndTxt(const char *identifier, const char *format, ...);
 
 #ifdef __cplusplus
 }

@@ -3,7 +3,7 @@
 # (NAME.mexa64) loads in every MATLAB from R2018a on, on every distribution those
 # releases run on (glibc 2.17 the oldest, as manylinux2014):
 # - an ELF x86-64 shared object;
-# - needing only MATLAB's libmx.so and libmex.so, MATLAB's OpenMP runtime libiomp5.so
+# - needing only MATLAB's libmx.so, libmex.so and libut.so, MATLAB's OpenMP runtime libiomp5.so
 #   (no libgomp: one runtime per process) and the C and C++ runtimes every Linux has;
 # - asking no symbol version newer than GLIBC_2.17, GLIBCXX_3.4.19, CXXABI_1.3.7 and
 #   GCC_4.8.0 (MATLAB loads its own, older libstdc++ before any MEX file: a newer
@@ -26,7 +26,7 @@ if [ "${1:-}" = "--mex-build" ]; then
   shift
 fi
 standins=$(cd "$(dirname "$0")/../matlab-standins" && pwd)
-host_names=$(sed -n '/^EXPORTS/,$p' "$standins/libmx.def" "$standins/libmex.def" | sed -n 's/^[[:space:]]\{1,\}\([A-Za-z_][A-Za-z0-9_]*\).*/\1/p')
+host_names=$(sed -n '/^EXPORTS/,$p' "$standins/libmx.def" "$standins/libmex.def" "$standins/libut.def" | sed -n 's/^[[:space:]]\{1,\}\([A-Za-z_][A-Za-z0-9_]*\).*/\1/p')
 status=0
 fail() { echo "$file: $1"; status=1; }
 
@@ -40,7 +40,7 @@ for file in "$@"; do
   needed=$(echo "$dynamic" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
   for library in $needed; do
     case "$library" in
-      libmx.so|libmex.so|libiomp5.so) ;;
+      libmx.so|libmex.so|libut.so|libiomp5.so) ;;
       libc.so.6|libm.so.6|libpthread.so.0|libdl.so.2|librt.so.1|ld-linux-x86-64.so.2) ;;
       libstdc++.so.6|libgcc_s.so.1) ;;
       *) fail "needs $library, which MATLAB does not load" ;;
@@ -86,8 +86,8 @@ for file in "$@"; do
   expected="mexFunction "
   $mex_build && expected="mexFunction mexfilerequiredapiversion "
   [ "$exports" = "$expected" ] || fail "exports $exports(expected: $expected)"
-  for name in $(echo "$symbols" | awk '$1 == "UND" { print $2 }' | grep -E '^mexa?[A-Z]|^mx[A-Z]'); do
-    echo "$host_names" | grep -qx "$name" || fail "imports $name, which MATLAB's libmx and libmex do not export"
+  for name in $(echo "$symbols" | awk '$1 == "UND" { print $2 }' | grep -E '^mexa?[A-Z]|^mx[A-Z]|^ut[A-Z]'); do
+    echo "$host_names" | grep -qx "$name" || fail "imports $name, which MATLAB's libmx, libmex and libut do not export"
   done
 
   echo "$file: needs $(echo $needed); versions $(echo "$versions" | awk 'NF == 2 { print $2 }' | sort -u | tr '\n' ' ')"

@@ -1,7 +1,8 @@
 # The prebuilt Linux MATLAB files of the toolbox zip, included from the top
 # CMakeLists.txt when configured with -DPHASEKIT_MATLAB_LINUX=ON (make dist does):
 # NAME.mexa64 for the four commands, linked as MATLAB's mex links them, against
-# stand-ins of MATLAB's libraries: libmx.so and libmex.so (matlab-standins/), and for
+# stand-ins of MATLAB's libraries: libmx.so, libmex.so and libut.so (matlab-standins/;
+# every command asks libut whether Ctrl-C was pressed), and for
 # MATLAB's OpenMP runtime libiomp5.so, GCC's libgomp under that name, so that the
 # OpenMP entry points bind to the GNU interface versions (GOMP_4.0, OMP_1.0, ...) that
 # Intel's runtime provides for code compiled by GCC. They need nothing else but the C
@@ -56,7 +57,7 @@ function(add_matlab_extension name)
     ${CMAKE_SOURCE_DIR}/smooth ${CMAKE_SOURCE_DIR}/movie)
   target_link_options(${name} PRIVATE -pthread -Wl,--as-needed -Wl,--no-undefined
     -Wl,--version-script=${CMAKE_SOURCE_DIR}/host/mexfunction.map -Wl,--wrap=stat -Wl,--wrap=fstat)
-  target_link_libraries(${name} PRIVATE libmx_standin libmex_standin)
+  target_link_libraries(${name} PRIVATE libmx_standin libmex_standin libut_standin)
   if(X_OPENMP)
     target_compile_options(${name} PRIVATE -fopenmp)
     add_dependencies(${name} libiomp5_standin)

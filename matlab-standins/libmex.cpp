@@ -26,4 +26,17 @@ STANDIN_EXPORT void mexWarnMsgTxt(const char *text) { hostWarnText(text); }
 
 STANDIN_EXPORT void mexErrMsgTxt(const char *text) { hostErrorText(text); }
 
+STANDIN_EXPORT void mexWarnMsgIdAndTxt(const char *identifier, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    hostWarnIdV(identifier, format, args);
+    va_end(args);
+}
+
+STANDIN_EXPORT void mexErrMsgIdAndTxt(const char *identifier, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    hostErrorIdV(identifier, format, args);
+}
+
 }  // extern "C"

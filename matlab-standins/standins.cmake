@@ -1,4 +1,4 @@
-# Stand-ins of MATLAB's libmx.so and libmex.so on Linux, for the builds that link
+# Stand-ins of MATLAB's libmx.so, libmex.so and libut.so on Linux, for the builds that link
 # extension files as MATLAB's mex does (the prebuilt files of make dist, and the
 # replay of a user's mex build in the tests):
 # - to link against, in matlab-standins/ of the build: libraries of MATLAB's file
@@ -6,14 +6,15 @@
 #   empty function for each name the lists here export, what MATLAB's own export and
 #   nothing else, so a host operation MATLAB lacks fails the link;
 # - to run on, in matlab-host/: the standalone host as libmx.so (all of it: the matrix
-#   operations under MATLAB's names and the host's own API) and libmex.so (the message
-#   operations, forwarded to it), with matlab_golden_test and matlab_mexrun, which load
+#   operations under MATLAB's names and the host's own API), libmex.so (the message
+#   operations, forwarded to it) and libut.so (the interrupt query, forwarded to it),
+#   with matlab_golden_test and matlab_mexrun, which load
 #   such files as MATLAB would, with matlab-host/ on LD_LIBRARY_PATH as MATLAB has its
 #   own library folders.
 set(STANDIN_LINK_DIR ${CMAKE_BINARY_DIR}/matlab-standins)
 set(STANDIN_HOST_DIR ${CMAKE_BINARY_DIR}/matlab-host)
 
-foreach(lib mx mex)
+foreach(lib mx mex ut)
   set(list ${CMAKE_SOURCE_DIR}/matlab-standins/lib${lib}.def)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list})
   file(STRINGS ${list} lines)
@@ -43,10 +44,14 @@ add_library(libmex_host SHARED matlab-standins/libmex.cpp)
 set_target_properties(libmex_host PROPERTIES OUTPUT_NAME mex LIBRARY_OUTPUT_DIRECTORY ${STANDIN_HOST_DIR}
   CXX_VISIBILITY_PRESET hidden)
 target_link_libraries(libmex_host PRIVATE libmx_host)
+add_library(libut_host SHARED matlab-standins/libut.cpp)
+set_target_properties(libut_host PROPERTIES OUTPUT_NAME ut LIBRARY_OUTPUT_DIRECTORY ${STANDIN_HOST_DIR}
+  CXX_VISIBILITY_PRESET hidden)
+target_link_libraries(libut_host PRIVATE libmx_host)
 
 add_executable(matlab_golden_test tests/golden/golden_test.cpp)
 target_link_libraries(matlab_golden_test PRIVATE libmx_host)
-add_dependencies(matlab_golden_test libmex_host)
+add_dependencies(matlab_golden_test libmex_host libut_host)
 add_executable(matlab_mexrun minihost/mexrun.cpp minihost/npy.cpp)
 target_link_libraries(matlab_mexrun PRIVATE libmx_host)
-add_dependencies(matlab_mexrun libmex_host)
+add_dependencies(matlab_mexrun libmex_host libut_host)

@@ -2,7 +2,9 @@
 // line, with .npy files, numbers and texts as arguments and .npy files for the outputs.
 // Exit status: 0 when the call succeeded, 1 when the extension ended it with an error,
 // 2 when mexrun itself could not do its part (extension, argument or output files),
-// 3 with --strict when the call succeeded but the extension gave a warning.
+// 3 with --strict when the call succeeded but the extension gave a warning, 130 when
+// Ctrl-C (SIGINT) stopped it. Outputs are written under a temporary name and renamed
+// when all are complete, so no partial file is ever left under an -o name.
 #include "minihost.h"
 #include "npy.h"
 
@@ -13,7 +15,9 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +39,7 @@ const char kUsage[] =
     "             class (so the extension's own checks answer). A 1-D array of n\n"
     "             elements is 1 x n.\n"
     "  NUMBER     a 1x1 double (anything strtod reads whole: 25, -1.5e3, nan, inf).\n"
+    "  true, false  a 1x1 logical.\n"
     "  TEXT       any other argument becomes a character row.\n"
     "  -o OUT.npy output slot k goes to the k-th -o file (float64, complex128, float32\n"
     "             or complex64, as the array's class is, with its 2 or 3 sides).\n"
@@ -44,7 +49,10 @@ const char kUsage[] =
     "  --         everything after it is an argument, even -o, --strict or --help.\n"
     "\n"
     "Printed text goes to stdout, warnings to stderr as \"Warning: <text>\", and an error\n"
-    "to stderr as \"Error using NAME\" followed by its text.\n"
+    "to stderr as \"Error using NAME (IDENTIFIER)\" followed by its text. Outputs are\n"
+    "written under temporary names and renamed once all are complete.\n"
+    "Ctrl-C (SIGINT) asks the extension to stop, as in MATLAB; mexrun then writes no\n"
+    "output and exits with 130. A second Ctrl-C ends mexrun at once.\n"
     "\n"
     "Exit status:\n"
     "  0  the call succeeded (with --strict: and gave no warning)\n"
@@ -52,6 +60,7 @@ const char kUsage[] =
     "  2  the extension could not be found or loaded, an argument file could not be read\n"
     "     or is not a usable .npy file, or an output could not be written\n"
     "  3  with --strict only: the call succeeded, but the extension gave a warning\n"
+    "  130  Ctrl-C stopped it\n"
     "\n"
     "Examples:\n"
     "  mexrun phasemend wrapped.npy -o unwrapped.npy\n"
@@ -123,6 +132,22 @@ bool parseNumber(const std::string &text, double *value) {
 }
 
 const int kWarnedStatus = 3;
+const int kInterruptedStatus = 130;  // 128 + SIGINT, as shells report it
+
+// The first SIGINT asks the call to stop; the next one ends mexrun as usual.
+extern "C" void onInterrupt(int) {
+    hostRequestInterrupt();
+    std::signal(SIGINT, SIG_DFL);
+}
+
+// Moves a complete output file to its name, replacing what was there.
+bool replaceFile(const std::string &from, const std::string &to) {
+#if defined(_WIN32)
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
 
 }  // namespace
 
@@ -191,24 +216,38 @@ int main(int argc, char **argv) {
             inputs.push_back(array);
         } else if (parseNumber(a, &value)) {
             inputs.push_back(hostCreateScalar(value));
+        } else if (a == "true" || a == "false") {
+            mxArray *flag = hostCreateOfClass(hostLogicalClass, 1, 1);
+            static_cast<bool *>(hostDataOf(flag))[0] = a == "true";
+            inputs.push_back(flag);
         } else {
             inputs.push_back(hostCreateString(a));
         }
     }
 
     std::vector<const mxArray *> constInputs(inputs.begin(), inputs.end());
+    std::signal(SIGINT, onInterrupt);
     HostCallResult result = hostCall(ext.entry, static_cast<int>(outputs.size()), constInputs,
                                      HostCallOptions{true, true});
     release();
     std::fflush(stdout);
     std::string name = baseName(path);
+    if (result.interrupted) {
+        std::fprintf(stderr, "mexrun: interrupted (Ctrl-C): no output written\n");
+        hostReleaseOutputs(&result);
+        return kInterruptedStatus;
+    }
     if (result.failed) {
-        std::fprintf(stderr, "Error using %s\n%s", name.c_str(), result.errorText.c_str());
+        if (result.errorId.empty()) std::fprintf(stderr, "Error using %s\n", name.c_str());
+        else std::fprintf(stderr, "Error using %s (%s)\n", name.c_str(), result.errorId.c_str());
+        std::fputs(result.errorText.c_str(), stderr);
         if (result.errorText.empty() || result.errorText.back() != '\n') std::fputc('\n', stderr);
         return 1;
     }
+    // Every output under a temporary name first; renamed only when all are complete.
     int status = 0;
-    for (size_t k = 0; k < outputs.size(); ++k) {
+    std::vector<std::string> written;
+    for (size_t k = 0; k < outputs.size() && status == 0; ++k) {
         const mxArray *out = k < result.outputs.size() ? result.outputs[k] : nullptr;
         if (!out) {
             std::fprintf(stderr, "Error using %s\nOne or more output arguments not assigned.\n",
@@ -217,11 +256,23 @@ int main(int argc, char **argv) {
             break;
         }
         std::string error;
-        if (!npyWrite(outputs[k], out, &error)) {
+        const std::string partial = outputs[k] + ".partial";
+        written.push_back(partial);
+        if (!npyWrite(partial, out, &error)) {
             std::fprintf(stderr, "mexrun: %s\n", error.c_str());
             status = 2;
-            break;
         }
+    }
+    if (status == 0 && hostInterruptRequested()) {
+        std::fprintf(stderr, "mexrun: interrupted (Ctrl-C): no output written\n");
+        status = kInterruptedStatus;
+    }
+    for (size_t k = 0; k < written.size(); ++k) {
+        if (status == 0 && !replaceFile(written[k], outputs[k])) {
+            std::fprintf(stderr, "mexrun: cannot write %s\n", outputs[k].c_str());
+            status = 2;
+        }
+        std::remove(written[k].c_str());  // gone already when renamed
     }
     bool warned = !result.warnings.empty();
     hostReleaseOutputs(&result);

@@ -12,6 +12,7 @@
 #include <sys/mman.h>
 #endif
 
+#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -42,7 +43,14 @@ namespace {
 // Thrown by mexErrMsgTxt and caught only by hostCall: the error ends the call.
 struct CallAborted {
     std::string text;
+    std::string identifier;  // empty for mexErrMsgTxt
 };
+
+// Set by hostRequestInterrupt (another thread, a signal handler) and read by
+// utIsInterruptPending on the call's thread; cleared when a call ends, as a host
+// does once it has handled the interrupt.
+std::atomic<bool> interruptRequested(false);
+std::atomic<unsigned> callsStarted(0);
 
 struct BlockInfo {
     size_t bytes;
@@ -69,6 +77,24 @@ HostState &host() {
     return state;
 }
 
+// printf formatting into a string of any length.
+std::string formatText(const char *format, va_list args) {
+    char small[512];
+    va_list again;
+    va_copy(again, args);
+    int n = std::vsnprintf(small, sizeof small, format, args);
+    std::string text;
+    if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
+        text.assign(small, static_cast<size_t>(n));
+    } else if (n >= 0) {
+        text.resize(static_cast<size_t>(n) + 1);
+        std::vsnprintf(&text[0], text.size(), format, again);
+        text.resize(static_cast<size_t>(n));
+    }
+    va_end(again);
+    return text;
+}
+
 // MATLAB's host functions are not thread-safe and must be called on MATLAB's own
 // thread only; an extension that calls one from a worker thread is stopped here.
 void requireHostThread(const char *operation) {
@@ -88,7 +114,7 @@ void accountBytes(HostState &h, size_t added, size_t removed) {
 // Allocation failure in a real host ends the call with an error; outside a call the
 // process has no one to report to.
 [[noreturn]] void outOfMemory() {
-    if (host().scope != 0) throw CallAborted{"Out of memory."};
+    if (host().scope != 0) throw CallAborted{"Out of memory.", ""};
     std::fprintf(stderr, "minihost: out of memory\n");
     std::abort();
 }
@@ -368,7 +394,7 @@ const size_t *mxGetDimensions_730(const mxArray *array) { return array->dimensio
 // As MATLAB's interleaved complex API (mex -R2018a): mxGetPr ends the call on a
 // complex array, and there is no mxGetPi.
 double *mxGetPr(const mxArray *array) {
-    if (array->complex) throw CallAborted{"mxGetPr cannot be used on a complex array with the interleaved complex API."};
+    if (array->complex) throw CallAborted{"mxGetPr cannot be used on a complex array with the interleaved complex API.", ""};
     return array->cls == hostDoubleClass ? static_cast<double *>(array->real) : nullptr;
 }
 mxDouble *mxGetDoubles(const mxArray *array) {
@@ -550,7 +576,7 @@ void *mxRealloc(void *block, size_t bytes) {
     }
     if (!moved) {
         // The old block stays registered and is released with the call.
-        throw CallAborted{"Out of memory."};
+        throw CallAborted{"Out of memory.", ""};
     }
     h.blocks.erase(found);
     h.blocks[moved] = BlockInfo{bytes, info.scope};
@@ -592,19 +618,8 @@ int mexPrintf(const char *format, ...) {
 
 int hostPrintV(const char *format, va_list args) {
     requireHostThread("mexPrintf");
-    char small[512];
-    va_list again;
-    va_copy(again, args);
-    int n = std::vsnprintf(small, sizeof small, format, args);
-    std::string text;
-    if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
-        text.assign(small, static_cast<size_t>(n));
-    } else if (n >= 0) {
-        text.resize(static_cast<size_t>(n) + 1);
-        std::vsnprintf(&text[0], text.size(), format, again);
-        text.resize(static_cast<size_t>(n));
-    }
-    va_end(again);
+    const std::string text = formatText(format, args);
+    const int n = static_cast<int>(text.size());
     HostState &h = host();
     if (h.current) {
         h.current->printed += text;
@@ -625,6 +640,7 @@ void hostWarnText(const char *text) {
     HostState &h = host();
     if (h.current) {
         h.current->warnings.push_back(text);
+        h.current->warningIds.push_back("");
         if (h.options.echoWarnings) {
             // Some warning texts end in their own newline; show one line break only.
             size_t n = std::strlen(text);
@@ -640,8 +656,37 @@ void mexErrMsgTxt(const char *text) { hostErrorText(text); }
 
 void hostErrorText(const char *text) {
     requireHostThread("mexErrMsgTxt");
-    throw CallAborted{text};
+    throw CallAborted{text, ""};
 }
+
+void mexWarnMsgIdAndTxt(const char *identifier, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    hostWarnIdV(identifier, format, args);
+    va_end(args);
+}
+
+void mexErrMsgIdAndTxt(const char *identifier, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    hostErrorIdV(identifier, format, args);
+    va_end(args);
+}
+
+void hostWarnIdV(const char *identifier, const char *format, va_list args) {
+    requireHostThread("mexWarnMsgIdAndTxt");
+    const std::string text = formatText(format, args);
+    hostWarnText(text.c_str());
+    HostState &h = host();
+    if (h.current) h.current->warningIds.back() = identifier;
+}
+
+void hostErrorIdV(const char *identifier, const char *format, va_list args) {
+    requireHostThread("mexErrMsgIdAndTxt");
+    throw CallAborted{formatText(format, args), identifier};
+}
+
+bool utIsInterruptPending(void) { return hostInterruptRequested(); }
 
 }  // extern "C"
 
@@ -708,7 +753,7 @@ void hostUnloadExtension(HostExtension *extension) {
 HostCallResult hostCall(MexEntry entry, int nlhs, const std::vector<const mxArray *> &inputs,
                         HostCallOptions options) {
     HostState &h = host();
-    HostCallResult result{false, "", "", {}, {}, 0, 0};
+    HostCallResult result = HostCallResult();
     // MATLAB always offers slot 0, even to a call with no requested outputs (ans).
     std::vector<mxArray *> slots(static_cast<size_t>(nlhs > 0 ? nlhs : 1), nullptr);
     {
@@ -721,13 +766,17 @@ HostCallResult hostCall(MexEntry entry, int nlhs, const std::vector<const mxArra
         h.options = options;
         h.callThread = std::this_thread::get_id();
     }
+    ++callsStarted;
     try {
         entry(nlhs, slots.data(), static_cast<int>(inputs.size()),
               const_cast<const mxArray **>(inputs.data()));
     } catch (const CallAborted &aborted) {
         result.failed = true;
         result.errorText = aborted.text;
+        result.errorId = aborted.identifier;
     }
+    // The interrupt is handled: the call has ended.
+    result.interrupted = interruptRequested.exchange(false);
 
     std::lock_guard<std::mutex> guard(h.lock);
     // Outputs survive only a call that succeeded; every other array of the call goes.
@@ -762,6 +811,15 @@ void hostReleaseOutputs(HostCallResult *result) {
         freeArray(a);
         a = nullptr;
     }
+}
+
+void hostRequestInterrupt() { interruptRequested.store(true); }
+
+unsigned hostCallsStarted() { return callsStarted.load(); }
+
+bool hostInterruptRequested() {
+    requireHostThread("utIsInterruptPending");
+    return interruptRequested.load();
 }
 
 size_t hostLiveBlocks() {

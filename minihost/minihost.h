@@ -82,13 +82,16 @@ void hostUnloadExtension(HostExtension *extension);
 
 // What one call produced.
 struct HostCallResult {
-    bool failed;                        // the extension ended the call with mexErrMsgTxt
-    std::string errorText;              // the error message, as given
+    bool failed;                        // the extension ended the call with an error
+    std::string errorText;              // the error message, as given (formatted)
+    std::string errorId;                // its identifier; empty for mexErrMsgTxt
     std::string printed;                // all mexPrintf text, in order
-    std::vector<std::string> warnings;  // mexWarnMsgTxt texts, in order
+    std::vector<std::string> warnings;  // warning texts, in order
+    std::vector<std::string> warningIds;  // their identifiers (empty for mexWarnMsgTxt)
     std::vector<mxArray *> outputs;     // output slots (null where unset); caller destroys
     size_t blocksReleased;              // mxMalloc blocks the host had to release
     size_t peakBytes;                   // most host memory (blocks + arrays) live at once
+    bool interrupted;                   // an interrupt was requested during the call
 };
 
 struct HostCallOptions {
@@ -103,12 +106,28 @@ void hostReleaseOutputs(HostCallResult *result);
 // Host memory blocks currently live and not yet released (any scope).
 size_t hostLiveBlocks();
 
+// Asks the call under way to stop, as Ctrl-C does in MATLAB or Octave: extensions see
+// it through utIsInterruptPending on the call's thread. Safe from any thread and from
+// a signal handler. The request lasts until the call ends (a request made between
+// calls goes to the next one).
+void hostRequestInterrupt();
+// Whether one is pending (on the call's thread: MATLAB's libut serves it there only).
+bool hostInterruptRequested();
+// How many calls have started so far (any thread may ask: a test's interrupting
+// thread waits for its call to begin).
+unsigned hostCallsStarted();
+
 // The message operations under names of their own, for the Windows libmex.dll, whose
 // mexPrintf, mexWarnMsgTxt and mexErrMsgTxt call them (those names are the host's).
 extern "C" {
 int hostPrintV(const char *format, va_list args);
 void hostWarnText(const char *text);
 [[noreturn]] void hostErrorText(const char *text);
+void hostWarnIdV(const char *identifier, const char *format, va_list args);
+[[noreturn]] void hostErrorIdV(const char *identifier, const char *format, va_list args);
+// MATLAB's (libut) way to ask whether the user pressed Ctrl-C, which this host serves
+// too: true once hostRequestInterrupt was called, until the call ends.
+bool utIsInterruptPending(void);
 }
 
 #endif // PHASEKIT_MINIHOST_H

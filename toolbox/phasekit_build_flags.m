@@ -17,7 +17,8 @@ function attempts = phasekit_build_flags (host, arch, compiler, use_openmp, matl
 %             host's own layout (kernsmooth_c); false or absent otherwise
 %
 % Each attempt has the fields
-%   args      cell of extra arguments for mex (MATLAB: 'NAME=$NAME ...' overrides)
+%   args      cell of extra arguments for mex (MATLAB: 'NAME=$NAME ...' overrides,
+%             and -lut: MATLAB's libut, where Ctrl-C is asked for)
 %   cxxflags  CXXFLAGS for mkoctfile (Octave takes flags from the environment only;
 %             make_toolbox adds them to Octave's own)
 %   ldflags   LDFLAGS for mkoctfile (likewise added to Octave's own)
@@ -225,6 +226,11 @@ function a = attempt (host, msvc_style, compile, link, libs, requires, openmp, n
     if (~isempty (libs))
       a.args{end + 1} = ['LINKLIBS=$LINKLIBS ' libs];
     end
+  end
+  if (strcmp (host, 'matlab'))
+    % MATLAB's libut, for utIsInterruptPending (Ctrl-C); mex's -l links a library of
+    % MATLAB's own folder on every platform.
+    a.args{end + 1} = '-lut';
   end
   a.requires = requires;
   a.openmp = openmp;

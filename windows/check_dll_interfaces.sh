@@ -1,6 +1,6 @@
 #!/bin/sh
 # check_dll_interfaces.sh OBJDUMP FILE...: each Windows extension file imports only from
-# the host's libmx.dll and libmex.dll and from system DLLs every Windows has, and
+# the host's libmx.dll, libmex.dll and libut.dll and from system DLLs every Windows has, and
 # exports mexFunction and nothing else. Prints what is wrong; exits 1 then.
 objdump=$1
 shift
@@ -9,7 +9,7 @@ for file in "$@"; do
   imports=$("$objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
   for dll in $imports; do
     case "$dll" in
-      kernel32.dll|msvcrt.dll|libmx.dll|libmex.dll) ;;
+      kernel32.dll|msvcrt.dll|libmx.dll|libmex.dll|libut.dll) ;;
       *) echo "$file imports $dll, which a MATLAB user may not have"; status=1 ;;
     esac
   done

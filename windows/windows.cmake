@@ -1,15 +1,16 @@
 # The Windows build, included from the top CMakeLists.txt when cross-building with
 # MinGW-w64 (cmake/x86_64-w64-mingw32.cmake):
 # - NAME.mexw64 for the four commands: DLLs that import the host operations from
-#   libmx.dll and libmex.dll (import libraries made from the .def files here, as
+#   libmx.dll, libmex.dll and libut.dll (import libraries made from the .def files, as
 #   MATLAB's), export only mexFunction, and link every runtime statically (libgomp,
 #   winpthread, libstdc++, libgcc), so that a MATLAB user needs no other DLL;
-# - the standalone host as libmx.dll (all of it) and libmex.dll (the message
-#   operations, forwarded), golden_test.exe and mexrun.exe, which Wine runs.
+# - the standalone host as libmx.dll (all of it), libmex.dll (the message operations,
+#   forwarded) and libut.dll (the interrupt query, forwarded), golden_test.exe and
+#   mexrun.exe, which Wine runs.
 set(CMAKE_POSITION_INDEPENDENT_CODE OFF)
 find_program(DLLTOOL NAMES x86_64-w64-mingw32-dlltool REQUIRED)
 
-foreach(dll libmx libmex)
+foreach(dll libmx libmex libut)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/import/${dll}.dll.a
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/import
     COMMAND ${DLLTOOL} -d ${CMAKE_SOURCE_DIR}/matlab-standins/${dll}.def -l ${CMAKE_BINARY_DIR}/import/${dll}.dll.a
@@ -17,7 +18,7 @@ foreach(dll libmx libmex)
     COMMENT "Import library for ${dll}.dll" VERBATIM)
 endforeach()
 add_custom_target(host_import_libraries DEPENDS ${CMAKE_BINARY_DIR}/import/libmx.dll.a
-  ${CMAKE_BINARY_DIR}/import/libmex.dll.a)
+  ${CMAKE_BINARY_DIR}/import/libmex.dll.a ${CMAKE_BINARY_DIR}/import/libut.dll.a)
 
 set(RUNTIMES_STATIC -static -static-libgcc -static-libstdc++)
 
@@ -35,7 +36,7 @@ function(add_windows_extension name)
   endif()
   target_link_options(${name} PRIVATE ${RUNTIMES_STATIC} ${CMAKE_SOURCE_DIR}/windows/mexFunction.def)
   target_link_libraries(${name} PRIVATE ${CMAKE_BINARY_DIR}/import/libmx.dll.a
-    ${CMAKE_BINARY_DIR}/import/libmex.dll.a)
+    ${CMAKE_BINARY_DIR}/import/libmex.dll.a ${CMAKE_BINARY_DIR}/import/libut.dll.a)
 endfunction()
 
 add_windows_extension(phasemend OPENMP SOURCES unwrap/phasemend.cpp ${UNWRAP_STAGE_SOURCES})
@@ -55,17 +56,21 @@ add_library(libmex SHARED matlab-standins/libmex.cpp)
 set_target_properties(libmex PROPERTIES PREFIX "" OUTPUT_NAME libmex)
 target_link_libraries(libmex PRIVATE libmx)
 target_link_options(libmex PRIVATE ${RUNTIMES_STATIC})
+add_library(libut SHARED matlab-standins/libut.cpp)
+set_target_properties(libut PROPERTIES PREFIX "" OUTPUT_NAME libut)
+target_link_libraries(libut PRIVATE libmx)
+target_link_options(libut PRIVATE ${RUNTIMES_STATIC})
 
 # The command line runner, for Windows users without MATLAB (and for the check below).
 add_executable(mexrun minihost/mexrun.cpp minihost/npy.cpp)
 target_link_libraries(mexrun PRIVATE libmx)
 target_link_options(mexrun PRIVATE ${RUNTIMES_STATIC})
-add_dependencies(mexrun phasemend phasemend3 kernsmooth_c clipforge libmex)
+add_dependencies(mexrun phasemend phasemend3 kernsmooth_c clipforge libmex libut)
 
 add_executable(golden_test tests/golden/golden_test.cpp)
 target_link_libraries(golden_test PRIVATE libmx)
 target_link_options(golden_test PRIVATE ${RUNTIMES_STATIC})
-add_dependencies(golden_test phasemend phasemend3 kernsmooth_c clipforge libmex)
+add_dependencies(golden_test phasemend phasemend3 kernsmooth_c clipforge libmex libut)
 
 # Under Wine, with a prefix of the build's own (made on first use), quiet.
 enable_testing()

@@ -32,7 +32,13 @@
 %!  ## NAME=VALUE arguments override the options file's variables, as mex's own do;
 %!  ## mex adds its API version source, compiles each source (CMDLINE1), then links
 %!  ## all objects (CMDLINE2).
+%!  ## -lNAME links a library of MATLAB's: mex adds it to LINKLIBS, as -lNAME with
+%!  ## gcc and, on Windows, as the import library NAME.lib or libNAME.lib.
 %!  for k = 1:numel (args)
+%!    if (strncmp (args{k}, "-l", 2))
+%!      vars.LINKLIBS = [vars.LINKLIBS " " strrep(vars.LIBPATTERN, "NAME", args{k}(3:end))];
+%!      continue;
+%!    end
 %!    split = strfind (args{k}, "=")(1);
 %!    vars.(args{k}(1:split - 1)) = expand (args{k}(split + 1:end), vars);
 %!  end
@@ -96,7 +102,7 @@
 %!   ## libmx and libmex: the stand-ins, which export MATLAB's names and nothing else;
 %!   ## the other libraries mex names are empty (--as-needed drops them).
 %!   build = getenv ("PHASEKIT_BUILD");
-%!   for lib = {"libmx", "libmex"}
+%!   for lib = {"libmx", "libmex", "libut"}
 %!     copyfile (fullfile (build, "matlab-standins", [lib{1} ".so"]), fullfile (root, "bin", "glnxa64"));
 %!   end
 %!   for lib = {"libmat", "libMatlabDataArray"}
@@ -115,7 +121,7 @@
 %!     "LINKLIBS", ['-Wl,--as-needed -Wl,-rpath-link,$MATLABROOT/bin/glnxa64 -L"$MATLABROOT/bin/glnxa64" ' ...
 %!                  '-Wl,-rpath-link,$MATLABROOT/extern/bin/glnxa64 -L"$MATLABROOT/extern/bin/glnxa64" ' ...
 %!                  '-lMatlabDataArray -lmx -lmex -lmat -lm -lstdc++'], ...
-%!     "OBJEXT", ".o", "LDEXT", ".mexa64", ...
+%!     "OBJEXT", ".o", "LDEXT", ".mexa64", "LIBPATTERN", "-lNAME", ...
 %!     "CMDLINE1", "$CXX -c $DEFINES $INCLUDE $CXXFLAGS $CXXOPTIMFLAGS $SRC -o $OBJ", ...
 %!     "CMDLINE2", "$LDXX $LDFLAGS $LDTYPE $LDOPTIMFLAGS $LINKEXPORTVER $OBJS $CXXLIBS $LINKLIBS -o $EXE");
 %!   extensions = phasekit_extensions ();
@@ -127,6 +133,7 @@
 %!     needed = regexp (run_or_fail (["readelf -d " exe]), 'NEEDED\)\s+Shared library: \[([^]]+)\]', "tokens");
 %!     needed = cellfun (@(t) t{1}, needed, "UniformOutput", false);
 %!     assert (! extensions{k, 3} || any (strcmp (needed, "libiomp5.so")), strjoin (needed, " "));
+%!     assert (any (strcmp (needed, "libut.so")), strjoin (needed, " "));   # Ctrl-C
 %!     ## What every Linux MATLAB has loaded, and C++ runtime versions its own
 %!     ## libstdc++ serves; the check prints what the file needs.
 %!     printf ("  %s", run_or_fail (sprintf ("sh %s/matlab-linux/check_elf_interfaces.sh --mex-build %s", ...
@@ -145,7 +152,7 @@
 
 %!test
 %! ## MATLAB on Windows with MinGW-w64: the MEX files import only what every MATLAB
-%! ## on Windows has (its libmx.dll and libmex.dll, KERNEL32.dll, msvcrt.dll): the
+%! ## on Windows has (its libmx.dll, libmex.dll and libut.dll, KERNEL32.dll, msvcrt.dll): the
 %! ## OpenMP runtime and its threads are inside them.
 %! addpath (fullfile (getenv ("PHASEKIT_ROOT"), "toolbox"));
 %! compiler = "x86_64-w64-mingw32-g++-posix";
@@ -161,7 +168,7 @@
 %! unwind_protect
 %!   ## MATLAB's import libraries; those the extensions use nothing of are empty.
 %!   standins = fullfile (getenv ("PHASEKIT_ROOT"), "matlab-standins");
-%!   for lib = {"libmx", "libmex", "libmat", "libmwlapack", "libmwblas", "libMatlabDataArray", "libMatlabEngine"}
+%!   for lib = {"libmx", "libmex", "libut", "libmat", "libmwlapack", "libmwblas", "libMatlabDataArray", "libMatlabEngine"}
 %!     def = fullfile (standins, [lib{1} ".def"]);
 %!     if (! exist (def, "file"))
 %!       def = fullfile (out, [lib{1} ".def"]);
@@ -182,7 +189,7 @@
 %!     "CXXLIBS", "", ...
 %!     "LINKLIBS", ['-L"$MATLABROOT/extern/lib/win64/mingw64" -llibmx -llibmex -llibmat -lm ' ...
 %!                  '-llibmwlapack -llibmwblas -llibMatlabDataArray -llibMatlabEngine'], ...
-%!     "OBJEXT", ".obj", "LDEXT", ".mexw64", ...
+%!     "OBJEXT", ".obj", "LDEXT", ".mexw64", "LIBPATTERN", "-llibNAME", ...
 %!     "CMDLINE1", "$CXX -c $DEFINES $INCLUDE $CXXFLAGS $CXXOPTIMFLAGS $SRC -o $OBJ", ...
 %!     "CMDLINE2", "$LDXX $LDFLAGS $LDTYPE $LDOPTIMFLAGS $LINKEXPORTVER $OBJS $CXXLIBS $LINKLIBS -o $EXE");
 %!   for name = {"phasemend", "kernsmooth_c"}
@@ -192,8 +199,9 @@
 %!     imports = regexp (run_or_fail (["x86_64-w64-mingw32-objdump -p " exe]), 'DLL Name: (\S+)', "tokens");
 %!     imports = unique (lower (cellfun (@(t) t{1}, imports, "UniformOutput", false)));
 %!     printf ("  %s imports %s\n", name{1}, strjoin (imports, " "));
-%!     assert (all (ismember (imports, {"kernel32.dll", "msvcrt.dll", "libmx.dll", "libmex.dll"})), ...
+%!     assert (all (ismember (imports, {"kernel32.dll", "msvcrt.dll", "libmx.dll", "libmex.dll", "libut.dll"})), ...
 %!             [name{1} " imports " strjoin(imports, " ")]);
+%!     assert (any (strcmp (imports, "libut.dll")));   # Ctrl-C
 %!   end
 %! unwind_protect_cleanup
 %!   confirm_recursive_rmdir (false, "local");

@@ -76,6 +76,7 @@
 %!           assert (! isempty (regexp (flags, "-ffp-contract=off|/fp:precise", "once")), what);
 %!           if (strcmp (host{1}, "matlab"))
 %!             assert (isempty (attempts(k).cxxflags) && ! isempty (attempts(k).args), what);
+%!             assert (strcmp (attempts(k).args{end}, "-lut"), what);   # Ctrl-C, from libut
 %!             if (! strcmp (archs{a}, "win64"))
 %!               ## The runtime is MATLAB's, named after the objects (LINKLIBS): a
 %!               ## library in LDFLAGS stands before them and --as-needed drops it.
@@ -105,7 +106,7 @@
 %! assert (! isempty (strfind (attempts(end - 1).cxxflags, "-Xpreprocessor -fopenmp")));
 %! ## MATLAB on Windows: MSVC flags for MSVC, gcc flags and a static libgomp for MinGW.
 %! msvc = phasekit_build_flags ("matlab", "win64", "msvc", true);
-%! assert (msvc(1).args, {"COMPFLAGS=$COMPFLAGS /fp:precise /openmp"});
+%! assert (msvc(1).args, {"COMPFLAGS=$COMPFLAGS /fp:precise /openmp", "-lut"});
 %! mingw = phasekit_build_flags ("matlab", "win64", "mingw", true);
 %! assert (mingw(1).args{2}, "LDFLAGS=$LDFLAGS -fopenmp -static");
 %! linux = phasekit_build_flags ("matlab", "glnxa64", "gcc", true, "/M");
