@@ -109,7 +109,7 @@ void compareClassesAndOutputs(MexEntry entry, int runs) {
         // page), over the one-output call; taken in turns with that call.
         std::vector<float> re(2 * samples), im(samples), support(samples);
         const SmoothingInput input = {hostInterleavedComplex() ? kPairedParts : kSeparateParts, hostDataOf(single),
-                                      hostImagDataOf(single), side, side, mxGetPr(kernel), k, k, kSingleSamples};
+                                      hostImagDataOf(single), side, side, mxGetPr(kernel), k, k, kSingleSamples, nullptr};
         const SmoothingOutput one = {input.layout == kPairedParts, re.data(), im.data(), nullptr, kSingleSamples};
         SmoothingOutput two = one;
         two.support = support.data();
@@ -194,7 +194,7 @@ int main(int argc, char **argv) {
             const double *data = static_cast<const double *>(hostDataOf(map));
             SmoothingInput input{paired ? kPairedParts : kSeparateParts, data,
                                  static_cast<const double *>(hostImagDataOf(map)), side, side,
-                                 mxGetPr(kernel), k, k, kDoubleSamples};
+                                 mxGetPr(kernel), k, k, kDoubleSamples, nullptr};
             for (FilterPath p : paths) {
                 if (!filterPathAvailable(p)) continue;
                 // The slow scalar path gets a single run on the large kernels.

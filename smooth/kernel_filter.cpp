@@ -835,9 +835,11 @@ void filterTyped(const SmoothingInput &input, FilterPath path, const SmoothingOu
     const int32_t M = input.rows, N = input.columns;
     const int32_t firstInterior = std::min(window.halfRows, M);
     const int32_t lastInterior = std::max(M - window.halfRows, firstInterior);  // exclusive
+    const double windowArea = static_cast<double>(input.kernelRows) * input.kernelColumns;
     if (tiles.tile == nullptr || lastInterior - firstInterior < tiles.rows) {
-#pragma omp parallel for schedule(static)
-        for (int32_t c = 0; c < N; ++c) filterColumn(in, window, blocks, c, out);
+        parallelFor(input.interruption, 0, N, M * windowArea, [&](int64_t c) {
+            filterColumn(in, window, blocks, static_cast<int32_t>(c), out);
+        });
         return;
     }
     // The rows whose windows leave the map, column by column; then the interior in
@@ -848,24 +850,22 @@ void filterTyped(const SmoothingInput &input, FilterPath path, const SmoothingOu
     const bool lastBlockOverlaps = firstInterior + blockCount * tiles.rows < lastInterior;
     const int32_t rowTiles = (blockCount + tiles.blocks - 1) / tiles.blocks;
     const int32_t columnTiles = (N + kTileColumns - 1) / kTileColumns;
-#pragma omp parallel
-    {
-#pragma omp for schedule(static)
-        for (int32_t c = 0; c < N; ++c) {
-            for (int32_t j = 0; j < firstInterior; ++j) filterSample(in, window, j, c, out);
-            for (int32_t j = lastInterior; j < M; ++j) filterSample(in, window, j, c, out);
-        }
-#pragma omp for schedule(static)
-        for (int32_t t = 0; t < rowTiles * columnTiles; ++t) {
-            const int32_t rowTile = t / columnTiles, c0 = t % columnTiles * kTileColumns;
-            const int32_t c1 = std::min(N, c0 + kTileColumns);
-            const int32_t firstBlock = rowTile * tiles.blocks;
-            tiles.tile(in, window, firstInterior + firstBlock * tiles.rows,
-                       std::min(tiles.blocks, blockCount - firstBlock), c0, c1, out);
-            if (rowTile == rowTiles - 1 && lastBlockOverlaps)
-                tiles.tile(in, window, lastInterior - tiles.rows, 1, c0, c1, out);
-        }
-    }
+    parallelFor(input.interruption, 0, N, (M - (lastInterior - firstInterior)) * windowArea, [&](int64_t column) {
+        const int32_t c = static_cast<int32_t>(column);
+        for (int32_t j = 0; j < firstInterior; ++j) filterSample(in, window, j, c, out);
+        for (int32_t j = lastInterior; j < M; ++j) filterSample(in, window, j, c, out);
+    });
+    const double tileWork = static_cast<double>(tiles.blocks) * tiles.rows * kTileColumns * windowArea;
+    parallelFor(input.interruption, 0, static_cast<int64_t>(rowTiles) * columnTiles, tileWork, [&](int64_t tile) {
+        const int32_t t = static_cast<int32_t>(tile);
+        const int32_t rowTile = t / columnTiles, c0 = t % columnTiles * kTileColumns;
+        const int32_t c1 = std::min(N, c0 + kTileColumns);
+        const int32_t firstBlock = rowTile * tiles.blocks;
+        tiles.tile(in, window, firstInterior + firstBlock * tiles.rows,
+                   std::min(tiles.blocks, blockCount - firstBlock), c0, c1, out);
+        if (rowTile == rowTiles - 1 && lastBlockOverlaps)
+            tiles.tile(in, window, lastInterior - tiles.rows, 1, c0, c1, out);
+    });
 }
 
 }  // namespace

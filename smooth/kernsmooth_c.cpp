@@ -11,6 +11,8 @@
 #include "mex.h"
 
 #include "../portable/complex_api.h"
+#include "../portable/interruption.h"
+#include "../portable/messages.h"
 #include "../portable/portability.h"
 
 static const char *const kHelpLines[] = {
@@ -34,6 +36,7 @@ static const char kKernelDimensionsError[] = "smoothing_kernel must be a 2-D mat
 static const char kKernelEmptyError[] = "smoothing_kernel must not be empty.";
 static const char kTooLargeError[] = "map and smoothing_kernel must have fewer than 2^31 elements.";
 static const char kOutputsError[] = "kernsmooth_c gives at most two outputs: [smoothed, support].";
+static const char kInterrupted[] = "kernsmooth_c was interrupted (Ctrl-C): it returns nothing.";
 
 // The kernel's weights (its real parts) as doubles: a single kernel widened, exactly,
 // into a copy the host reclaims when the call ends (a kernel is small).
@@ -59,39 +62,39 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         return;
     }
     if (nrhs != 2) {
-        mexErrMsgTxt(kCountError);
+        failWithId("phasekit:kernsmooth_c:argumentCount", kCountError);
         return;
     }
     const mxArray *map = prhs[0];
     const mxArray *kernel = prhs[1];
     if (!isFullSingleOrDouble(map)) {
-        mexErrMsgTxt(kMapTypeError);
+        failWithId("phasekit:kernsmooth_c:mapType", kMapTypeError);
         return;
     }
     if (!isFullSingleOrDouble(kernel)) {
-        mexErrMsgTxt(kKernelTypeError);
+        failWithId("phasekit:kernsmooth_c:kernelType", kKernelTypeError);
         return;
     }
     // A third side would be read as more columns: smoothing across slices, or a
     // kernel whose planes are laid side by side.
     if (mxGetNumberOfDimensions(map) > 2) {
-        mexErrMsgTxt(kMapDimensionsError);
+        failWithId("phasekit:kernsmooth_c:mapDimensions", kMapDimensionsError);
         return;
     }
     if (mxGetNumberOfDimensions(kernel) > 2) {
-        mexErrMsgTxt(kKernelDimensionsError);
+        failWithId("phasekit:kernsmooth_c:kernelDimensions", kKernelDimensionsError);
         return;
     }
     if (mxGetM(kernel) == 0 || mxGetN(kernel) == 0) {
-        mexErrMsgTxt(kKernelEmptyError);
+        failWithId("phasekit:kernsmooth_c:kernelEmpty", kKernelEmptyError);
         return;
     }
     if ((mxGetNumberOfElements(map) > 0 && !fitsIndices(map)) || !fitsIndices(kernel)) {
-        mexErrMsgTxt(kTooLargeError);
+        failWithId("phasekit:kernsmooth_c:tooLarge", kTooLargeError);
         return;
     }
     if (nlhs > 2) {
-        mexErrMsgTxt(kOutputsError);
+        failWithId("phasekit:kernsmooth_c:tooManyOutputs", kOutputsError);
         return;
     }
 
@@ -141,5 +144,10 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     input.kernel = kernelWeights(kernel);
     input.kernelRows = static_cast<int32_t>(mxGetM(kernel));
     input.kernelColumns = static_cast<int32_t>(mxGetN(kernel));
+    // Ctrl-C ends the call with no result, rather than a result half made.
+    Interruption interruption;
+    beginInterruptible(&interruption);
+    input.interruption = &interruption;
     filterMap(input, output);
+    if (interrupted(&interruption)) failWithId("phasekit:kernsmooth_c:interrupted", kInterrupted);
 }

@@ -5,6 +5,8 @@
 #ifndef PHASEKIT_SMOOTH_H
 #define PHASEKIT_SMOOTH_H
 
+#include "../portable/interruption.h"
+
 #include <cstdint>
 
 // How a map's samples lie in memory: real parts only; the real and the imaginary
@@ -30,6 +32,7 @@ struct SmoothingInput {
     int32_t kernelRows;      // Mk >= 1
     int32_t kernelColumns;   // Nk >= 1
     SampleClass samples;     // of re and im (last, so records that leave it out hold doubles)
+    Interruption *interruption;  // null: the filter runs to its end; else it may stop early
 };
 
 // Where the result goes: two arrays, or (re, im) pairs from re on (im then unused);
@@ -44,13 +47,14 @@ struct SmoothingOutput {
     SampleClass samples;
 };
 
-// Fills the output (rows x columns complex samples). One parallel region, statically
+// Fills the output (rows x columns complex samples). Parallel loops statically
 // scheduled over columns (for a single map on the wide paths, with a window of five
 // columns or more: its border rows over columns, then its interior over tiles of rows
-// and columns). Within a window, columns of the window are the outer loop
-// and rows the inner one, both ascending; results are exactly those of that order.
-// Paired input goes with paired output, separate input with separate output; real
-// input with either.
+// and columns), in chunks between which the interruption, if any, is looked at: once
+// it is set, the output is left unfinished. Within a window, columns of the window
+// are the outer loop and rows the inner one, both ascending; results are exactly
+// those of that order. Paired input goes with paired output, separate input with
+// separate output; real input with either.
 void filterMap(const SmoothingInput &input, const SmoothingOutput &output);
 
 // The ways the interior rows can be computed; every one gives the same bits.

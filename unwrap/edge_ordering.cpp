@@ -166,12 +166,22 @@ Edge *partitionByBlocks(Edge *lo, Edge *hi, double pivot) {
 // of its left position (the first unpaired left offset, or the first unread record)
 // is below the pivot, everything right of its right position is not, and what lies
 // between is partitioned as the scan would, which partitionByBlocks does.
+// With an interruption it looks for an interrupt every so many blocks (a range of a
+// billion records takes seconds) and, when one came, returns lo with the range in
+// no useful order: the caller stops too.
+const int kBlocksBetweenLooks = 1 << 12;
+
 template <typename Edge>
-Edge *partitionInOnePass(Edge *lo, Edge *hi, double pivot) {
+Edge *partitionInOnePass(Edge *lo, Edge *hi, double pivot, Interruption *interruption = nullptr) {
     MisplacedLists<Edge> lists;
     clearLists(&lists);
     Edge *left = lo, *right = hi;  // the unread records: [left, right]
+    int blocks = 0;
     while (right - left + 1 >= 2 * kBlock) {
+        if (++blocks == kBlocksBetweenLooks) {
+            blocks = 0;
+            if (interrupted(interruption)) return lo;
+        }
         if (lists.leftNext == lists.leftCount) {
             takeLeftBlock(&lists, left, kBlock, pivot);
             left += kBlock;
@@ -188,8 +198,9 @@ Edge *partitionInOnePass(Edge *lo, Edge *hi, double pivot) {
 }
 
 // The command's records take the branch-free form; the plain records keep the scan.
-inline CompactEdge *partitionFast(CompactEdge *lo, CompactEdge *hi, double pivot) {
-    return partitionInOnePass(lo, hi, pivot);
+inline CompactEdge *partitionFast(CompactEdge *lo, CompactEdge *hi, double pivot,
+                                  Interruption *interruption = nullptr) {
+    return partitionInOnePass(lo, hi, pivot, interruption);
 }
 inline PixelEdge *partitionFast(PixelEdge *lo, PixelEdge *hi, double pivot) {
     return partitionOf(lo, hi, pivot);
@@ -249,6 +260,7 @@ struct LeafList {
     EdgeRange *leaves;
     int32_t capacity;
     std::atomic<int32_t> count;
+    Interruption *interruption;
 };
 
 void addLeaf(LeafList *list, CompactEdge *edges, CompactEdge *lo, CompactEdge *hi) {
@@ -269,12 +281,14 @@ void addLeaf(LeafList *list, CompactEdge *edges, CompactEdge *lo, CompactEdge *h
 void splitOf(CompactEdge *edges, CompactEdge *lo, CompactEdge *hi, ptrdiff_t leafSize, LeafList *list) {
     double pivot;
     for (;;) {
+        if (interrupted(list->interruption)) return;
         if (hi - lo + 1 < leafSize) {
             addLeaf(list, edges, lo, hi);
             return;
         }
         if (!choosePivotOf(lo, hi, &pivot)) return;
-        CompactEdge *m = partitionFast(lo, hi, pivot);
+        CompactEdge *m = partitionFast(lo, hi, pivot, list->interruption);
+        if (interrupted(list->interruption)) return;
         CompactEdge *smallLo = lo, *smallHi = m - 1;
         if (m - lo < hi - m + 1) {
             lo = m;
@@ -314,17 +328,19 @@ void sortEdges(CompactEdge *lo, CompactEdge *hi) {
 }
 
 int32_t splitEdges(CompactEdge *edges, int32_t edgeCount, int32_t leafSize, EdgeRange *leaves,
-                   int32_t capacity) {
+                   int32_t capacity, Interruption *interruption) {
     if (edgeCount <= 0) return 0;
     LeafList list;
     list.leaves = leaves;
     list.capacity = capacity;
     list.count.store(0);
+    list.interruption = interruption;
 #if PHASEKIT_HAVE_OMP_TASKS
-    // One region; its first thread splits, and every thread takes tasks until all are
-    // done (the region's closing barrier waits for them). A single leaf needs none.
+    // One region; the host's thread splits (so the largest partitions, its own, look
+    // for an interrupt), and every thread takes tasks until all are done (the region's
+    // closing barrier waits for them). A single leaf needs none.
 #pragma omp parallel if (edgeCount >= leafSize)
-#pragma omp single nowait
+#pragma omp master
 #endif
     splitOf(edges, edges, edges + edgeCount - 1, leafSize, &list);
     int32_t listed = list.count.load();

@@ -7,6 +7,7 @@
 #include "mex.h"
 
 #include "../portable/complex_api.h"
+#include "../portable/messages.h"
 
 #include "unwrap.h"
 
@@ -46,6 +47,7 @@ inline ReferenceCheck readReference(const mxArray *const *args, int count, const
 
 // The command's own texts for an unusable reference.
 struct ReferenceErrors {
+    const char *command;
     const char *notDouble;
     const char *tooManySides;
     const char *outside;
@@ -56,9 +58,15 @@ struct ReferenceErrors {
 inline bool readReferenceOrEnd(const mxArray *const *args, int count, const int64_t *sides, int64_t *positions,
                                const ReferenceErrors &errors) {
     switch (readReference(args, count, sides, positions)) {
-    case kReferenceNotDouble: mexErrMsgTxt(errors.notDouble); return false;
-    case kReferenceTooManySides: mexErrMsgTxt(errors.tooManySides); return false;
-    case kReferenceOutside: mexErrMsgTxt(errors.outside); return false;
+    case kReferenceNotDouble:
+        failWithId(messageId(errors.command, "referenceType").text, errors.notDouble);
+        return false;
+    case kReferenceTooManySides:
+        failWithId(messageId(errors.command, "referenceDimensions").text, errors.tooManySides);
+        return false;
+    case kReferenceOutside:
+        failWithId(messageId(errors.command, "referenceOutside").text, errors.outside);
+        return false;
     case kReferenceUsable: break;
     }
     return true;
@@ -84,25 +92,21 @@ inline OptionName optionName(const mxArray *a, char *name, size_t size) {
     return kUnknownOption;
 }
 
-inline bool isKnownOption(const mxArray *a) {
-    char name[16];
-    return mxIsChar(a) && optionName(a, name, sizeof name) != kUnknownOption;
-}
-
 // Where a call's options begin, by MATLAB's custom: after wrapped, or after the
-// reference, an option name (a char array) in an option's place. The method's own
-// counts (1, or 1 + referenceCount) stay its calls unless a known name stands there,
-// so that a text given as a reference is still refused as one. Returns false for any
+// reference, an option name (a char array) in an option's place. A text in a
+// reference's place is never a reference: it starts the options there, so that a
+// misspelled name is refused as a name, not as a reference. Returns false for any
 // other count (the help is printed); else *hasReference and *optionsStart (nrhs when
 // there are no options).
 inline bool splitArguments(int nrhs, const mxArray *const *prhs, int referenceCount, bool *hasReference,
                            int *optionsStart) {
     *hasReference = false;
     *optionsStart = nrhs;
-    const bool methodCount = nrhs == 1 || nrhs == 1 + referenceCount;
-    if (nrhs >= 2 && mxIsChar(prhs[1]) && (!methodCount || isKnownOption(prhs[1]))) {
-        *optionsStart = 1;
-        return true;
+    for (int k = 1; k < nrhs && k <= referenceCount; ++k) {
+        if (mxIsChar(prhs[k])) {
+            *optionsStart = 1;
+            return true;
+        }
     }
     if (nrhs >= 2 + referenceCount && mxIsChar(prhs[1 + referenceCount])) {
         *hasReference = true;
@@ -120,10 +124,10 @@ inline bool splitArguments(int nrhs, const mxArray *const *prhs, int referenceCo
 // Ends the call with a text that names the command: format holds a %s for the command
 // and may hold a second for detail. (Hosts add their own prefix, so the command is
 // named in the sentence, not before it.)
-inline void optionError(const char *format, const char *command, const char *detail = "") {
+inline void optionError(const char *mnemonic, const char *format, const char *command, const char *detail = "") {
     char message[320];
     snprintf(message, sizeof message, format, command, detail);
-    mexErrMsgTxt(message);
+    failWithId(messageId(command, mnemonic).text, message);
 }
 
 // Element i of a real numeric or logical array, as a double; false for other classes.
@@ -193,20 +197,20 @@ inline bool readOptions(const char *command, const mxArray *const *args, int cou
     for (int k = 0; k < count; k += 2) {
         char name[64];
         if (!mxIsChar(args[k]) || mxGetM(args[k]) > 1 || mxGetNumberOfDimensions(args[k]) > 2) {
-            optionError(tiles ? "%s expects an option name ('Quality', 'Periodic' or 'TileSize') in an option's place."
+            optionError("notOptionName", tiles ? "%s expects an option name ('Quality', 'Periodic' or 'TileSize') in an option's place."
                               : "%s expects an option name ('Quality' or 'Periodic') in an option's place.",
                         command);
             return false;
         }
         const OptionName which = optionName(args[k], name, sizeof name);
         if (which == kUnknownOption || (which == kTileSizeOption && !tiles)) {
-            optionError(tiles ? "%s has no option '%s'; its options are 'Quality', 'Periodic' and 'TileSize'."
+            optionError("unknownOption", tiles ? "%s has no option '%s'; its options are 'Quality', 'Periodic' and 'TileSize'."
                               : "%s has no option '%s'; its options are 'Quality' and 'Periodic'.",
                         command, name);
             return false;
         }
         if (k + 1 == count) {
-            optionError("%s was given the option '%s' without a value.", command, name);
+            optionError("missingValue", "%s was given the option '%s' without a value.", command, name);
             return false;
         }
         const mxArray *value = args[k + 1];
@@ -216,7 +220,7 @@ inline bool readOptions(const char *command, const mxArray *const *args, int cou
             for (size_t d = 0; sameSize && d < mxGetNumberOfDimensions(wrapped); ++d)
                 sameSize = valueSides[d] == wrappedSides[d];
             if (!isFullSingleOrDouble(value) || mxIsComplex(value) || !sameSize) {
-                optionError("%s needs a Quality that is a full real single or double array of the size of "
+                optionError("qualityValue", "%s needs a Quality that is a full real single or double array of the size of "
                             "wrapped.",
                             command);
                 return false;
@@ -229,14 +233,14 @@ inline bool readOptions(const char *command, const mxArray *const *args, int cou
             }
         } else if (which == kTileSizeOption) {
             if (!readTileSize(value, options->tileSize)) {
-                optionError("%s needs a TileSize that is a positive whole number, or two of them (rows, columns).",
+                optionError("tileSizeValue", "%s needs a TileSize that is a positive whole number, or two of them (rows, columns).",
                             command);
                 return false;
             }
         } else {
             bool flags[3] = {false, false, false};
             if (!readFlags(value, static_cast<size_t>(rank), flags)) {
-                optionError(rank == 2 ? "%s needs a Periodic that is a logical or numeric scalar, or a vector "
+                optionError("periodicValue", rank == 2 ? "%s needs a Periodic that is a logical or numeric scalar, or a vector "
                                         "of two (rows, columns)."
                                       : "%s needs a Periodic that is a logical or numeric scalar, or a vector "
                                         "of three (rows, columns, slices).",
@@ -248,7 +252,7 @@ inline bool readOptions(const char *command, const mxArray *const *args, int cou
     }
     for (int d = 0; d < rank; ++d) {
         if (options->periodic[d] && sides[d] < 3) {
-            optionError("%s cannot make a dimension of fewer than three samples periodic.", command);
+            optionError("periodicTooShort", "%s cannot make a dimension of fewer than three samples periodic.", command);
             return false;
         }
     }

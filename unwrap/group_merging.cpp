@@ -20,7 +20,9 @@
 #include "../portable/portability.h"
 
 #include <atomic>
+#include <chrono>
 #include <new>
+#include <thread>
 
 namespace {
 
@@ -113,7 +115,25 @@ struct MergeProgress {
     std::atomic<bool> busy;
     int32_t nextEdge;  // the first edge not merged yet
     int32_t nextLeaf;  // the first listed range not merged yet
+    Interruption *interruption;
 };
+
+// Edges between listed ranges can be many (a long run of equal keys, a split that
+// listed nothing); they are merged a stretch at a time, looking for an interrupt.
+const int32_t kMergeStretch = 1 << 20;
+
+// Merges edges [begin, end) in order; false when the call is to stop, with
+// p->nextEdge where it stopped. Looks first, so each listed range merged after it is
+// preceded by a look too.
+bool mergeStretches(MergeProgress *p, int32_t begin, int32_t end) {
+    for (p->nextEdge = begin;;) {
+        if (interrupted(p->interruption)) return false;
+        if (p->nextEdge == end) return true;
+        const int32_t last = end - p->nextEdge > kMergeStretch ? p->nextEdge + kMergeStretch : end;
+        mergeEdgeRange(p->links, p->edges, p->nextEdge, last, p->steps);
+        p->nextEdge = last;
+    }
+}
 
 // Merges every edge that is in its final place and follows the merged ones, unless
 // another thread is merging. Edges between listed ranges were placed by the split, so
@@ -125,13 +145,11 @@ void mergeWhatIsSorted(MergeProgress *p) {
     while (!p->busy.exchange(true)) {
         for (;;) {
             if (p->nextLeaf == p->leafCount) {
-                mergeEdgeRange(p->links, p->edges, p->nextEdge, p->edgeCount, p->steps);
-                p->nextEdge = p->edgeCount;
+                mergeStretches(p, p->nextEdge, p->edgeCount);
                 break;
             }
             const EdgeRange &leaf = p->leaves[p->nextLeaf];
-            mergeEdgeRange(p->links, p->edges, p->nextEdge, leaf.first, p->steps);
-            p->nextEdge = leaf.first;
+            if (!mergeStretches(p, p->nextEdge, leaf.first)) break;
             if (!p->sorted[p->nextLeaf].load()) break;
             mergeEdgeRange(p->links, p->edges, leaf.first, leaf.last + 1, p->steps);
             p->nextEdge = leaf.last + 1;
@@ -139,22 +157,21 @@ void mergeWhatIsSorted(MergeProgress *p) {
         }
         const int32_t waiting = p->nextLeaf;
         p->busy.store(false);
-        if (waiting == p->leafCount || !p->sorted[waiting].load()) return;
+        if (interrupted(p->interruption) || waiting == p->leafCount || !p->sorted[waiting].load()) return;
     }
 }
 
 }  // namespace
 
-void initGroupLinks(GroupLink *links, GridShape shape) {
+void initGroupLinks(GroupLink *links, GridShape shape, Interruption *interruption) {
     const int32_t lines = shape.columns * shape.slices;  // columns of every slice, in order
-#pragma omp parallel for schedule(static)
-    for (int32_t c = 0; c < lines; ++c) {
-        GroupLink *column = links + static_cast<int64_t>(c) * shape.rows;
+    parallelFor(interruption, 0, lines, shape.rows, [=](int64_t c) {
+        GroupLink *column = links + c * shape.rows;
         for (int32_t r = 0; r < shape.rows; ++r) {
             column[r].parent = -1;  // alone: the head of a group of one
             column[r].offset = 0;
         }
-    }
+    });
 }
 
 void mergeGroups(GroupLink *links, const CompactEdge *edges, int32_t edgeCount, GridShape shape) {
@@ -165,7 +182,8 @@ void mergeGroups(GroupLink *links, const CompactEdge *edges, int32_t edgeCount, 
 }
 
 void sortLeavesAndMerge(GroupLink *links, CompactEdge *edges, int32_t edgeCount, const EdgeRange *leaves,
-                        int32_t leafCount, std::atomic<int32_t> *sortedFlags, GridShape shape) {
+                        int32_t leafCount, std::atomic<int32_t> *sortedFlags, GridShape shape,
+                        Interruption *interruption) {
     MergeProgress progress;
     progress.links = links;
     progress.edges = edges;
@@ -177,16 +195,24 @@ void sortLeavesAndMerge(GroupLink *links, CompactEdge *edges, int32_t edgeCount,
     progress.busy.store(false);
     progress.nextEdge = 0;
     progress.nextLeaf = 0;
+    progress.interruption = interruption;
     for (int32_t k = 0; k < leafCount; ++k) new (&sortedFlags[k]) std::atomic<int32_t>(0);
     // Ranges are handed out lowest first, so the merge finds them sorted in its order.
     std::atomic<int32_t> nextToSort(0);
 #pragma omp parallel
-    for (;;) {
-        const int32_t k = nextToSort.fetch_add(1);
-        if (k >= leafCount) break;
-        sortEdgeRange(edges, leaves[k]);
-        sortedFlags[k].store(1);
-        mergeWhatIsSorted(&progress);
+    {
+        for (;;) {
+            const int32_t k = nextToSort.fetch_add(1);
+            if (k >= leafCount || interrupted(interruption)) break;
+            sortEdgeRange(edges, leaves[k]);
+            sortedFlags[k].store(1);
+            mergeWhatIsSorted(&progress);
+        }
+        // While another thread merges what is left, the host's thread would wait at the
+        // region's end with no one asking the host: it keeps looking instead.
+        if (interruption != nullptr && std::this_thread::get_id() == interruption->hostThread)
+            while (progress.busy.load() && !interrupted(interruption))
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     // Every range is sorted now; whatever the threads left is merged here.
     mergeWhatIsSorted(&progress);

@@ -8,6 +8,8 @@
 
 #include "mex.h"
 
+#include "../portable/interruption.h"
+#include "../portable/messages.h"
 #include "../portable/portability.h"
 
 static const char *const kHelpLines[] = {
@@ -40,6 +42,7 @@ static const char kOutputCountError[] =
     "phasemend gives at most three outputs: [unwrapped, regions, reliability].";
 static const char kTooLargeError[] =
     "wrapped is too large: its pixel and edge counts must stay below 2^31.";
+static const char kInterrupted[] = "phasemend was interrupted (Ctrl-C): it returns nothing.";
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     keepExtensionLoaded();  // its OpenMP threads may outlive the call
@@ -52,16 +55,16 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 
     // Validate everything first, so an error leaves nothing behind.
     if (nlhs > 3) {
-        mexErrMsgTxt(kOutputCountError);
+        failWithId("phasekit:phasemend:tooManyOutputs", kOutputCountError);
         return;
     }
     if (!isFullSingleOrDouble(prhs[0])) {
-        mexErrMsgTxt(kWrappedTypeError);
+        failWithId("phasekit:phasemend:wrappedType", kWrappedTypeError);
         return;
     }
     // A third side would be read as more columns, carrying phase across slices.
     if (mxGetNumberOfDimensions(prhs[0]) > 2) {
-        mexErrMsgTxt(kWrappedDimensionsError);
+        failWithId("phasekit:phasemend:wrappedDimensions", kWrappedDimensionsError);
         return;
     }
     size_t columnsWide = mxGetN(prhs[0]);
@@ -78,7 +81,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
                                 (options.periodic[0] ? columnsWide : 0) + (options.periodic[1] ? rowsWide : 0) >=
                             limit;
         if (tooLarge) {
-            mexErrMsgTxt(kTooLargeError);
+            failWithId("phasekit:phasemend:tooLarge", kTooLargeError);
             return;
         }
     }
@@ -89,7 +92,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (hasReference) {
         const int64_t referenceSides[2] = {columns, rows};
         int64_t position[2];
-        const ReferenceErrors errors = {kReferenceTypeError, kReferenceDimensionsError, kReferenceError};
+        const ReferenceErrors errors = {"phasemend", kReferenceTypeError, kReferenceDimensionsError, kReferenceError};
         if (!readReferenceOrEnd(prhs + 1, 2, referenceSides, position, errors)) return;
         referenceIndex = position[0] * rows + position[1];
     }
@@ -112,17 +115,23 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (columns == 0 || rows == 0) return;  // nothing to unwrap: empty results of that size
     void *unwrapped = mxGetData(plhs[0]);
     adviseHugePages(unwrapped, rowsWide * columnsWide * (single ? sizeof(float) : sizeof(double)));
-    // A complex map's real parts are the map.
+    // A complex map's real parts are the map. Ctrl-C ends the call with everything it
+    // held freed and no result, rather than a result half made.
+    Interruption interruption;
+    beginInterruptible(&interruption);
+    options.interruption = &interruption;
+    bool done;
     if (options.tileSize[0] > 0) {
         if (single)
-            unwrapMapInTiles(realSingles(prhs[0]), static_cast<float *>(unwrapped), referenceIndex, columns, rows,
-                             options.tileSize[0], options.tileSize[1], options);
+            done = unwrapMapInTiles(realSingles(prhs[0]), static_cast<float *>(unwrapped), referenceIndex, columns,
+                                    rows, options.tileSize[0], options.tileSize[1], options);
         else
-            unwrapMapInTiles(realParts(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, columns, rows,
-                             options.tileSize[0], options.tileSize[1], options);
+            done = unwrapMapInTiles(realParts(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, columns,
+                                    rows, options.tileSize[0], options.tileSize[1], options);
     } else if (single) {
-        unwrapMap(realSingles(prhs[0]), static_cast<float *>(unwrapped), referenceIndex, columns, rows, options);
+        done = unwrapMap(realSingles(prhs[0]), static_cast<float *>(unwrapped), referenceIndex, columns, rows, options);
     } else {
-        unwrapMap(realParts(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, columns, rows, options);
+        done = unwrapMap(realParts(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, columns, rows, options);
     }
+    if (!done) failWithId("phasekit:phasemend:interrupted", kInterrupted);
 }

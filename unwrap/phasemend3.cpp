@@ -8,6 +8,8 @@
 
 #include "mex.h"
 
+#include "../portable/interruption.h"
+#include "../portable/messages.h"
 #include "../portable/portability.h"
 
 static const char *const kHelpLines[] = {
@@ -43,6 +45,7 @@ static const char kTooLargeError[] =
 
 static const char kOutputCountError[] =
     "phasemend3 gives at most three outputs: [unwrapped, regions, reliability].";
+static const char kInterrupted[] = "phasemend3 was interrupted (Ctrl-C): it returns nothing.";
 
 // Voxel indices and edge offsets are signed 32-bit: the voxel count and the edge count
 // of a volume without missing voxels (with the edges across periodic borders) must
@@ -60,12 +63,10 @@ static bool tooLarge(size_t rows, size_t columns, size_t slices, const bool peri
 
 // A volume of one slice takes the map's path (its slices cannot be periodic).
 template <typename Sample>
-static void unwrapGrid(const Sample *wrapped, Sample *unwrapped, int64_t referenceIndex, GridShape shape,
+static bool unwrapGrid(const Sample *wrapped, Sample *unwrapped, int64_t referenceIndex, GridShape shape,
                        const UnwrapOptions &options) {
-    if (shape.slices == 1)
-        unwrapMap(wrapped, unwrapped, referenceIndex, shape.columns, shape.rows, options);
-    else
-        unwrapVolume(wrapped, unwrapped, referenceIndex, shape, options);
+    if (shape.slices == 1) return unwrapMap(wrapped, unwrapped, referenceIndex, shape.columns, shape.rows, options);
+    return unwrapVolume(wrapped, unwrapped, referenceIndex, shape, options);
 }
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
@@ -79,16 +80,16 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 
     // Validate everything first, so an error leaves nothing behind.
     if (nlhs > 3) {
-        mexErrMsgTxt(kOutputCountError);
+        failWithId("phasekit:phasemend3:tooManyOutputs", kOutputCountError);
         return;
     }
     if (!isFullSingleOrDouble(prhs[0]) || mxIsComplex(prhs[0])) {
-        mexErrMsgTxt(kWrappedTypeError);
+        failWithId("phasekit:phasemend3:wrappedType", kWrappedTypeError);
         return;
     }
     const mwSize dimensions = mxGetNumberOfDimensions(prhs[0]);
     if (dimensions > 3) {
-        mexErrMsgTxt(kWrappedDimensionsError);
+        failWithId("phasekit:phasemend3:wrappedDimensions", kWrappedDimensionsError);
         return;
     }
     // mwSize is unsigned in MATLAB and signed in Octave; sides are never negative.
@@ -101,7 +102,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         return;
     const bool empty = rowsWide == 0 || columnsWide == 0 || slicesWide == 0;
     if (!empty && tooLarge(rowsWide, columnsWide, slicesWide, options.periodic)) {
-        mexErrMsgTxt(kTooLargeError);
+        failWithId("phasekit:phasemend3:tooLarge", kTooLargeError);
         return;
     }
     const GridShape shape = {static_cast<int32_t>(rowsWide), static_cast<int32_t>(columnsWide),
@@ -111,7 +112,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (hasReference) {
         const int64_t limits[3] = {shape.columns, shape.rows, shape.slices};
         int64_t position[3];
-        const ReferenceErrors errors = {kReferenceTypeError, kReferenceDimensionsError, kReferenceError};
+        const ReferenceErrors errors = {"phasemend3", kReferenceTypeError, kReferenceDimensionsError, kReferenceError};
         if (!readReferenceOrEnd(prhs + 1, 3, limits, position, errors)) return;
         referenceIndex = position[1] + position[0] * shape.rows +
                          position[2] * static_cast<int64_t>(shape.rows) * shape.columns;
@@ -137,9 +138,13 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (empty) return;  // nothing to unwrap: empty results of that size
     void *unwrapped = mxGetData(plhs[0]);
     adviseHugePages(unwrapped, rowsWide * columnsWide * slicesWide * (single ? sizeof(float) : sizeof(double)));
-    if (single)
-        unwrapGrid(static_cast<const float *>(mxGetData(prhs[0])), static_cast<float *>(unwrapped),
-                   referenceIndex, shape, options);
-    else
-        unwrapGrid(mxGetPr(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, shape, options);
+    // Ctrl-C ends the call with everything it held freed and no result.
+    Interruption interruption;
+    beginInterruptible(&interruption);
+    options.interruption = &interruption;
+    const bool done = single ? unwrapGrid(static_cast<const float *>(mxGetData(prhs[0])),
+                                          static_cast<float *>(unwrapped), referenceIndex, shape, options)
+                             : unwrapGrid(mxGetPr(prhs[0]), static_cast<double *>(unwrapped), referenceIndex, shape,
+                                          options);
+    if (!done) failWithId("phasekit:phasemend3:interrupted", kInterrupted);
 }

@@ -44,103 +44,132 @@ double *reliabilityArray(float *, const UnwrapOptions &, size_t pixelCount) {
 void releaseReliability(double *, double *, const UnwrapOptions &, size_t) {}
 void releaseReliability(float *, double *reliability, const UnwrapOptions &options, size_t pixelCount) {
     if (options.reliability != nullptr)
-        roundReliability(reliability, static_cast<float *>(options.reliability), pixelCount);
+        roundReliability(reliability, static_cast<float *>(options.reliability), pixelCount, options.interruption);
     mxFree(reliability);
 }
+// A single call's own reliability array, when it stops before the edges hold them.
+void dropReliability(double *, double *) {}
+void dropReliability(float *, double *reliability) { mxFree(reliability); }
 
 // Ordering, merging and result, the same for maps and volumes. The ordering's top
 // partitions come first; then every thread sorts what they left, range by range from
 // the lowest, while one at a time merges the edges already in their final place, so
 // the serial merge runs alongside the rest of the ordering instead of after it.
 template <typename Sample>
-void orderMergeAndWrite(const Sample *wrapped, Sample *out, CompactEdge *edges, int32_t edgeCount,
+bool orderMergeAndWrite(const Sample *wrapped, Sample *out, CompactEdge *edges, int32_t edgeCount,
                         int64_t referenceIndex, GridShape shape, const UnwrapOptions &options) {
+    Interruption *const stop = options.interruption;
     const size_t pixelCount = static_cast<size_t>(shape.rows) * shape.columns * shape.slices;
     GroupLink *links = static_cast<GroupLink *>(workingArray(pixelCount, sizeof(GroupLink)));
-    initGroupLinks(links, shape);
+    initGroupLinks(links, shape, stop);
     const int32_t capacity = leafCapacity(edgeCount);
     EdgeRange *leaves = static_cast<EdgeRange *>(mxMalloc(capacity * sizeof(EdgeRange)));
     std::atomic<int32_t> *sortedFlags =
         static_cast<std::atomic<int32_t> *>(mxMalloc(capacity * sizeof(std::atomic<int32_t>)));
-    const int32_t leafCount = splitEdges(edges, edgeCount, kLeafSize, leaves, capacity);
-    sortLeavesAndMerge(links, edges, edgeCount, leaves, leafCount, sortedFlags, shape);
+    const int32_t leafCount = interrupted(stop) ? 0 : splitEdges(edges, edgeCount, kLeafSize, leaves, capacity, stop);
+    if (!interrupted(stop)) sortLeavesAndMerge(links, edges, edgeCount, leaves, leafCount, sortedFlags, shape, stop);
     mxFree(sortedFlags);
     mxFree(leaves);
     mxFree(edges);
-    writeUnwrapped(links, wrapped, out, referenceIndex, shape, options.quality, options.regions,
-                   static_cast<Sample *>(options.reliability));
-    if (options.regions != nullptr) numberRegions(links, options.regions, pixelCount);
+    if (!interrupted(stop))
+        writeUnwrapped(links, wrapped, out, referenceIndex, shape, options.quality, options.regions,
+                       static_cast<Sample *>(options.reliability), stop);
+    if (options.regions != nullptr && !interrupted(stop)) numberRegions(links, options.regions, pixelCount, stop);
     mxFree(links);
+    return !interrupted(stop);
 }
 
+// The reliability stage of a map or a volume, each with its own second differences.
 template <typename Sample>
-void unwrapMapOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, int32_t columns, int32_t rows,
-                 const UnwrapOptions &options) {
-    const size_t pixelCount = static_cast<size_t>(rows) * columns;
-    const GridShape shape = {rows, columns, 1};
-    double *reliability = reliabilityArray(out, options, pixelCount);
+void computeGridReliability(const Sample *wrapped, double *reliability, GridShape shape,
+                            const UnwrapOptions &options) {
+    Interruption *const stop = options.interruption;
+    const size_t pixelCount = static_cast<size_t>(shape.rows) * shape.columns * shape.slices;
     if (hasQuality(options.quality)) {
-        qualityReliability(options.quality, reliability, pixelCount);
-    } else {
-        initPixels(reliability, columns, rows);
-        computeReliability(wrapped, reliability, columns, rows);
-        computeBorderReliability(wrapped, reliability, columns, rows, options.periodic);
+        qualityReliability(options.quality, reliability, pixelCount, stop);
+        return;
     }
-    // Not freed here: the host reclaims this small array when the call ends.
-    int32_t *edgeOffsets = static_cast<int32_t *>(mxCalloc(2 * static_cast<size_t>(columns),
-                                                           sizeof(int32_t)));
-    const int32_t edgeCount = countEdges(wrapped, edgeOffsets, columns, rows, options.quality);
+    // A volume's initial draws are those of the rows x (columns * slices) map its
+    // samples form in memory: each voxel's depends on its position only.
+    initPixels(reliability, shape.columns * shape.slices, shape.rows, stop);
+    if (shape.slices == 1) {
+        computeReliability(wrapped, reliability, shape.columns, shape.rows, stop);
+        if (!interrupted(stop)) computeBorderReliability(wrapped, reliability, shape.columns, shape.rows, options.periodic);
+    } else {
+        computeReliability(wrapped, reliability, shape, stop);
+        if (!interrupted(stop)) computeBorderReliability(wrapped, reliability, shape, options.periodic);
+    }
+}
+
+// Edges: counted, laid out and filled, a map's or a volume's; each stage is skipped
+// once the call is to stop. Null when it stopped (nothing is left held).
+template <typename Sample>
+CompactEdge *buildEdges(const Sample *wrapped, const double *reliability, GridShape shape,
+                        const UnwrapOptions &options, int32_t *count) {
+    Interruption *const stop = options.interruption;
+    const bool map = shape.slices == 1;
+    // A map's small offsets array is left to the host to reclaim when the call ends.
+    int32_t *edgeOffsets = static_cast<int32_t *>(
+        map ? mxCalloc(2 * static_cast<size_t>(shape.columns), sizeof(int32_t))
+            : mxMalloc(volumeOffsetCount(shape) * sizeof(int32_t)));
+    const int32_t edgeCount = map ? countEdges(wrapped, edgeOffsets, shape.columns, shape.rows, options.quality, stop)
+                                  : countEdges(wrapped, edgeOffsets, shape, options.quality, stop);
+    if (interrupted(stop)) {
+        mxFree(edgeOffsets);
+        return nullptr;
+    }
     const int32_t wrapCount = countWrapEdges(wrapped, options.quality, shape, options.periodic);
     CompactEdge *edges = static_cast<CompactEdge *>(
         workingArray(static_cast<size_t>(edgeCount) + wrapCount, sizeof(CompactEdge)));
-    fillEdges(wrapped, reliability, edges, edgeOffsets, columns, rows, options.quality);
+    if (map)
+        fillEdges(wrapped, reliability, edges, edgeOffsets, shape.columns, shape.rows, options.quality, stop);
+    else
+        fillEdges(wrapped, reliability, edges, edgeOffsets, shape, options.quality, stop);
     if (wrapCount > 0) fillWrapEdges(wrapped, options.quality, reliability, edges + edgeCount, shape, options.periodic);
-    releaseReliability(out, reliability, options, pixelCount);
-    orderMergeAndWrite(wrapped, out, edges, edgeCount + wrapCount, referenceIndex, shape, options);
+    if (!map) mxFree(edgeOffsets);
+    if (interrupted(stop)) {
+        if (map) mxFree(edgeOffsets);
+        mxFree(edges);
+        return nullptr;
+    }
+    *count = edgeCount + wrapCount;
+    return edges;
 }
 
 template <typename Sample>
-void unwrapVolumeOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, GridShape shape,
-                    const UnwrapOptions &options) {
+bool unwrapGridOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, GridShape shape,
+                  const UnwrapOptions &options) {
     const size_t pixelCount = static_cast<size_t>(shape.rows) * shape.columns * shape.slices;
     double *reliability = reliabilityArray(out, options, pixelCount);
-    if (hasQuality(options.quality)) {
-        qualityReliability(options.quality, reliability, pixelCount);
-    } else {
-        // The initial draws are those of the rows x (columns * slices) map the volume's
-        // samples form in memory: each voxel's depends on its position only.
-        initPixels(reliability, shape.columns * shape.slices, shape.rows);
-        computeReliability(wrapped, reliability, shape);
-        computeBorderReliability(wrapped, reliability, shape, options.periodic);
+    computeGridReliability(wrapped, reliability, shape, options);
+    int32_t edgeCount = 0;
+    CompactEdge *edges =
+        interrupted(options.interruption) ? nullptr : buildEdges(wrapped, reliability, shape, options, &edgeCount);
+    if (edges == nullptr) {
+        dropReliability(out, reliability);
+        return false;
     }
-    int32_t *edgeOffsets = static_cast<int32_t *>(
-        mxMalloc(volumeOffsetCount(shape) * sizeof(int32_t)));
-    const int32_t edgeCount = countEdges(wrapped, edgeOffsets, shape, options.quality);
-    const int32_t wrapCount = countWrapEdges(wrapped, options.quality, shape, options.periodic);
-    CompactEdge *edges = static_cast<CompactEdge *>(
-        workingArray(static_cast<size_t>(edgeCount) + wrapCount, sizeof(CompactEdge)));
-    fillEdges(wrapped, reliability, edges, edgeOffsets, shape, options.quality);
-    if (wrapCount > 0) fillWrapEdges(wrapped, options.quality, reliability, edges + edgeCount, shape, options.periodic);
-    mxFree(edgeOffsets);
     releaseReliability(out, reliability, options, pixelCount);
-    orderMergeAndWrite(wrapped, out, edges, edgeCount + wrapCount, referenceIndex, shape, options);
+    return orderMergeAndWrite(wrapped, out, edges, edgeCount, referenceIndex, shape, options);
 }
 
 }  // namespace
 
-void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+bool unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns, int32_t rows,
                const UnwrapOptions &options) {
-    unwrapMapOf(wrapped, out, referenceIndex, columns, rows, options);
+    const GridShape shape = {rows, columns, 1};
+    return unwrapGridOf(wrapped, out, referenceIndex, shape, options);
 }
-void unwrapMap(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+bool unwrapMap(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows,
                const UnwrapOptions &options) {
-    unwrapMapOf(wrapped, out, referenceIndex, columns, rows, options);
+    const GridShape shape = {rows, columns, 1};
+    return unwrapGridOf(wrapped, out, referenceIndex, shape, options);
 }
-void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape,
+bool unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape,
                   const UnwrapOptions &options) {
-    unwrapVolumeOf(wrapped, out, referenceIndex, shape, options);
+    return unwrapGridOf(wrapped, out, referenceIndex, shape, options);
 }
-void unwrapVolume(const float *wrapped, float *out, int64_t referenceIndex, GridShape shape,
+bool unwrapVolume(const float *wrapped, float *out, int64_t referenceIndex, GridShape shape,
                   const UnwrapOptions &options) {
-    unwrapVolumeOf(wrapped, out, referenceIndex, shape, options);
+    return unwrapGridOf(wrapped, out, referenceIndex, shape, options);
 }

@@ -20,13 +20,12 @@ int32_t pixelRandom(int32_t column, int32_t row) {
     return static_cast<int32_t>(z >> 49);  // the top 15 bits: 0..32767
 }
 
-void initPixels(double *reliability, int32_t columns, int32_t rows) {
-#pragma omp parallel for schedule(static)
-    for (int32_t c = 0; c < columns; ++c) {
-        double *column = reliability + static_cast<int64_t>(c) * rows;
+void initPixels(double *reliability, int32_t columns, int32_t rows, Interruption *interruption) {
+    parallelFor(interruption, 0, columns, rows, [=](int64_t c) {
+        double *column = reliability + c * rows;
         for (int32_t r = 0; r < rows; ++r)
-            column[r] = static_cast<double>(kInitialReliability + pixelRandom(c, r));
-    }
+            column[r] = static_cast<double>(kInitialReliability + pixelRandom(static_cast<int32_t>(c), r));
+    });
 }
 
 namespace {
@@ -34,14 +33,14 @@ namespace {
 // Every difference below has the centre, a double, on one side: samples of either
 // class take part as doubles.
 template <typename Sample>
-void computeReliabilityOf(const Sample *wrapped, double *reliability, int32_t columns, int32_t rows) {
-#pragma omp parallel for schedule(static)
-    for (int32_t c = 1; c < columns - 1; ++c) {
-        if (rows <= 2) continue;
-        const Sample *left = wrapped + static_cast<int64_t>(c - 1) * rows;
+void computeReliabilityOf(const Sample *wrapped, double *reliability, int32_t columns, int32_t rows,
+                          Interruption *interruption) {
+    if (rows <= 2) return;
+    parallelFor(interruption, 1, columns - 1, 8.0 * rows, [=](int64_t c) {
+        const Sample *left = wrapped + (c - 1) * rows;
         const Sample *centre = left + rows;
         const Sample *right = centre + rows;
-        double *out = reliability + static_cast<int64_t>(c) * rows;
+        double *out = reliability + c * rows;
         for (int32_t r = 1; r < rows - 1; ++r) {
             // All nine samples must be usable: a partial sum is never stored.
             if (!usableSample(centre[r]) || !usableSample(left[r - 1]) || !usableSample(left[r]) ||
@@ -52,7 +51,7 @@ void computeReliabilityOf(const Sample *wrapped, double *reliability, int32_t co
             out[r] = secondDifferenceSum(centre[r], centre[r - 1], centre[r + 1], left[r], right[r], left[r - 1],
                                          right[r + 1], left[r + 1], right[r - 1]);
         }
-    }
+    });
 }
 
 // The interior's arithmetic, operation for operation, on neighbours found across the
@@ -89,11 +88,13 @@ void computeBorderReliabilityOf(const Sample *wrapped, double *reliability, int3
 
 }  // namespace
 
-void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows) {
-    computeReliabilityOf(wrapped, reliability, columns, rows);
+void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows,
+                        Interruption *interruption) {
+    computeReliabilityOf(wrapped, reliability, columns, rows, interruption);
 }
-void computeReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows) {
-    computeReliabilityOf(wrapped, reliability, columns, rows);
+void computeReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows,
+                        Interruption *interruption) {
+    computeReliabilityOf(wrapped, reliability, columns, rows, interruption);
 }
 void computeBorderReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows,
                               const bool periodic[2]) {
@@ -104,22 +105,18 @@ void computeBorderReliability(const float *wrapped, double *reliability, int32_t
     computeBorderReliabilityOf(wrapped, reliability, columns, rows, periodic);
 }
 
-void qualityReliability(QualityMap quality, double *reliability, size_t count) {
+void qualityReliability(QualityMap quality, double *reliability, size_t count, Interruption *interruption) {
     // A single quality is widened exactly: the same map in double orders the same.
     const int64_t n = static_cast<int64_t>(count);
-    if (quality.doubles != nullptr) {
-#pragma omp parallel for schedule(static)
-        for (int64_t i = 0; i < n; ++i) reliability[i] = -quality.doubles[i];
-    } else {
-#pragma omp parallel for schedule(static)
-        for (int64_t i = 0; i < n; ++i) reliability[i] = -static_cast<double>(quality.singles[i]);
-    }
+    if (quality.doubles != nullptr)
+        parallelFor(interruption, 0, n, 1.0, [=](int64_t i) { reliability[i] = -quality.doubles[i]; });
+    else
+        parallelFor(interruption, 0, n, 1.0, [=](int64_t i) { reliability[i] = -static_cast<double>(quality.singles[i]); });
 }
 
-void roundReliability(const double *reliability, float *report, size_t count) {
-    const int64_t n = static_cast<int64_t>(count);
-#pragma omp parallel for schedule(static)
-    for (int64_t i = 0; i < n; ++i) report[i] = static_cast<float>(reliability[i]);
+void roundReliability(const double *reliability, float *report, size_t count, Interruption *interruption) {
+    parallelFor(interruption, 0, static_cast<int64_t>(count), 1.0,
+                [=](int64_t i) { report[i] = static_cast<float>(reliability[i]); });
 }
 void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows) {
 #pragma omp parallel for schedule(static)

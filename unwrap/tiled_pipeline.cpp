@@ -43,32 +43,28 @@ int64_t tileSkeletonEdgeBound(const TileBox &box) { return tileNodeBound(box) + 
 
 namespace {
 
-// The threads a parallel region gets (one without OpenMP).
-int32_t teamSize() {
-    int32_t threads = 0;
-#pragma omp parallel reduction(+ : threads)
-    threads += 1;
-    return threads;
-}
-
 // Runs work(tile, scratch) for every tile, each thread of the region with buffers of
-// its own, taking the next tile when it is done with one.
+// its own, taking the next tile when it is done with one; the host's thread looks for
+// an interrupt between its tiles, and no thread starts a tile after one. False when
+// the loop stopped so.
 template <typename Work>
-void forEachTile(int64_t tiles, int32_t workers, const TileScratch *scratches, const Work &work) {
+bool forEachTile(int64_t tiles, int32_t workers, const TileScratch *scratches, Interruption *interruption,
+                 const Work &work) {
     std::atomic<int64_t> nextTile(0);
     std::atomic<int32_t> nextWorker(0);
 #pragma omp parallel
     {
         const int32_t worker = nextWorker.fetch_add(1);
         // A team larger than the buffers handed out leaves its extra threads idle.
-        for (int64_t tile = worker < workers ? nextTile.fetch_add(1) : tiles; tile < tiles;
-             tile = nextTile.fetch_add(1))
+        for (int64_t tile = worker < workers ? nextTile.fetch_add(1) : tiles;
+             tile < tiles && !interrupted(interruption); tile = nextTile.fetch_add(1))
             work(tile, scratches[worker]);
     }
+    return !interrupted(interruption);
 }
 
 template <typename Sample>
-void unwrapMapInTilesOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+bool unwrapMapInTilesOf(const Sample *wrapped, Sample *out, int64_t referenceIndex, int32_t columns, int32_t rows,
                         int32_t tileRows, int32_t tileColumns, const UnwrapOptions &options) {
     TiledCall call = TiledCall();
     call.grid = makeTileGrid(rows, columns, tileRows, tileColumns, options.periodic);
@@ -115,18 +111,21 @@ void unwrapMapInTilesOf(const Sample *wrapped, Sample *out, int64_t referenceInd
     }
 
     Sample *reliabilityOut = static_cast<Sample *>(options.reliability);
-    forEachTile(tiles, workers, scratches, [&](int64_t tile, TileScratch scratch) {
+    Interruption *const stop = options.interruption;
+    bool done = forEachTile(tiles, workers, scratches, stop, [&](int64_t tile, TileScratch scratch) {
         tileForest(wrapped, call, tile, scratch, out, reliabilityOut);
         tileSkeleton(wrapped, call, tile, scratch);
     });
     mxFree(edgeBuffer);
     mxFree(keys);
-    mergeSkeletons(call);
+    if (done) {
+        mergeSkeletons(call);
+        done = forEachTile(tiles, workers, scratches, stop, [&](int64_t tile, TileScratch scratch) {
+            tileResult(wrapped, call, tile, scratch, out, options.regions);
+        });
+        freeSkeletonMerge(call);
+    }
     mxFree(call.skeleton);
-    forEachTile(tiles, workers, scratches,
-                [&](int64_t tile, TileScratch scratch) { tileResult(wrapped, call, tile, scratch, out, options.regions); });
-
-    freeSkeletonMerge(call);
     mxFree(scratches);
     mxFree(bytes);
     mxFree(steps);
@@ -137,15 +136,16 @@ void unwrapMapInTilesOf(const Sample *wrapped, Sample *out, int64_t referenceInd
     }
     mxFree(call.nodePixels);
     mxFree(call.tiles);
+    return done;
 }
 
 }  // namespace
 
-void unwrapMapInTiles(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+bool unwrapMapInTiles(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns, int32_t rows,
                       int32_t tileRows, int32_t tileColumns, const UnwrapOptions &options) {
-    unwrapMapInTilesOf(wrapped, out, referenceIndex, columns, rows, tileRows, tileColumns, options);
+    return unwrapMapInTilesOf(wrapped, out, referenceIndex, columns, rows, tileRows, tileColumns, options);
 }
-void unwrapMapInTiles(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+bool unwrapMapInTiles(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows,
                       int32_t tileRows, int32_t tileColumns, const UnwrapOptions &options) {
-    unwrapMapInTilesOf(wrapped, out, referenceIndex, columns, rows, tileRows, tileColumns, options);
+    return unwrapMapInTilesOf(wrapped, out, referenceIndex, columns, rows, tileRows, tileColumns, options);
 }

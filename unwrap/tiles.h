@@ -184,9 +184,10 @@ inline NeighbourKind forwardKind(const TileBox &box, int32_t local, uint8_t dire
 }
 
 // The whole tiled call, after its arguments are checked: tileRows x tileColumns tiles.
-void unwrapMapInTiles(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+// False when the options' interruption stopped it (everything freed, out unusable).
+bool unwrapMapInTiles(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns, int32_t rows,
                       int32_t tileRows, int32_t tileColumns, const UnwrapOptions &options);
-void unwrapMapInTiles(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+bool unwrapMapInTiles(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows,
                       int32_t tileRows, int32_t tileColumns, const UnwrapOptions &options);
 
 #endif // PHASEKIT_TILES_H

@@ -5,6 +5,8 @@
 #ifndef PHASEKIT_UNWRAP_H
 #define PHASEKIT_UNWRAP_H
 
+#include "../portable/interruption.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -94,7 +96,8 @@ struct UnwrapOptions {
     bool periodic[3];
     double *regions;
     void *reliability;
-    int32_t tileSize[2];  // a map's tiles: rows, columns (0: the whole map at once)
+    int32_t tileSize[2];         // a map's tiles: rows, columns (0: the whole map at once)
+    Interruption *interruption;  // null: the call runs to its end
 };
 
 // Whether a pixel takes part: its sample is usable, and so is its quality if there
@@ -168,9 +171,12 @@ inline int32_t sideAfter(int32_t k, int32_t n, bool wraps) { return k < n - 1 ? 
 int32_t pixelRandom(int32_t column, int32_t row);
 // Compact: every pixel's initial reliability, then the computed ones of the pixels
 // whose eight neighbours are all valid (read from the input samples).
-void initPixels(double *reliability, int32_t columns, int32_t rows);
-void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows);
-void computeReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows);
+// The stages' long loops stop early when the interruption (if any) is set.
+void initPixels(double *reliability, int32_t columns, int32_t rows, Interruption *interruption = nullptr);
+void computeReliability(const double *wrapped, double *reliability, int32_t columns, int32_t rows,
+                        Interruption *interruption = nullptr);
+void computeReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows,
+                        Interruption *interruption = nullptr);
 // On a side that wraps around, the pixels on its borders have their neighbours across
 // it: those whose eight neighbours, so taken, are all valid get a computed reliability
 // too (computeReliability has done all others). periodic: rows, columns.
@@ -179,10 +185,12 @@ void computeBorderReliability(const double *wrapped, double *reliability, int32_
 void computeBorderReliability(const float *wrapped, double *reliability, int32_t columns, int32_t rows,
                               const bool periodic[2]);
 // With a quality map: every pixel's reliability is minus its quality.
-void qualityReliability(QualityMap quality, double *reliability, size_t count);
+void qualityReliability(QualityMap quality, double *reliability, size_t count,
+                        Interruption *interruption = nullptr);
 // A single call's reliabilities, rounded once into its reliability output, before
 // their double array goes (the result stage then marks missing and initial ones).
-void roundReliability(const double *reliability, float *report, size_t count);
+void roundReliability(const double *reliability, float *report, size_t count,
+                      Interruption *interruption = nullptr);
 // Plain.
 void initPixels(const double *wrapped, PhasePixel *pixels, int32_t columns, int32_t rows);
 void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows);
@@ -190,8 +198,10 @@ void computeReliability(PhasePixel *pixels, int32_t columns, int32_t rows);
 // Volumes (rows x columns x slices, the linear index of a voxel as in GridShape): the
 // reliability over the 26 neighbours and the 13 directions of each 3x3x3 block, and
 // edges to the next row, the next column and the next slice.
-void computeReliability(const double *wrapped, double *reliability, GridShape shape);
-void computeReliability(const float *wrapped, double *reliability, GridShape shape);
+void computeReliability(const double *wrapped, double *reliability, GridShape shape,
+                        Interruption *interruption = nullptr);
+void computeReliability(const float *wrapped, double *reliability, GridShape shape,
+                        Interruption *interruption = nullptr);
 // The voxels on the faces of sides that wrap around, as computeBorderReliability does
 // for maps. periodic: rows, columns, slices.
 void computeBorderReliability(const double *wrapped, double *reliability, GridShape shape,
@@ -201,12 +211,16 @@ void computeBorderReliability(const float *wrapped, double *reliability, GridSha
 // The entries edgeOffsets needs for a volume: three per column of every slice, and one.
 // A quality map (if any) takes part in which voxels are valid, here and below.
 size_t volumeOffsetCount(GridShape shape);
-int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap());
-int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap());
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap(),
+                   Interruption *interruption = nullptr);
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap(),
+                   Interruption *interruption = nullptr);
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap());
+               const int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap(),
+               Interruption *interruption = nullptr);
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap());
+               const int32_t *edgeOffsets, GridShape shape, QualityMap quality = QualityMap(),
+               Interruption *interruption = nullptr);
 
 // Edge list stage. Column edges column by column (by row), then row edges by column
 // pair (by row); edgeOffsets holds 2N entries.
@@ -218,13 +232,15 @@ inline int32_t wrapStep(double difference) {
     return 0;
 }
 int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
-                   QualityMap quality = QualityMap());
+                   QualityMap quality = QualityMap(), Interruption *interruption = nullptr);
 int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, int32_t columns, int32_t rows,
-                   QualityMap quality = QualityMap());
+                   QualityMap quality = QualityMap(), Interruption *interruption = nullptr);
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows, QualityMap quality = QualityMap());
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows, QualityMap quality = QualityMap(),
+               Interruption *interruption = nullptr);
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, int32_t columns, int32_t rows, QualityMap quality = QualityMap());
+               const int32_t *edgeOffsets, int32_t columns, int32_t rows, QualityMap quality = QualityMap(),
+               Interruption *interruption = nullptr);
 // The edges across the borders of the sides that wrap around (periodic: rows, columns,
 // slices), for maps and volumes alike. They follow all others: those that close the
 // rows, then the columns, then the slices, each kind by ascending first pixel, which
@@ -281,7 +297,7 @@ struct EdgeRange {
     int32_t first, last;  // edge indices, inclusive
 };
 int32_t splitEdges(CompactEdge *edges, int32_t edgeCount, int32_t leafSize, EdgeRange *leaves,
-                   int32_t capacity);
+                   int32_t capacity, Interruption *interruption = nullptr);
 // The command's leaves: long enough that sorting one costs far more than handing it
 // out, short enough to sit in a core's cache and for the merge to start early and end
 // soon after the last one; and room for more of them than a split usually leaves.
@@ -308,9 +324,10 @@ void mergeGroups(GroupLink *links, const CompactEdge *edges, int32_t edgeCount, 
 // flags, set here): every thread finishes leaves, lowest first, and one thread at a
 // time merges the edges, in order, as far as they are in their final place. Links and
 // edges end as sortEdges and mergeGroups leave them.
-void initGroupLinks(GroupLink *links, GridShape shape);
+void initGroupLinks(GroupLink *links, GridShape shape, Interruption *interruption = nullptr);
 void sortLeavesAndMerge(GroupLink *links, CompactEdge *edges, int32_t edgeCount, const EdgeRange *leaves,
-                        int32_t leafCount, std::atomic<int32_t> *sortedFlags, GridShape shape);
+                        int32_t leafCount, std::atomic<int32_t> *sortedFlags, GridShape shape,
+                        Interruption *interruption = nullptr);
 // A pixel's step count: the sum of the offsets on its path to its head.
 inline int32_t groupSteps(const GroupLink *links, int32_t pixel) {
     int32_t sum = 0;
@@ -329,14 +346,16 @@ inline int32_t groupSteps(const GroupLink *links, int32_t pixel) {
 // value (there are none with a quality map).
 void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
                     int64_t referenceIndex, GridShape shape, QualityMap quality = QualityMap(),
-                    double *regionHeads = nullptr, double *reliability = nullptr);
+                    double *regionHeads = nullptr, double *reliability = nullptr,
+                    Interruption *interruption = nullptr);
 void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
                     int64_t referenceIndex, GridShape shape, QualityMap quality = QualityMap(),
-                    double *regionHeads = nullptr, float *reliability = nullptr);
+                    double *regionHeads = nullptr, float *reliability = nullptr,
+                    Interruption *interruption = nullptr);
 // Connected regions: numbers the groups 1, 2, ... in the order of each one's first
 // pixel in memory order, in place of the heads writeUnwrapped noted. The links are
 // spent: the heads' offsets hold the numbers afterwards.
-void numberRegions(GroupLink *links, double *regions, size_t count);
+void numberRegions(GroupLink *links, double *regions, size_t count, Interruption *interruption = nullptr);
 // Plain.
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,
                     int32_t columns, int32_t rows);
@@ -345,14 +364,15 @@ void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, in
 // input's class): a map of rows x columns, or a volume. referenceIndex < 0: no
 // reference.
 // The options' arrays have one element a pixel; their defaults (all null, no side
-// periodic) unwrap as the method does.
-void unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns,
+// periodic) unwrap as the method does. False when the options' interruption stopped
+// the call: everything it held is freed, out holds nothing usable.
+bool unwrapMap(const double *wrapped, double *out, int64_t referenceIndex, int32_t columns,
                int32_t rows, const UnwrapOptions &options = UnwrapOptions());
-void unwrapMap(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows,
+bool unwrapMap(const float *wrapped, float *out, int64_t referenceIndex, int32_t columns, int32_t rows,
                const UnwrapOptions &options = UnwrapOptions());
-void unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape,
+bool unwrapVolume(const double *wrapped, double *out, int64_t referenceIndex, GridShape shape,
                   const UnwrapOptions &options = UnwrapOptions());
-void unwrapVolume(const float *wrapped, float *out, int64_t referenceIndex, GridShape shape,
+bool unwrapVolume(const float *wrapped, float *out, int64_t referenceIndex, GridShape shape,
                   const UnwrapOptions &options = UnwrapOptions());
 
 #endif // PHASEKIT_UNWRAP_H

@@ -19,7 +19,7 @@ namespace {
 template <typename Sample, typename Valid>
 void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Valid valid, Sample *out,
                       int64_t referenceIndex, GridShape shape, double *regionHeads, Sample *reliability,
-                      bool initialValues) {
+                      bool initialValues, Interruption *interruption) {
     // A missing reference pixel is alone, with 0 steps: as if there were none.
     const int32_t refSteps =
         referenceIndex >= 0 ? groupSteps(links, static_cast<int32_t>(referenceIndex)) : 0;
@@ -30,9 +30,8 @@ void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Valid valid
     // every initial value, which is at least this even rounded to single.
     const Sample initialFloor = static_cast<Sample>(kInitialReliability);
     const int32_t lines = shape.columns * shape.slices;
-#pragma omp parallel for schedule(static)
-    for (int32_t c = 0; c < lines; ++c) {
-        const int32_t start = c * shape.rows;
+    parallelFor(interruption, 0, lines, shape.rows, [=](int64_t c) {
+        const int32_t start = static_cast<int32_t>(c) * shape.rows;
         for (int32_t i = start; i < start + shape.rows; ++i) {
             if (!valid(i)) {
                 out[i] = static_cast<Sample>(missing);
@@ -48,7 +47,7 @@ void writeUnwrappedOf(const GroupLink *links, const Sample *wrapped, Valid valid
                                          static_cast<double>(wrapped[i]));
             if (regionHeads != nullptr) regionHeads[i] = static_cast<double>(pixel) + 1.0;
         }
-    }
+    });
 }
 
 // The stage's call for withValidity. Without a quality map, pixels that kept their
@@ -63,9 +62,11 @@ struct ResultWrite {
     double *regionHeads;
     Sample *reliability;
     bool initialValues;
+    Interruption *interruption;
     template <typename Valid>
     void operator()(Valid valid) const {
-        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads, reliability, initialValues);
+        writeUnwrappedOf(links, wrapped, valid, out, referenceIndex, shape, regionHeads, reliability, initialValues,
+                         interruption);
     }
 };
 
@@ -73,15 +74,15 @@ struct ResultWrite {
 
 void writeUnwrapped(const GroupLink *links, const double *wrapped, double *out,
                     int64_t referenceIndex, GridShape shape, QualityMap quality, double *regionHeads,
-                    double *reliability) {
+                    double *reliability, Interruption *interruption) {
     withValidity(wrapped, quality, ResultWrite<double>{links, wrapped, out, referenceIndex, shape, regionHeads,
-                                                       reliability, !hasQuality(quality)});
+                                                       reliability, !hasQuality(quality), interruption});
 }
 void writeUnwrapped(const GroupLink *links, const float *wrapped, float *out,
                     int64_t referenceIndex, GridShape shape, QualityMap quality, double *regionHeads,
-                    float *reliability) {
+                    float *reliability, Interruption *interruption) {
     withValidity(wrapped, quality, ResultWrite<float>{links, wrapped, out, referenceIndex, shape, regionHeads,
-                                                      reliability, !hasQuality(quality)});
+                                                      reliability, !hasQuality(quality), interruption});
 }
 
 void writeUnwrapped(const PhasePixel *pixels, double *out, int32_t refColumn, int32_t refRow,

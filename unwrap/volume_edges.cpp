@@ -38,12 +38,11 @@ inline VolumeLine volumeLine(GridShape shape, int64_t line) {
 namespace {
 
 template <typename Valid>
-int32_t countEdgesOf(Valid valid, int32_t *edgeOffsets, GridShape shape) {
+int32_t countEdgesOf(Valid valid, int32_t *edgeOffsets, GridShape shape, Interruption *interruption) {
     const int64_t lines = static_cast<int64_t>(shape.columns) * shape.slices;
     const int32_t rows = shape.rows;
     edgeOffsets[0] = 0;
-#pragma omp parallel for schedule(static)
-    for (int64_t line = 0; line < lines; ++line) {
+    parallelFor(interruption, 0, lines, 3.0 * rows, [=](int64_t line) {
         const VolumeLine l = volumeLine(shape, line);
         int32_t counts[3] = {0, 0, 0};
         for (int32_t a = l.start; a < l.start + rows; ++a) {
@@ -53,17 +52,18 @@ int32_t countEdgesOf(Valid valid, int32_t *edgeOffsets, GridShape shape) {
             counts[kNextSlice] += l.sliceStep != 0 && valid(a + l.sliceStep);
         }
         for (int kind = kNextRow; kind <= kNextSlice; ++kind) edgeOffsets[1 + kind * lines + line] = counts[kind];
-    }
+    });
+    // An interrupted count is never used: its entries need not add up.
+    if (interrupted(interruption)) return 0;
     return runningSum(edgeOffsets, 3 * lines + 1);
 }
 
 template <typename Sample, typename Valid>
 void fillEdgesOf(const Sample *wrapped, Valid valid, const double *reliability, CompactEdge *edges,
-                 const int32_t *edgeOffsets, GridShape shape) {
+                 const int32_t *edgeOffsets, GridShape shape, Interruption *interruption) {
     const int64_t lines = static_cast<int64_t>(shape.columns) * shape.slices;
     const int32_t rows = shape.rows;
-#pragma omp parallel for schedule(static)
-    for (int64_t line = 0; line < lines; ++line) {
+    parallelFor(interruption, 0, lines, 3.0 * rows, [=](int64_t line) {
         const VolumeLine l = volumeLine(shape, line);
         CompactEdge *next[3];
         for (int kind = kNextRow; kind <= kNextSlice; ++kind) next[kind] = edges + edgeOffsets[kind * lines + line];
@@ -76,15 +76,16 @@ void fillEdgesOf(const Sample *wrapped, Valid valid, const double *reliability, 
             if (l.sliceStep != 0 && valid(a + l.sliceStep))
                 writeEdge(next[kNextSlice]++, wrapped, reliability, a, a + l.sliceStep, kNextSlice);
         }
-    }
+    });
 }
 
 // The stages' calls for withValidity.
 struct VolumeEdgeCount {
     int32_t *edgeOffsets;
     GridShape shape;
+    Interruption *interruption;
     template <typename Valid>
-    int32_t operator()(Valid valid) const { return countEdgesOf(valid, edgeOffsets, shape); }
+    int32_t operator()(Valid valid) const { return countEdgesOf(valid, edgeOffsets, shape, interruption); }
 };
 template <typename Sample>
 struct VolumeEdgeFill {
@@ -93,23 +94,30 @@ struct VolumeEdgeFill {
     CompactEdge *edges;
     const int32_t *edgeOffsets;
     GridShape shape;
+    Interruption *interruption;
     template <typename Valid>
-    void operator()(Valid valid) const { fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, shape); }
+    void operator()(Valid valid) const {
+        fillEdgesOf(wrapped, valid, reliability, edges, edgeOffsets, shape, interruption);
+    }
 };
 
 }  // namespace
 
-int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
-    return withValidity(wrapped, quality, VolumeEdgeCount{edgeOffsets, shape});
+int32_t countEdges(const double *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality,
+                   Interruption *interruption) {
+    return withValidity(wrapped, quality, VolumeEdgeCount{edgeOffsets, shape, interruption});
 }
-int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
-    return withValidity(wrapped, quality, VolumeEdgeCount{edgeOffsets, shape});
+int32_t countEdges(const float *wrapped, int32_t *edgeOffsets, GridShape shape, QualityMap quality,
+                   Interruption *interruption) {
+    return withValidity(wrapped, quality, VolumeEdgeCount{edgeOffsets, shape, interruption});
 }
 void fillEdges(const double *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
-    withValidity(wrapped, quality, VolumeEdgeFill<double>{wrapped, reliability, edges, edgeOffsets, shape});
+               const int32_t *edgeOffsets, GridShape shape, QualityMap quality, Interruption *interruption) {
+    withValidity(wrapped, quality,
+                 VolumeEdgeFill<double>{wrapped, reliability, edges, edgeOffsets, shape, interruption});
 }
 void fillEdges(const float *wrapped, const double *reliability, CompactEdge *edges,
-               const int32_t *edgeOffsets, GridShape shape, QualityMap quality) {
-    withValidity(wrapped, quality, VolumeEdgeFill<float>{wrapped, reliability, edges, edgeOffsets, shape});
+               const int32_t *edgeOffsets, GridShape shape, QualityMap quality, Interruption *interruption) {
+    withValidity(wrapped, quality,
+                 VolumeEdgeFill<float>{wrapped, reliability, edges, edgeOffsets, shape, interruption});
 }

@@ -13,15 +13,15 @@ inline double secondDifference(double before, double v, double after) {
 }
 
 template <typename Sample>
-void computeReliabilityOf(const Sample *wrapped, double *reliability, GridShape shape) {
+void computeReliabilityOf(const Sample *wrapped, double *reliability, GridShape shape, Interruption *interruption) {
     const int32_t rows = shape.rows, columns = shape.columns, slices = shape.slices;
     if (rows <= 2 || columns <= 2 || slices <= 2) return;
     const int64_t columnStep = rows, sliceStep = static_cast<int64_t>(rows) * columns;
     const int32_t interiorColumns = columns - 2;
     const int32_t lines = interiorColumns * (slices - 2);
 
-#pragma omp parallel for schedule(static)
-    for (int32_t line = 0; line < lines; ++line) {
+    parallelFor(interruption, 0, lines, 40.0 * rows, [=](int64_t lineIndex) {
+        const int32_t line = static_cast<int32_t>(lineIndex);
         const int32_t c = 1 + line % interiorColumns, s = 1 + line / interiorColumns;
         const int64_t start = static_cast<int64_t>(c) * rows + s * sliceStep;
         // The nine columns of the 3x3 cross-section: q[ds + 1][dc + 1] is column c + dc
@@ -82,7 +82,7 @@ void computeReliabilityOf(const Sample *wrapped, double *reliability, GridShape 
             before = here;
             here = after;
         }
-    }
+    });
 }
 
 // The 13 directions (rows, columns, slices) in the order the interior adds their
@@ -154,9 +154,9 @@ void computeBorderReliability(const float *wrapped, double *reliability, GridSha
     computeBorderReliabilityOf(wrapped, reliability, shape, periodic);
 }
 
-void computeReliability(const double *wrapped, double *reliability, GridShape shape) {
-    computeReliabilityOf(wrapped, reliability, shape);
+void computeReliability(const double *wrapped, double *reliability, GridShape shape, Interruption *interruption) {
+    computeReliabilityOf(wrapped, reliability, shape, interruption);
 }
-void computeReliability(const float *wrapped, double *reliability, GridShape shape) {
-    computeReliabilityOf(wrapped, reliability, shape);
+void computeReliability(const float *wrapped, double *reliability, GridShape shape, Interruption *interruption) {
+    computeReliabilityOf(wrapped, reliability, shape, interruption);
 }

@@ -45,7 +45,7 @@ Filtered runFilterOf(const std::vector<double> &reIn, const std::vector<double> 
     std::vector<Sample> pairs;
     const SampleClass samples = sizeof(Sample) == sizeof(float) ? kSingleSamples : kDoubleSamples;
     SmoothingInput in{im.empty() ? kRealSamples : kSeparateParts, re.data(), im.empty() ? nullptr : im.data(),
-                      M, N, kernel.data(), Mk, Nk, samples};
+                      M, N, kernel.data(), Mk, Nk, samples, nullptr};
     if (paired && !im.empty()) {
         for (size_t i = 0; i < n; ++i) {
             pairs.push_back(re[i]);
