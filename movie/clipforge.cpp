@@ -3,12 +3,17 @@
 // and only the first is read for the frame size. Every argument, and the first image,
 // is checked before the movie file is created, so a call that fails leaves any file of
 // the movie's name untouched; a later image that cannot be read is skipped with a
-// warning. Images are read only from regular files, which always end.
+// warning. Images are read only from regular files, which always end. Every outcome
+// that leaves no complete movie gives a warning (with an identifier, as every warning
+// here has), so scripts and mexrun --strict can tell; Ctrl-C between frames closes
+// the movie with the frames written so far, which play, and warns.
 #include "avi_writer.h"
 #include "jpeg_probe.h"
 
 #include "mex.h"
 
+#include "../portable/host_interrupt.h"
+#include "../portable/messages.h"
 #include "../portable/portability.h"
 
 #include <cmath>
@@ -25,22 +30,25 @@ static const char kCannotOpenAvi[] = "Couldn't open AVI for writing\n";
 static const char kNoJpegSize[] = "Cannot find width/height of jpeg\n";
 static const char kBadFps[] = "The frame rate (argument 2) must be a positive, finite real number.";
 static const char kIncomplete[] = "Writing the movie file failed: the movie file is incomplete.";
+static const char kPathShape[] = "must be one row of characters, not a character matrix";
 
-// Copies a text argument into a new host buffer sized from its column count; *cut
-// says whether mxGetString had to cut it. MATLAB holds 16-bit code units and writes
-// them in a multibyte encoding, where one can take up to four bytes (three in UTF-8),
-// so a row cut at 2N+1 bytes is fetched again with room for that; a single column
-// keeps its long-standing reading of 2 + 1 bytes.
+// Copies a text argument into a new host buffer sized from its character count; *cut
+// says whether mxGetString had to cut it. A row, or a column (read as the row it
+// spells: mxGetString copies in column order), of N characters. MATLAB holds 16-bit
+// code units and writes them in a multibyte encoding, where one can take up to four
+// bytes (three in UTF-8), so a text cut at 2N+1 bytes is fetched again with room for
+// that. A cut buffer still holds a terminated text (Octave leaves it unfilled).
 static char *copyTextArgument(const mxArray *argument, bool *cut) {
-    size_t columns = mxGetN(argument);
-    size_t length = 2 * columns + 1;
+    const size_t characters = mxGetNumberOfElements(argument);
+    size_t length = 2 * characters + 1;
     char *buffer = static_cast<char *>(mxMalloc(length));
     *cut = mxGetString(argument, buffer, length) != 0;
-    if (*cut && mxGetM(argument) == 1) {
+    if (*cut) {
         mxFree(buffer);
-        length = 4 * columns + 1;
+        length = 4 * characters + 1;
         buffer = static_cast<char *>(mxMalloc(length));
         *cut = mxGetString(argument, buffer, length) != 0;
+        if (*cut) buffer[0] = 0;
     }
     return buffer;
 }
@@ -49,16 +57,16 @@ static char *copyTextArgument(const mxArray *argument, bool *cut) {
 static char *getStringArgument(const mxArray *argument) {
     bool cut;
     char *buffer = copyTextArgument(argument, &cut);
-    if (cut) mexWarnMsgTxt(kTruncated);
+    if (cut) warnWithId("phasekit:clipforge:pathTruncated", kTruncated);
     return buffer;
 }
 
-static void warnFormatted(const char *format, const char *text) {
+static void warnFormatted(const char *identifier, const char *format, const char *text) {
     // Paths can be long; the host buffer holds the whole message.
     int needed = std::snprintf(nullptr, 0, format, text);
     char *message = static_cast<char *>(mxMalloc(static_cast<size_t>(needed) + 1));
     std::snprintf(message, static_cast<size_t>(needed) + 1, format, text);
-    mexWarnMsgTxt(message);
+    warnWithId(identifier, message);
     mxFree(message);
 }
 
@@ -83,19 +91,19 @@ struct FrameBuffer {
 static AviStatus addImageFrame(AviWriter *writer, const char *path, FrameBuffer *buffer) {
     FILE *file = openRegularFile(path);
     if (!file) {
-        warnFormatted("Cannot open image file, skipped: %s", path);
+        warnFormatted("phasekit:clipforge:imageSkipped", "Cannot open image file, skipped: %s", path);
         return aviOk;
     }
     int64_t length = -1;
     if (seekFile64(file, 0, SEEK_END) == 0) length = tellFile64(file);
     if (length < 0 || seekFile64(file, 0, SEEK_SET) != 0) {
         std::fclose(file);
-        warnFormatted("Cannot read image file, skipped: %s", path);
+        warnFormatted("phasekit:clipforge:imageSkipped", "Cannot read image file, skipped: %s", path);
         return aviOk;
     }
     if (!aviFrameFits(writer, static_cast<uint64_t>(length))) {
         std::fclose(file);
-        warnFormatted("The movie cannot take %s (a frame of 2 GiB or more, or a movie at its "
+        warnFormatted("phasekit:clipforge:movieFull", "The movie cannot take %s (a frame of 2 GiB or more, or a movie at its "
                       "largest): no more frames are added.",
                       path);
         return aviFrameTooLarge;
@@ -110,26 +118,26 @@ static AviStatus addImageFrame(AviWriter *writer, const char *path, FrameBuffer 
     std::fclose(file);
     AviStatus status = aviOk;
     if (complete) status = aviAddFrame(writer, buffer->data, size);
-    else warnFormatted("Cannot read image file, skipped: %s", path);
+    else warnFormatted("phasekit:clipforge:imageSkipped", "Cannot read image file, skipped: %s", path);
     return status;
 }
 
 // The first problem with the text arguments (the movie path and every image path),
 // as a warning: not a character array, or a character matrix of several rows and
-// several columns, whose characters mxGetString would interleave column by column
-// into a name nobody gave. A single column keeps its long-standing reading.
+// several columns (or more sides), whose characters mxGetString would interleave
+// column by column into a name nobody gave. A row or a column is one path.
 static bool textArgumentsUsable(int nrhs, const mxArray *prhs[]) {
     for (int k = 0; k < nrhs; ++k) {
         if (k == 1) continue;
         const char *what = k == 0 ? "avi filepath" : "image filepath";
         const char *problem = nullptr;
         if (!mxIsChar(prhs[k])) problem = "must be a character array";
-        else if (mxGetM(prhs[k]) > 1 && mxGetN(prhs[k]) > 1)
-            problem = "must be one row of characters, not a character matrix";
+        else if ((mxGetM(prhs[k]) > 1 && mxGetN(prhs[k]) > 1) || mxGetNumberOfDimensions(prhs[k]) > 2)
+            problem = kPathShape;
         if (problem) {
             char message[128];
             std::snprintf(message, sizeof message, "Argument %d (%s) %s.", k + 1, what, problem);
-            mexWarnMsgTxt(message);
+            warnWithId("phasekit:clipforge:pathType", message);
             return false;
         }
     }
@@ -159,8 +167,8 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     mexPrintf("clipforge: Motion-JPEG AVI writer (phasekit)\n");
     mexPrintf("\tframes are the JPEG files themselves, copied unchanged\n");
     if (nrhs < 3) {
-        mexWarnMsgTxt(kTooFewArguments);
-        mexWarnMsgTxt(kUsage);
+        warnWithId("phasekit:clipforge:tooFewArguments", kTooFewArguments);
+        warnWithId("phasekit:clipforge:usage", kUsage);
         return;
     }
 
@@ -168,7 +176,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (!textArgumentsUsable(nrhs, prhs)) return;
     float fps = readFrameRate(prhs[1]);
     if (fps == 0.0f) {
-        mexWarnMsgTxt(kBadFps);
+        warnWithId("phasekit:clipforge:frameRate", kBadFps);
         return;
     }
     char *moviePath = getStringArgument(prhs[0]);
@@ -179,7 +187,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
                       "The movie path names the same file as argument %d (an image): "
                       "nothing is written, so the image is kept.",
                       overwritten);
-        mexWarnMsgTxt(message);
+        warnWithId("phasekit:clipforge:movieIsImage", message);
         return;
     }
 
@@ -188,28 +196,35 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     FILE *first = openRegularFile(firstPath);
     if (!first) {
         mexPrintf("Cannot open file: %s\n", firstPath);
+        warnFormatted("phasekit:clipforge:firstImageUnreadable",
+                      "No movie was written: the first image cannot be opened: %s", firstPath);
         return;
     }
     int32_t width = 0, height = 0;
     int found = jpegFindSize(first, &width, &height);
     std::fclose(first);
     if (found != 0) {
-        mexWarnMsgTxt(kNoJpegSize);
+        warnWithId("phasekit:clipforge:noFrameSize", kNoJpegSize);
         return;
     }
 
     AviWriter *writer = aviOpen(moviePath, kProvisionalSide, kProvisionalSide, "MJPG",
                                 kProvisionalFps, nullptr);
     if (!writer) {
-        mexWarnMsgTxt(kCannotOpenAvi);
+        warnWithId("phasekit:clipforge:movieNotCreated", kCannotOpenAvi);
         return;
     }
     aviSetFps(writer, fps);
     aviSetSize(writer, width, height);
 
     bool failed = false;
+    int interruptedAt = -1;
     FrameBuffer buffer = {nullptr, 0};
     for (int k = 0; k <= nrhs - 3; ++k) {
+        if (hostInterruptPending()) {
+            interruptedAt = k;
+            break;
+        }
         // Shows frames done against the number of images minus one.
         if (k % 10 == 0) mexPrintf("%3d frames on %d...\n", k, nrhs - 3);
         char *path = getStringArgument(prhs[2 + k]);
@@ -220,6 +235,13 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     }
     if (buffer.data) mxFree(buffer.data);
     if (aviClose(writer) != aviOk) failed = true;
-    if (failed) mexWarnMsgTxt(kIncomplete);
+    if (failed) warnWithId("phasekit:clipforge:writeFailed", kIncomplete);
+    if (interruptedAt >= 0) {
+        char message[160];
+        std::snprintf(message, sizeof message,
+                      "clipforge was interrupted (Ctrl-C): the movie holds the first %d of %d images.",
+                      interruptedAt, nrhs - 2);
+        warnWithId("phasekit:clipforge:interrupted", message);
+    }
     mxFree(moviePath);
 }

@@ -92,3 +92,21 @@
 %! evalc ("clipforge (paths, 25, files{1})");
 %! assert (lastwarn (), "Argument 1 (avi filepath) must be one row of characters, not a character matrix.");
 %! assert (numel (dir (fullfile (folder, "*.avi"))), 1);  # only movie.avi of the first test
+
+%!test # paths given as columns are the rows they spell; a missing first image warns
+%! movie = fullfile (folder, "column.avi");
+%! lastwarn ("");
+%! evalc ("clipforge (movie.', 25, files{1}.')");
+%! assert (lastwarn (), "");
+%! assert (le32 (read_bytes (movie), 48), 1);
+%! assert (numel (dir (fullfile (folder, "*.avi"))), 2);   # movie.avi and column.avi only
+%! out = evalc ("clipforge (fullfile (folder, 'never.avi'), 25, fullfile (folder, 'missing.jpg'))");
+%! [text, id] = lastwarn ();
+%! assert (! isempty (strfind (out, "Cannot open file: ")));
+%! assert (text, ["No movie was written: the first image cannot be opened: " fullfile(folder, "missing.jpg")]);
+%! assert (id, "phasekit:clipforge:firstImageUnreadable");
+%! assert (! exist (fullfile (folder, "never.avi"), "file"));
+%! warning ("off", "phasekit:clipforge:firstImageUnreadable", "local");
+%! lastwarn ("");
+%! evalc ("clipforge (fullfile (folder, 'never.avi'), 25, fullfile (folder, 'missing.jpg'))");
+%! assert (lastwarn (), "");
