@@ -159,7 +159,7 @@ TEST(other_dtypes_reach_the_extension_as_their_own_classes) {
                  std::vector<unsigned char>(4 * c.itemBytes, 1));
         Run r = mexrun("phasemend " + file("typed.npy") + " -o " + file("out.npy"));
         CHECK_EQ(r.status, 1);
-        CHECK_EQ(r.err, std::string("Error using phasemend\nwrapped must be a full (not sparse) single or double matrix.\n"));
+        CHECK_EQ(r.err, std::string("Error using phasemend (phasekit:phasemend:wrappedType)\nwrapped must be a full (not sparse) single or double matrix.\n"));
     }
 }
 
@@ -173,7 +173,7 @@ TEST(numbers_texts_printed_text_warnings_and_errors) {
 
     Run refused = mexrun("phasemend " + file("row.npy") + " 0 1 -o " + file("out.npy"));
     CHECK_EQ(refused.status, 1);
-    CHECK_EQ(refused.err, std::string("Error using phasemend\n   x_ref and/or y_ref can not be smaller "
+    CHECK_EQ(refused.err, std::string("Error using phasemend (phasekit:phasemend:referenceOutside)\n   x_ref and/or y_ref can not be smaller "
                                       "than 1 nor larger than the matrix size.\n"));
 
     Run help = mexrun("phasemend");
@@ -261,6 +261,7 @@ TEST(strict_runs_turn_warnings_into_exit_status_3) {
         {"clipforge /dev/full 25 " + images, 0},
         {"--strict clipforge " + file("m.avi") + " 25 " + images, 0},
         {"--strict phasemend " + file("one.npy") + " 0 0", 1},  // an error stays an error
+        {"--strict clipforge " + file("m.avi") + " 25 /nonexistent.jpg", 3},  // no movie: a warning
         {"clipforge -- --strict 25 " + images, 0},             // a movie named --strict
     };
     for (const Case &c : cases) {
@@ -282,9 +283,10 @@ TEST(options_and_extra_outputs_on_the_command_line) {
     writeNpy(file("quality.npy"), "{'descr': '<f8', 'fortran_order': True, 'shape': (4, 6), }", doublesLE(quality));
     writeNpy(file("columns.npy"), "{'descr': '|b1', 'fortran_order': False, 'shape': (2,), }", {0, 1});
     const std::string outputs = " -o " + file("u.npy") + " -o " + file("regions.npy") + " -o " + file("rel.npy");
-    for (bool periodic : {false, true}) {
-        Run r = mexrun("phasemend " + file("map.npy") + " Quality " + file("quality.npy") +
-                       (periodic ? " periodic " + file("columns.npy") + " TileSize 3" : std::string()) + outputs);
+    // Periodic as a bool .npy vector, and as the word true (a logical scalar).
+    for (const std::string &periodic : {std::string(), " periodic " + file("columns.npy") + " TileSize 3",
+                                       std::string(" Periodic true")}) {
+        Run r = mexrun("phasemend " + file("map.npy") + " Quality " + file("quality.npy") + periodic + outputs);
         CHECK_EQ(r.status, 0);
         Npy regions = readNpy(file("regions.npy")), reliability = readNpy(file("rel.npy"));
         CHECK(regions.rows == 4 && regions.columns == 6 && regions.values.size() == 24);
@@ -292,7 +294,7 @@ TEST(options_and_extra_outputs_on_the_command_line) {
         if (regions.values.size() != 24 || reliability.values.size() != 24) continue;
         for (size_t k = 0; k < 24; ++k) {
             const bool missing = k / 4 == 2;
-            CHECK_EQ(regions.values[k], missing ? 0.0 : periodic || k < 8 ? 1.0 : 2.0);
+            CHECK_EQ(regions.values[k], missing ? 0.0 : !periodic.empty() || k < 8 ? 1.0 : 2.0);
             CHECK(missing ? std::isnan(reliability.values[k]) : reliability.values[k] == -quality[k]);
         }
     }

@@ -165,7 +165,9 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
         {{hostCreateString("abc")}, wrappedError},
         {{hostCreateArray(hostDoubleClass, {3, 4, 2, 2})}, sidesError},
         {{volume(), hostCreateDouble(0, 0, false), s(1), s(1)}, refTypeError},
-        {{volume(), s(1), s(1), hostCreateString("1")}, refTypeError},
+        // A text in a reference's place starts the options: it is no reference.
+        {{volume(), s(1), s(1), hostCreateString("1")},
+         "phasemend3 expects an option name ('Quality' or 'Periodic') in an option's place."},
         {{volume(), s(1), hostCreateArray(hostDoubleClass, {1, 1, 2}), s(1)}, refSidesError},
         // Sizes only, no data: refused before anything is read or made.
         {{hostCreateDoubleShapeOnly({2048, 1024, 1024})}, tooLarge},  // 2^31 voxels

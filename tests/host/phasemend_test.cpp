@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -152,7 +153,9 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
         {hostCreateSparse(3, 4), nullptr, nullptr, wrappedError},
         {dbl(), hostCreateDouble(0, 0, false), hostCreateScalar(1), refTypeError},
         {dbl(), hostCreateScalar(1), hostCreateDouble(1, 0, false), refTypeError},
-        {dbl(), hostCreateString("1"), hostCreateScalar(1), refTypeError},
+        // A text in the reference's place starts the options: a misspelled name is named.
+        {dbl(), hostCreateString("Qualty"), hostCreateScalar(1),
+         "phasemend has no option 'Qualty'; its options are 'Quality', 'Periodic' and 'TileSize'."},
         {dbl(), hostCreateScalar(1), hostCreateSparse(1, 1), refTypeError},
         {dbl(), hostCreateOfClass(hostInt32Class, 1, 1), hostCreateScalar(1), refTypeError},
         // A third side must not be read as more columns (phase carried across slices).
@@ -160,12 +163,22 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
         {hostCreateArray(hostDoubleClass, {3, 4, 1, 2}), hostCreateScalar(1), hostCreateScalar(1), sidesError},
         {dbl(), hostCreateArray(hostDoubleClass, {1, 1, 2}), hostCreateScalar(1), refSidesError},
     };
+    // Every error carries its identifier.
+    const std::map<std::string, std::string> identifiers = {
+        {refError, "phasekit:phasemend:referenceOutside"},
+        {wrappedError, "phasekit:phasemend:wrappedType"},
+        {refTypeError, "phasekit:phasemend:referenceType"},
+        {sidesError, "phasekit:phasemend:wrappedDimensions"},
+        {refSidesError, "phasekit:phasemend:referenceDimensions"},
+        {"phasemend has no option 'Qualty'; its options are 'Quality', 'Periodic' and 'TileSize'.",
+         "phasekit:phasemend:unknownOption"}};
     for (Case &c : cases) {
         std::vector<const mxArray *> args = {c.wrapped};
         if (c.x) args = {c.wrapped, c.x, c.y};
         HostCallResult r = hostCall(phasemend(), 1, args);
         CHECK(r.failed);
         CHECK_EQ(r.errorText, c.error);
+        CHECK_EQ(r.errorId, identifiers.at(c.error));
         CHECK(r.outputs[0] == nullptr);
         CHECK_EQ(r.blocksReleased, size_t(0));
         CHECK_EQ(r.peakBytes, size_t(0));

@@ -109,3 +109,17 @@
 %! assert (kernsmooth_c (single (m), single (k)), single (kernsmooth_c (double (single (m)), double (single (k)))));
 %! assert (kernsmooth_c (single (real (m)), k), single (kernsmooth_c (real (m), k)));
 
+
+%!test # Ctrl-C (SIGINT to Octave itself, as the key sends it) ends a long call early
+%! ## The call alone takes many seconds; the signal comes half a second after it starts.
+%! field = complex (rand (2048, "single"), rand (2048, "single"));
+%! system (sprintf ("(sleep 0.5; kill -INT %d) &", getpid ()));
+%! identifier = "";
+%! try
+%!   kernsmooth_c (field, ones (101));
+%! catch err
+%!   identifier = err.identifier;
+%! end
+%! assert (identifier, "phasekit:kernsmooth_c:interrupted");
+%! ## The session goes on, and the next call gives its usual result.
+%! assert (kernsmooth_c (complex ([1 2; 3 4], [5 6; 7 8]), 1), complex ([1 2; 3 4], [5 6; 7 8]));

@@ -46,7 +46,8 @@
 %!error <wrapped must be a full> phasemend (struct ("a", 1))
 %!error <wrapped must be a full> phasemend (sparse (ones (3)))
 %!error <xref and yref must be non-empty> phasemend (ones (3), [], 1)
-%!error <xref and yref must be non-empty> phasemend (ones (3), 1, "1")
+%!error <phasemend expects an option name> phasemend (ones (3), 1, "1")
+%!error <phasemend has no option 'Qualty'> phasemend (ones (3), "Qualty", ones (3))
 
 %!test # without a reference: the truth up to one common multiple of 2*pi
 %! u = phasemend (wrapped);
@@ -123,3 +124,22 @@
 %! fail ("phasemend (w, 'TileSize', 0)", "phasemend needs a TileSize that is a positive whole number");
 %! fail ("phasemend (w, 'TileSize', [4 4 4])", "phasemend needs a TileSize");
 %! fail ("phasemend3 (rand (4, 4, 3), 'TileSize', 4)", "phasemend3 has no option 'TileSize'");
+
+%!test # every command's errors carry an identifier (try/catch tells them apart)
+%! calls = {"phasemend (uint8 (ones (3)))", "phasekit:phasemend:wrappedType";
+%!          "phasemend (ones (3), 0, 1)", "phasekit:phasemend:referenceOutside";
+%!          "phasemend (ones (3), 'Qualty', ones (3))", "phasekit:phasemend:unknownOption";
+%!          "phasemend (ones (3), 'TileSize', 0)", "phasekit:phasemend:tileSizeValue";
+%!          "phasemend3 (ones (3, 3, 3), 1, 1, 9)", "phasekit:phasemend3:referenceOutside";
+%!          "phasemend3 (ones (3, 3, 3), 'Periodic', [1 1])", "phasekit:phasemend3:periodicValue";
+%!          "kernsmooth_c (1)", "phasekit:kernsmooth_c:argumentCount";
+%!          "kernsmooth_c (ones (3), zeros (0, 3))", "phasekit:kernsmooth_c:kernelEmpty"};
+%! for k = 1:rows (calls)
+%!   identifier = "";
+%!   try
+%!     eval ([calls{k, 1} ";"]);
+%!   catch err
+%!     identifier = err.identifier;
+%!   end
+%!   assert (identifier, calls{k, 2});
+%! end

@@ -33,18 +33,27 @@
 %   NaN) also gives NaN + NaN*i. Octave shows a result whose imaginary parts are all
 %   zero (for example from a real map) as a real matrix.
 %
-%   Messages:
+%   Messages: errors, each with its identifier (ERR.identifier in try/catch):
 %   - Called with no arguments, KERNSMOOTH_C prints its help text.
 %   - "This function takes zero, three or four arguments." for any count but 0 and
-%     2 (the text is kept as it is because callers match on it).
+%     2 (the text is kept as it is because callers match on it)
+%     (phasekit:kernsmooth_c:argumentCount).
 %   - "map must be a full (not sparse) single or double matrix."
+%     (phasekit:kernsmooth_c:mapType)
 %   - "smoothing_kernel must be a full (not sparse) single or double matrix."
+%     (phasekit:kernsmooth_c:kernelType)
 %   - "kernsmooth_c gives at most two outputs: [smoothed, support]."
-%   - "smoothing_kernel must not be empty."
+%     (phasekit:kernsmooth_c:tooManyOutputs)
+%   - "smoothing_kernel must not be empty." (phasekit:kernsmooth_c:kernelEmpty)
 %   - "map and smoothing_kernel must have fewer than 2^31 elements."
+%     (phasekit:kernsmooth_c:tooLarge)
 %   - "map must be a 2-D matrix; for a stack of maps, smooth each slice map(:,:,k)
-%     on its own." and "smoothing_kernel must be a 2-D matrix." for arrays of three
+%     on its own." (phasekit:kernsmooth_c:mapDimensions) and "smoothing_kernel must
+%     be a 2-D matrix." (phasekit:kernsmooth_c:kernelDimensions) for arrays of three
 %     or more dimensions (smooth a stack with a loop over k, as for PHASEMEND).
+%   - "kernsmooth_c was interrupted (Ctrl-C): it returns nothing."
+%     (phasekit:kernsmooth_c:interrupted): Ctrl-C ends a long call within a fraction
+%     of a second, with its memory freed.
 %   An empty MAP gives an empty complex result of the same size.
 %
 %   Example:

@@ -78,26 +78,38 @@
 %   value). A reference on a missing pixel acts as no reference. Results are the
 %   same from call to call and for any number of threads.
 %
-%   Messages:
-%   - Called with other than one or three arguments and no option name after WRAPPED
-%     or after the reference, PHASEMEND prints its help text and returns nothing.
-%   - An unknown option name, a name without a value, a Q of another size, class,
-%     complexity or sparsity, a P of the wrong length or class, a T that is not one
-%     or two positive whole numbers (zero, negative, fractional, NaN, Inf, empty,
-%     more than two, text, logical, complex), or a periodic dimension under three
-%     samples end the call with an error naming PHASEMEND;
-%     so does asking for more than three outputs. In a call of three arguments, a
-%     text after WRAPPED starts the options only if it is an option's name (else it
-%     is read, and refused, as a reference).
+%   Messages: errors, each with its identifier (ERR.identifier in try/catch):
+%   - Called with other than one or three arguments and no text after WRAPPED or
+%     after the reference, PHASEMEND prints its help text and returns nothing. A text
+%     in the reference's place is never a reference: it starts the options, so
+%     PHASEMEND (W, 'Qualty', Q) is refused as an unknown option.
+%   - Options, each naming PHASEMEND: a text that is no option's name
+%     (phasekit:phasemend:unknownOption), a value in a name's place
+%     (phasekit:phasemend:notOptionName), a name without a value
+%     (phasekit:phasemend:missingValue), a Q of another size, class, complexity or
+%     sparsity (phasekit:phasemend:qualityValue), a P of the wrong length or class
+%     (phasekit:phasemend:periodicValue), a periodic dimension under three samples
+%     (phasekit:phasemend:periodicTooShort), a T that is not one or two positive
+%     whole numbers: zero, negative, fractional, NaN, Inf, empty, more than two,
+%     text, logical, complex (phasekit:phasemend:tileSizeValue).
+%   - "phasemend gives at most three outputs: [unwrapped, regions, reliability]."
+%     (phasekit:phasemend:tooManyOutputs)
 %   - "x_ref and/or y_ref can not be smaller than 1 nor larger than the matrix size."
-%     when the reference lies outside the map (or is NaN or infinite).
+%     when the reference lies outside the map, or is NaN or infinite
+%     (phasekit:phasemend:referenceOutside).
 %   - "wrapped must be a full (not sparse) single or double matrix."
+%     (phasekit:phasemend:wrappedType)
 %   - "xref and yref must be non-empty full (not sparse) double values."
+%     (phasekit:phasemend:referenceType)
 %   - "wrapped is too large: its pixel and edge counts must stay below 2^31."
+%     (phasekit:phasemend:tooLarge)
 %   - "wrapped must be a 2-D matrix; for a volume use phasemend3, and for a stack of
-%     independent maps unwrap each slice wrapped(:,:,k) on its own." and "xref and
-%     yref must not have more than two dimensions." for arrays of three or more
-%     dimensions.
+%     independent maps unwrap each slice wrapped(:,:,k) on its own."
+%     (phasekit:phasemend:wrappedDimensions) and "xref and yref must not have more
+%     than two dimensions." (phasekit:phasemend:referenceDimensions)
+%   - "phasemend was interrupted (Ctrl-C): it returns nothing."
+%     (phasekit:phasemend:interrupted): Ctrl-C ends a long call within a fraction of
+%     a second, with its memory freed.
 %   An empty WRAPPED gives an empty result of the same size.
 %
 %   A volume (M-by-N-by-P, the slices of one object) is unwrapped in 3-D by

@@ -57,23 +57,31 @@
 %   Memory: besides the inputs and the outputs, about 56 bytes a voxel while it runs
 %   (3.8 GB for 512-by-512-by-256), with or without options.
 %
-%   Messages:
-%   - Called with other than one or four arguments and no option name after WRAPPED
-%     or after the reference, PHASEMEND3 prints its help text and returns nothing.
-%   - An unknown option name, a name without a value, a Q of another size, class,
-%     complexity or sparsity, a P of the wrong length or class, or a periodic
-%     dimension under three samples end the call with an error naming PHASEMEND3;
-%     so does asking for more than three outputs. In a call of four arguments, a
-%     text after WRAPPED starts the options only if it is an option's name (else it
-%     is read, and refused, as a reference).
+%   Messages: errors, each with its identifier (ERR.identifier in try/catch):
+%   - Called with other than one or four arguments and no text after WRAPPED or
+%     after the reference, PHASEMEND3 prints its help text and returns nothing. A
+%     text in one of the reference's places is never a reference: it starts the
+%     options.
+%   - Options, each naming PHASEMEND3: phasekit:phasemend3:unknownOption,
+%     notOptionName, missingValue, qualityValue, periodicValue and
+%     periodicTooShort, as for PHASEMEND (TileSize is PHASEMEND's alone).
+%   - "phasemend3 gives at most three outputs: [unwrapped, regions, reliability]."
+%     (phasekit:phasemend3:tooManyOutputs)
 %   - "x_ref, y_ref and/or z_ref can not be smaller than 1 nor larger than the
 %     volume size." when the reference lies outside the volume (or is NaN or
-%     infinite).
+%     infinite) (phasekit:phasemend3:referenceOutside).
 %   - "wrapped must be a full (not sparse) real single or double array."
+%     (phasekit:phasemend3:wrappedType)
 %   - "wrapped must have at most three dimensions (rows, columns, slices)."
-%   - "xref, yref and zref must be non-empty full (not sparse) double values." and
-%     "xref, yref and zref must not have more than two dimensions."
+%     (phasekit:phasemend3:wrappedDimensions)
+%   - "xref, yref and zref must be non-empty full (not sparse) double values."
+%     (phasekit:phasemend3:referenceType) and "xref, yref and zref must not have more
+%     than two dimensions." (phasekit:phasemend3:referenceDimensions)
 %   - "wrapped is too large: its voxel and edge counts must stay below 2^31."
+%     (phasekit:phasemend3:tooLarge)
+%   - "phasemend3 was interrupted (Ctrl-C): it returns nothing."
+%     (phasekit:phasemend3:interrupted): Ctrl-C ends a long call within a fraction of
+%     a second, with its memory freed.
 %   An empty WRAPPED gives an empty result of the same size.
 %
 %   Example:
