@@ -10,7 +10,7 @@
 # - Linux: each .mexa64 needs only what every MATLAB on Linux has loaded, with symbol
 #   versions old enough for glibc 2.17 and MATLAB's own libstdc++
 #   (matlab-linux/check_elf_interfaces.sh); the Linux standalone host, as MATLAB's
-#   libmx.so and libmex.so, with LLVM's OpenMP runtime as libiomp5.so, loads them and
+#   libmx.so, libmex.so and libut.so, with LLVM's OpenMP runtime as libiomp5.so, loads them and
 #   reproduces the golden digests the same two ways, and clipforge writes a movie;
 # - then, when Octave is found, the unpacked folder as an Octave user has it:
 #   make_toolbox builds Octave's own files there, help phasekit lists the commands and
@@ -64,7 +64,7 @@ if command -v octave-cli >/dev/null 2>&1; then
     warning ('off', 'Octave:gnuplot-graphics'); graphics_toolkit ('gnuplot');
     evalc ('share = phasekit_demo (''$work/demo'');'); assert (share > 0.99);
     evalc ('share3 = phasekit_volume (''$work/volume'');'); assert (share3 > 0.999);
-    evalc ('same = phasekit_batch (2);'); assert (same);
+    evalc ('same = phasekit_batch (''$work/batch'', 2);'); assert (same);
     evalc ('r = phasekit_options (''$work/options'');'); assert (isequal (r.polar_regions, [2, 1]));
     printf ('dist_check: the unpacked toolbox builds and runs in Octave\n');" > "$work/octave.log" 2>&1 \
     || { cat "$work/octave.log"; echo "dist_check: the unpacked toolbox failed in Octave"; exit 1; }

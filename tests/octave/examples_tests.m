@@ -30,9 +30,13 @@
 
 %!test
 %! addpath (fullfile (getenv ("PHASEKIT_ROOT"), "toolbox", "examples"));
-%! printed = evalc ("same = phasekit_batch (4);");
+%! out = tempname ();
+%! printed = evalc ("same = phasekit_batch (out, 4);");
 %! assert (same);
 %! assert (! isempty (strfind (printed, "same results: 1")));
+%! assert (exist (fullfile (out, "phasekit_batch.png"), "file") == 2);
+%! confirm_recursive_rmdir (false, "local");
+%! rmdir (out, "s");
 
 %!test
 %! ## The volume example: phasemend3 unwraps the whole head; slice by slice, the cut

@@ -1,4 +1,4 @@
-function same = phasekit_batch (count)
+function same = phasekit_batch (out_folder, count)
 %PHASEKIT_BATCH  A stack of phase maps unwrapped in parallel, one map per worker.
 %
 %   PHASEKIT_BATCH unwraps a stack of wrapped maps (a surface deforming over time)
@@ -7,8 +7,11 @@ function same = phasekit_batch (count)
 %   parallel package when it is installed (pkg install -forge parallel). It prints
 %   both times and whether the results are the same, which they always are.
 %
-%   PHASEKIT_BATCH (COUNT) uses COUNT maps (default 8).  SAME = PHASEKIT_BATCH (...)
-%   returns true when the parallel results equal the serial ones.
+%   PHASEKIT_BATCH (OUT_FOLDER) also saves a figure of the first maps, wrapped and
+%   unwrapped, as OUT_FOLDER/phasekit_batch.png ('' or [] saves nothing), as the other
+%   examples do.  PHASEKIT_BATCH (OUT_FOLDER, COUNT) uses COUNT maps (default 8).
+%   SAME = PHASEKIT_BATCH (...) returns true when the parallel results equal the
+%   serial ones.
 %
 %   Each worker should run PHASEMEND on one OpenMP thread, or the workers' threads
 %   compete for the cores: start MATLAB or Octave with the environment variable
@@ -16,7 +19,13 @@ function same = phasekit_batch (count)
 %   no effect; the OpenMP runtime reads it when Octave starts).
 
   if nargin < 1
+    out_folder = '';
+  end
+  if nargin < 2
     count = 8;
+  end
+  if ~ischar (out_folder) && ~isempty (out_folder)
+    error ('phasekit_batch: the first argument is the output folder (such as ''out''); the count comes second');
   end
   n = 512;
   [x, y] = meshgrid (linspace (-1, 1, n));
@@ -57,6 +66,28 @@ function same = phasekit_batch (count)
   fprintf ('phasekit batch: %d maps of %d x %d\n', count, n, n);
   fprintf ('  plain loop     %6.3f s\n  %-14s %6.3f s\n', t_serial, how, t_parallel);
   fprintf ('  same results: %d\n', same);
+  if ~isempty (out_folder)
+    save_figure (out_folder, maps, serial);
+  end
+end
+
+function save_figure (out_folder, maps, unwrapped)
+  % The first maps (up to four), wrapped above and unwrapped below.
+  shown = min (4, numel (maps));
+  fig = figure ('visible', 'off', 'position', [50, 50, 300 * shown, 600]);
+  colormap (jet (256));
+  for k = 1:shown
+    subplot (2, shown, k); imagesc (maps{k}, [-pi, pi]); axis image off;
+    title (sprintf ('map %d, wrapped', k));
+    subplot (2, shown, shown + k); imagesc (unwrapped{k}); axis image off;
+    title ('unwrapped');
+  end
+  if ~exist (out_folder, 'dir')
+    mkdir (out_folder);
+  end
+  print (fig, '-dpng', '-r80', fullfile (out_folder, 'phasekit_batch.png'));
+  close (fig);
+  fprintf ('  wrote %s\n', fullfile (out_folder, 'phasekit_batch.png'));
 end
 
 function unwrapped = unwrap_each (maps, centre)

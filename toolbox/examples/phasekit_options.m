@@ -90,7 +90,7 @@ function result = phasekit_options (out_folder)
     visible = 'off';
   end
   fig = figure ('visible', visible, 'position', [50, 50, 1500, 750]);
-  colormap ([0.6, 0.6, 0.6; jet(255)]);           % grey first: missing pixels
+  colormap ([0.6, 0.6, 0.6; jet(255)]);           % grey first: missing pixels only
   subplot (2, 4, 1); show_map (wrapped, [-pi, pi]); title ('interferogram, wrapped');
   for k = 1:3
     subplot (2, 4, 1 + k); show_map (errors{k}, [-3 * pi, 3 * pi]);
@@ -101,7 +101,9 @@ function result = phasekit_options (out_folder)
   title ('error, no Periodic');
   subplot (2, 4, 7); show_map (error_against (closed_scan, polar_truth), [-3 * pi, 3 * pi]);
   title ('error, Periodic [false true]');
-  subplot (2, 4, 8); show_map (regions, [0.5, max(regions(:))]); title ('regions of a cut map');
+  numbered = regions;
+  numbered(regions == 0) = NaN;                    % region 0: missing pixels
+  subplot (2, 4, 8); show_map (numbered, [0.5, max(regions(:))]); title ('regions of a cut map');
   if ~isempty (out_folder)
     if ~exist (out_folder, 'dir')
       mkdir (out_folder);
@@ -125,7 +127,8 @@ function share = right_share (unwrapped, truth)
 end
 
 function show_map (map, lim)
-  % NaN (and, for the regions, 0) onto the first colour (grey), the range onto the others.
+  % NaN onto the first colour (grey), which no value takes: values beyond the range go
+  % onto its ends, the range onto the other colours.
   finite = map(~isnan (map));
   if isempty (lim)
     lim = [min(finite), max(finite)];
@@ -135,7 +138,7 @@ function show_map (map, lim)
   end
   step = (lim(2) - lim(1)) / 254;
   shown = min (max (map, lim(1)), lim(2));
-  shown(isnan (map) | map < lim(1)) = lim(1) - step;
+  shown(isnan (map)) = lim(1) - step;
   imagesc (shown, [lim(1) - step, lim(2)]);
   axis image off;
   colorbar;
