@@ -1,7 +1,7 @@
 % Octave tests that run MATLAB's build of the toolbox for real, as far as this
 % machine can: the flags phasekit_build_flags gives MATLAB go into the command lines
 % that mex runs, with the variables and defaults of MATLAB's options files (as
-% `mex -v` prints them, see hosts-notes), and the real compilers here compile and
+% `mex -v` prints them, see docs/hosts.md), and the real compilers here compile and
 % link them against a stand-in MATLAB folder: Linux gcc against a stand-in
 % libiomp5.so (LLVM's OpenMP runtime, which Intel's is), with --as-needed in force,
 % and Windows MinGW-w64 with the cross compiler. MATLAB itself never runs here.
