@@ -343,3 +343,19 @@ TEST(numpy_reads_what_mexrun_writes) {
             "assert u.dtype == numpy.float32 and numpy.abs(d - numpy.round(d)).max() < 1e-6 and d.any()\"";
     CHECK_EQ(std::system(check.c_str()), 0);
 }
+
+TEST(ctrl_c_stops_the_call_and_leaves_every_output_file_as_it_was) {
+    // kernsmooth_c on a 1024^2 complex map with a 201 x 201 kernel runs for many
+    // seconds; SIGINT comes after one. No output file is written or replaced.
+    std::vector<double> samples(2 * 1024 * 1024, 0.5), ones(201 * 201, 1.0);
+    writeNpy(file("big.npy"), "{'descr': '<c16', 'fortran_order': True, 'shape': (1024, 1024), }", doublesLE(samples));
+    writeNpy(file("wide.npy"), "{'descr': '<f8', 'fortran_order': True, 'shape': (201, 201), }", doublesLE(ones));
+    writeFileBytes(file("kept.npy"), {'k', 'e', 'p', 't'});
+    std::string command = "timeout -s INT --preserve-status 1 " + std::string(MEXRUN) + " kernsmooth_c " +
+                          file("big.npy") + " " + file("wide.npy") + " -o " + file("kept.npy") + " -o " +
+                          file("new.npy") + " 2>" + file("stderr");
+    int raw = std::system(command.c_str());
+    CHECK_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 130);
+    CHECK(readFileBytes(file("kept.npy")) == std::vector<unsigned char>({'k', 'e', 'p', 't'}));
+    CHECK(access(file("new.npy").c_str(), F_OK) != 0 && access(file("kept.npy.partial").c_str(), F_OK) != 0);
+}
