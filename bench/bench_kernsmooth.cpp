@@ -10,7 +10,10 @@
 // that layout (the median of calls and filters timed in turns). Then whole calls on a
 // single map beside the same map in double, and with the support output beside one
 // output, timed in turns, and what the support costs in the single call: the filter's
-// own share, and the first touch of the host's new array for it. With --octave,
+// own share, and the first touch of the host's new array for it. Then the separable
+// form kernsmooth_c(map, u, v) with Gaussian vectors (101 taps in double and single,
+// 61 taps beside the 61x61 kernel, each path's filter alone) and, when python3 has
+// scipy, scipy.signal.fftconvolve doing the same smoothing, in turns. With --octave,
 // Octave's whole call on the 2048x2048, 9x9 case too.
 // Never run as a test.
 // Usage: bench_kernsmooth [runs] [--octave]
@@ -22,11 +25,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -138,6 +144,162 @@ void compareClassesAndOutputs(MexEntry entry, int runs) {
     hostDestroyArray(single);
 }
 
+// A Gaussian of the given taps (sigma a sixth of them): the vector of a separable
+// window, and its outer product.
+std::vector<double> gaussianTaps(int taps) {
+    std::vector<double> g(static_cast<size_t>(taps));
+    for (int k = 0; k < taps; ++k) {
+        const double x = (k - (taps - 1) / 2.0) / (taps / 6.0);
+        g[static_cast<size_t>(k)] = std::exp(-0.5 * x * x);
+    }
+    return g;
+}
+
+mxArray *rowVector(const std::vector<double> &values) {
+    return hostCreateMatrix(1, values.size(), values);
+}
+
+// The NaN-aware smoothing of scipy.signal.fftconvolve (the weighted sum and the
+// weights, two transforms) on the samples in a raw file: the median seconds of runs
+// calls, printed by python3; negative when python3 or scipy is missing.
+double scipySeconds(const std::string &file, int side, int taps, int runs) {
+    const std::string script =
+        "import numpy as np, time, scipy.signal as ss\n"
+        "f = np.fromfile('" + file + "', dtype=np.complex128).reshape((" + std::to_string(side) + ", " +
+        std::to_string(side) + "), order='F')\n"
+        "x = (np.arange(" + std::to_string(taps) + ") - " + std::to_string((taps - 1) / 2.0) + ") / (" +
+        std::to_string(taps) + " / 6.0)\n"
+        "g = np.exp(-0.5 * x * x); K = np.outer(g, g)\n"
+        "def smooth(f):\n"
+        "    valid = ~np.isnan(f)\n"
+        "    num = ss.fftconvolve(np.where(valid, f, 0), K, mode='same')\n"
+        "    den = ss.fftconvolve(valid.astype(float), K, mode='same')\n"
+        "    out = num / den\n"
+        "    out[~valid] = np.nan\n"
+        "    return out\n"
+        "smooth(f)\n"
+        "t = []\n"
+        "for _ in range(" + std::to_string(runs) + "):\n"
+        "    s = time.perf_counter(); smooth(f); t.append(time.perf_counter() - s)\n"
+        "print('scipy-median', sorted(t)[len(t) // 2])\n";
+    const std::string scriptFile = file + ".py";
+    FILE *out = std::fopen(scriptFile.c_str(), "w");
+    if (!out) return -1;
+    std::fputs(script.c_str(), out);
+    std::fclose(out);
+    // Debian's python3 (with python3-scipy) before any other on the path.
+    const char *python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+    FILE *pipe = popen((std::string(python) + " " + scriptFile + " 2>/dev/null").c_str(), "r");
+    double seconds = -1;
+    if (pipe) {
+        char line[256];
+        while (std::fgets(line, sizeof line, pipe))
+            if (std::strncmp(line, "scipy-median ", 13) == 0) seconds = std::atof(line + 13);
+        pclose(pipe);
+    }
+    std::remove(scriptFile.c_str());
+    return seconds;
+}
+
+// kernsmooth_c(map, u, v) on a 2048x2048 complex map with 5% NaN, Gaussian vectors:
+// whole calls taken in turns run after run (101 taps in double and single; 61 taps
+// beside the 61x61 kernel u * v.'), each path's separable filter alone, and, when
+// python3 has scipy, the same smoothing by FFT in turns with the whole calls.
+void compareSeparable(MexEntry entry, int runs) {
+    const int side = 2048;
+    const size_t samples = static_cast<size_t>(side) * side;
+    mxArray *map = hostCreateDouble(side, side, true);
+    mxArray *single = hostCreateOfClass(hostSingleClass, side, side, true);
+    uint32_t state = 7;
+    for (size_t i = 0; i < samples; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const bool missing = (state >> 8) % 100 < 5;
+        hostSetParts(map, i, missing ? mxGetNaN() : (state >> 12) * 1e-6, (state >> 10) * 1e-6);
+        hostSetParts(single, i, hostRealPart(map, i), hostImagPart(map, i));
+    }
+    const std::vector<double> g101 = gaussianTaps(101), g61 = gaussianTaps(61);
+    mxArray *u101 = rowVector(g101), *u61 = rowVector(g61), *k61 = hostCreateDouble(61, 61, false);
+    for (int c = 0; c < 61; ++c)
+        for (int r = 0; r < 61; ++r) mxGetPr(k61)[r + 61 * c] = g61[static_cast<size_t>(r)] * g61[static_cast<size_t>(c)];
+    struct Variant {
+        const char *name;
+        std::vector<const mxArray *> args;
+    };
+    const Variant variants[] = {
+        {"101 taps, double", {map, u101, u101}},
+        {"101 taps, single", {single, u101, u101}},
+        {"61 taps, double", {map, u61, u61}},
+        {"61 x 61 kernel, double", {map, k61}},
+    };
+    const int count = sizeof variants / sizeof variants[0];
+    auto call = [&](int v) {
+        return medianSeconds(1, [&] {
+            HostCallResult r = hostCall(entry, 1, variants[v].args);
+            hostReleaseOutputs(&r);
+        });
+    };
+    for (int v = 0; v < count; ++v) call(v);  // fresh memory paid for once
+    std::vector<double> times[count], singleRate, tapRatio;
+    for (int run = 0; run < runs; ++run) {
+        double t[count];
+        for (int k = 0; k < count; ++k) {
+            const int v = (run + k) % count;
+            t[v] = call(v);
+            times[v].push_back(t[v]);
+        }
+        singleRate.push_back(t[0] / t[1]);
+        tapRatio.push_back(t[2] / t[3]);
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("\nkernsmooth_c(map, u, v), 2048x2048 complex, 5%% NaN, Gaussian vectors; whole calls in turns:\n");
+    for (int v = 0; v < count; ++v) std::printf("  %-24s %8.4f s\n", variants[v].name, median(times[v]));
+    std::printf("  single's rate over double's (101 taps): %.3f; 61 taps over the 61 x 61 kernel: %.3f\n",
+                median(singleRate), median(tapRatio));
+    // Each path's separable filter on the double map, into buffers touched before.
+    const bool paired = hostInterleavedComplex();
+    std::vector<double> outA(paired ? 2 * samples : samples, 0.0), outB(paired ? 0 : samples, 0.0);
+    const SmoothingOutput output = {paired, outA.data(), paired ? nullptr : outB.data(), nullptr, kDoubleSamples};
+    const SmoothingInput input{paired ? kPairedParts : kSeparateParts, hostDataOf(map), hostImagDataOf(map), side, side,
+                               nullptr, 0, 0, kDoubleSamples, nullptr};
+    const SeparableKernel kernel = {g101.data(), 101, g101.data(), 101};
+    std::printf("  the filter alone, 101 taps, double:");
+    for (FilterPath p : {filterPathScalar, filterPathSse2, filterPathAvx2, filterPathAvx512}) {
+        if (!filterPathAvailable(p)) continue;
+        std::printf(" %s %.4f s", filterPathName(p),
+                    medianSeconds(p == filterPathScalar ? 1 : runs, [&] { filterMapSeparableOnPath(input, kernel, p, output); }));
+    }
+    std::printf("\n");
+    // scipy in turns with the whole call, from the same samples.
+    const std::string file = "/tmp/phasekit-bench-separable-" + std::to_string(getpid()) + ".bin";
+    FILE *raw = std::fopen(file.c_str(), "wb");
+    for (size_t i = 0; raw && i < samples; ++i) {
+        const double pair[2] = {hostRealPart(map, i), hostImagPart(map, i)};
+        std::fwrite(pair, sizeof(double), 2, raw);
+    }
+    if (raw) std::fclose(raw);
+    std::vector<double> ours, theirs, ratio;
+    for (int run = 0; run < 3; ++run) {
+        const double scipy = scipySeconds(file, side, 101, 3);
+        if (scipy < 0) break;
+        std::vector<double> calls;
+        for (int k = 0; k < 3; ++k) calls.push_back(call(0));
+        ours.push_back(median(calls));
+        theirs.push_back(scipy);
+        ratio.push_back(ours.back() / scipy);
+    }
+    std::remove(file.c_str());
+    if (ratio.empty())
+        std::printf("  scipy: python3 with scipy not found (Debian: python3-scipy); no comparison\n");
+    else
+        std::printf("  scipy.signal.fftconvolve, the same NaN-aware smoothing (two transforms): %.4f s; kernsmooth_c "
+                    "(map, u, v) %.4f s: %.3f of it (in turns)\n",
+                    median(theirs), median(ours), median(ratio));
+    for (mxArray *a : {map, single, u101, u61, k61}) hostDestroyArray(a);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -219,6 +381,7 @@ int main(int argc, char **argv) {
         hostDestroyArray(map);
     }
     compareClassesAndOutputs(ext.entry, runs);
+    compareSeparable(ext.entry, runs);
     if (octave) {
         double t = octaveCall(2048, 9, 21);
         if (t < 0) std::printf("octave: could not be run\n");

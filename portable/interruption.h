@@ -50,17 +50,12 @@ const double kChunkSeconds = 0.05;
 // loop smaller than this runs as one chunk, like a plain parallel loop.
 const double kFirstChunkWork = 1 << 25;
 
-// body(i) for every i in [begin, end), statically scheduled over the threads. With an
-// interruption, in chunks of about kChunkSeconds each (the first sized by itemWork,
-// the work of one item), the host asked between them; false when the loop stopped
-// for an interrupt, with some items not run.
-template <typename Body>
-bool parallelFor(Interruption *interruption, int64_t begin, int64_t end, double itemWork, const Body &body) {
-    if (interruption == nullptr) {
-#pragma omp parallel for schedule(static)
-        for (int64_t i = begin; i < end; ++i) body(i);
-        return true;
-    }
+// Runs runChunk(first, last) over [begin, end) in chunks of about kChunkSeconds each
+// (the first sized by itemWork, the work of one item, in units of about a sample
+// visited), the host asked between them; false when it stopped for an interrupt, with
+// some items not run.
+template <typename RunChunk>
+bool inChunks(Interruption *interruption, int64_t begin, int64_t end, double itemWork, const RunChunk &runChunk) {
     const double first = kFirstChunkWork / (itemWork > 1.0 ? itemWork : 1.0);
     int64_t chunk = first > static_cast<double>(end - begin) ? end - begin : static_cast<int64_t>(first);
     int64_t threads = 0;  // asked for only when chunks get small: a region of its own
@@ -70,8 +65,7 @@ bool parallelFor(Interruption *interruption, int64_t begin, int64_t end, double 
         if (chunk < threads) chunk = threads;
         const int64_t last = end - begin < chunk ? end : begin + chunk;
         const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-#pragma omp parallel for schedule(static)
-        for (int64_t i = begin; i < last; ++i) body(i);
+        runChunk(begin, last);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The next chunk aims at kChunkSeconds, growing at most fourfold at a time.
         const double scale = seconds * 4.0 > kChunkSeconds ? kChunkSeconds / seconds : 4.0;
@@ -79,6 +73,44 @@ bool parallelFor(Interruption *interruption, int64_t begin, int64_t end, double 
         begin = last;
     }
     return !interrupted(interruption);
+}
+
+// body(i) for every i in [begin, end), statically scheduled over the threads; with an
+// interruption, in chunks (inChunks). False when the loop stopped for an interrupt.
+template <typename Body>
+bool parallelFor(Interruption *interruption, int64_t begin, int64_t end, double itemWork, const Body &body) {
+    const auto runChunk = [&](int64_t first, int64_t last) {
+#pragma omp parallel for schedule(static)
+        for (int64_t i = first; i < last; ++i) body(i);
+    };
+    if (interruption == nullptr) {
+        runChunk(begin, end);
+        return true;
+    }
+    return inChunks(interruption, begin, end, itemWork, runChunk);
+}
+
+// parallelFor for items that work in buffers of their thread's own: body(i, slot),
+// where slot, below slots, is one thread's alone within a region. The caller hands
+// out slots buffers (host memory, asked for on the host's thread) and no region has
+// more threads than that.
+template <typename Body>
+bool parallelForInSlots(Interruption *interruption, int64_t begin, int64_t end, double itemWork, int32_t slots,
+                        const Body &body) {
+    const auto runChunk = [&](int64_t first, int64_t last) {
+        std::atomic<int32_t> nextSlot(0);
+#pragma omp parallel num_threads(slots)
+        {
+            const int32_t slot = nextSlot.fetch_add(1);
+#pragma omp for schedule(static)
+            for (int64_t i = first; i < last; ++i) body(i, slot);
+        }
+    };
+    if (interruption == nullptr) {
+        runChunk(begin, end);
+        return true;
+    }
+    return inChunks(interruption, begin, end, itemWork, runChunk);
 }
 
 #endif // PHASEKIT_INTERRUPTION_H

@@ -1,7 +1,8 @@
 // kernsmooth_c.cpp: the entry of the kernsmooth_c command. Checks the argument count,
-// prints the help or the fixed count error, checks both arguments before anything is
+// prints the help or the fixed count error, checks every argument before anything is
 // created, then fills a new complex result (and, when asked for, the support: the
-// weights each window used) with the filter. The host's complex layout (separate
+// weights each window used) with the filter: of a kernel matrix (two inputs), or of
+// the separable kernel u * v.' from its two vectors (three inputs). The host's complex layout (separate
 // parts, or interleaved pairs when built with MATLAB's interleaved complex API) and
 // the map's class (double or single, the result's too) are chosen here alone, where
 // the data are read and the results are made; the filter works on any of them, so no
@@ -37,6 +38,39 @@ static const char kKernelEmptyError[] = "smoothing_kernel must not be empty.";
 static const char kTooLargeError[] = "map and smoothing_kernel must have fewer than 2^31 elements.";
 static const char kOutputsError[] = "kernsmooth_c gives at most two outputs: [smoothed, support].";
 static const char kInterrupted[] = "kernsmooth_c was interrupted (Ctrl-C): it returns nothing.";
+static const char kVectorsTooLargeError[] = "map, u and v must have fewer than 2^31 elements.";
+
+// The checks of u (weights down the rows) and v (along the rows), each named.
+struct VectorMessages {
+    const char *typeId, *type, *emptyId, *empty, *shapeId, *shape;
+};
+static const VectorMessages kRowWeights = {
+    "phasekit:kernsmooth_c:uType", "u must be a real full (not sparse) single or double vector.",
+    "phasekit:kernsmooth_c:uEmpty", "u must not be empty.",
+    "phasekit:kernsmooth_c:uNotVector",
+    "u must be a vector (the weights down the rows: one row or one column), not a matrix."};
+static const VectorMessages kColumnWeights = {
+    "phasekit:kernsmooth_c:vType", "v must be a real full (not sparse) single or double vector.",
+    "phasekit:kernsmooth_c:vEmpty", "v must not be empty.",
+    "phasekit:kernsmooth_c:vNotVector",
+    "v must be a vector (the weights along the rows: one row or one column), not a matrix."};
+
+// Ends the call with the vector's own message when it is not one of weights.
+static bool checkWeightVector(const mxArray *a, const VectorMessages &messages) {
+    if (!isFullSingleOrDouble(a) || mxIsComplex(a)) {
+        failWithId(messages.typeId, messages.type);
+        return false;
+    }
+    if (mxGetNumberOfElements(a) == 0) {
+        failWithId(messages.emptyId, messages.empty);
+        return false;
+    }
+    if (mxGetNumberOfDimensions(a) > 2 || (mxGetM(a) > 1 && mxGetN(a) > 1)) {
+        failWithId(messages.shapeId, messages.shape);
+        return false;
+    }
+    return true;
+}
 
 // The kernel's weights (its real parts) as doubles: a single kernel widened, exactly,
 // into a copy the host reclaims when the call ends (a kernel is small).
@@ -61,17 +95,18 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         for (const char *line : kHelpLines) mexPrintf(line);
         return;
     }
-    if (nrhs != 2) {
+    if (nrhs != 2 && nrhs != 3) {
         failWithId("phasekit:kernsmooth_c:argumentCount", kCountError);
         return;
     }
+    const bool separable = nrhs == 3;
     const mxArray *map = prhs[0];
     const mxArray *kernel = prhs[1];
     if (!isFullSingleOrDouble(map)) {
         failWithId("phasekit:kernsmooth_c:mapType", kMapTypeError);
         return;
     }
-    if (!isFullSingleOrDouble(kernel)) {
+    if (!separable && !isFullSingleOrDouble(kernel)) {
         failWithId("phasekit:kernsmooth_c:kernelType", kKernelTypeError);
         return;
     }
@@ -81,17 +116,25 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         failWithId("phasekit:kernsmooth_c:mapDimensions", kMapDimensionsError);
         return;
     }
-    if (mxGetNumberOfDimensions(kernel) > 2) {
-        failWithId("phasekit:kernsmooth_c:kernelDimensions", kKernelDimensionsError);
-        return;
-    }
-    if (mxGetM(kernel) == 0 || mxGetN(kernel) == 0) {
-        failWithId("phasekit:kernsmooth_c:kernelEmpty", kKernelEmptyError);
-        return;
-    }
-    if ((mxGetNumberOfElements(map) > 0 && !fitsIndices(map)) || !fitsIndices(kernel)) {
-        failWithId("phasekit:kernsmooth_c:tooLarge", kTooLargeError);
-        return;
+    if (separable) {
+        if (!checkWeightVector(prhs[1], kRowWeights) || !checkWeightVector(prhs[2], kColumnWeights)) return;
+        if ((mxGetNumberOfElements(map) > 0 && !fitsIndices(map)) || !fitsIndices(prhs[1]) || !fitsIndices(prhs[2])) {
+            failWithId("phasekit:kernsmooth_c:tooLarge", kVectorsTooLargeError);
+            return;
+        }
+    } else {
+        if (mxGetNumberOfDimensions(kernel) > 2) {
+            failWithId("phasekit:kernsmooth_c:kernelDimensions", kKernelDimensionsError);
+            return;
+        }
+        if (mxGetM(kernel) == 0 || mxGetN(kernel) == 0) {
+            failWithId("phasekit:kernsmooth_c:kernelEmpty", kKernelEmptyError);
+            return;
+        }
+        if ((mxGetNumberOfElements(map) > 0 && !fitsIndices(map)) || !fitsIndices(kernel)) {
+            failWithId("phasekit:kernsmooth_c:tooLarge", kTooLargeError);
+            return;
+        }
     }
     if (nlhs > 2) {
         failWithId("phasekit:kernsmooth_c:tooManyOutputs", kOutputsError);
@@ -141,13 +184,21 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 #endif
     input.rows = static_cast<int32_t>(mxGetM(map));
     input.columns = static_cast<int32_t>(mxGetN(map));
-    input.kernel = kernelWeights(kernel);
-    input.kernelRows = static_cast<int32_t>(mxGetM(kernel));
-    input.kernelColumns = static_cast<int32_t>(mxGetN(kernel));
     // Ctrl-C ends the call with no result, rather than a result half made.
     Interruption interruption;
     beginInterruptible(&interruption);
     input.interruption = &interruption;
-    filterMap(input, output);
+    if (separable) {
+        const SeparableKernel vectors = {kernelWeights(prhs[1]), static_cast<int32_t>(mxGetNumberOfElements(prhs[1])),
+                                         kernelWeights(prhs[2]), static_cast<int32_t>(mxGetNumberOfElements(prhs[2]))};
+        input.kernel = nullptr;
+        input.kernelRows = input.kernelColumns = 0;
+        filterMapSeparable(input, vectors, output);
+    } else {
+        input.kernel = kernelWeights(kernel);
+        input.kernelRows = static_cast<int32_t>(mxGetM(kernel));
+        input.kernelColumns = static_cast<int32_t>(mxGetN(kernel));
+        filterMap(input, output);
+    }
     if (interrupted(&interruption)) failWithId("phasekit:kernsmooth_c:interrupted", kInterrupted);
 }

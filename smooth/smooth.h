@@ -66,4 +66,23 @@ FilterPath bestFilterPath();
 // As filterMap, on the given path (the scalar one when it is not available).
 void filterMapOnPath(const SmoothingInput &input, FilterPath path, const SmoothingOutput &output);
 
+// The separable form, kernsmooth_c(map, u, v): the kernel u * v.' without its area's
+// cost. rows: u, the weights down each column (rowTaps of them); columns: v, along
+// each row. As with a whole kernel, a side of even length uses its first 2 * half + 1
+// weights. Its result is the plain separable formula: a column pass of sums over the
+// valid in-map samples of each column window (weights, and weighted parts), then a
+// row pass of those sums weighted by v over the in-map columns, each in ascending tap
+// order from +0.0, in double; the quotients where the centre is valid and the weight
+// sum is above zero, NaN elsewhere. The input's kernel fields are not read. Parallel
+// over tiles of the map, each with per-thread buffers of partial sums.
+struct SeparableKernel {
+    const double *rows;     // u
+    int32_t rowTaps;        // its length, >= 1
+    const double *columns;  // v
+    int32_t columnTaps;     // its length, >= 1
+};
+void filterMapSeparable(const SmoothingInput &input, const SeparableKernel &kernel, const SmoothingOutput &output);
+void filterMapSeparableOnPath(const SmoothingInput &input, const SeparableKernel &kernel, FilterPath path,
+                              const SmoothingOutput &output);
+
 #endif // PHASEKIT_SMOOTH_H

@@ -44,4 +44,52 @@ inline void referenceSmooth(const std::vector<double> &re, const std::vector<dou
         }
 }
 
+// The separable form, kernsmooth_c(map, u, v), written the plain way: a column pass
+// of the valid in-map samples' weights u and weighted parts, then a row pass of those
+// sums weighted by v over the in-map columns, each in ascending tap order from 0.
+inline void referenceSmoothSeparable(const std::vector<double> &re, const std::vector<double> &im, int M, int N,
+                                     const std::vector<double> &u, const std::vector<double> &v,
+                                     std::vector<double> *outRe, std::vector<double> *outIm,
+                                     std::vector<double> *support = nullptr) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const size_t n = static_cast<size_t>(M) * N;
+    outRe->assign(n, nan);
+    outIm->assign(n, nan);
+    if (support) support->assign(n, nan);
+    const int hr = (static_cast<int>(u.size()) - 1) / 2, hc = (static_cast<int>(v.size()) - 1) / 2;
+    auto imag = [&](size_t i) { return im.empty() ? 0.0 : im[i]; };
+    std::vector<double> w(n, 0.0), pr(n, 0.0), pi(n, 0.0);
+    for (int q = 0; q < N; ++q)
+        for (int j = 0; j < M; ++j)
+            for (int h = -hr; h <= hr; ++h) {
+                const int r = j + h;
+                if (r < 0 || r >= M) continue;
+                const size_t s = static_cast<size_t>(r) + static_cast<size_t>(q) * M;
+                if (std::isnan(re[s]) || std::isnan(imag(s))) continue;
+                const size_t t = static_cast<size_t>(j) + static_cast<size_t>(q) * M;
+                w[t] += u[h + hr];
+                pr[t] += u[h + hr] * re[s];
+                pi[t] += u[h + hr] * imag(s);
+            }
+    for (int c = 0; c < N; ++c)
+        for (int j = 0; j < M; ++j) {
+            const size_t i = static_cast<size_t>(j) + static_cast<size_t>(c) * M;
+            if (std::isnan(re[i]) || std::isnan(imag(i))) continue;
+            double s = 0, tr = 0, ti = 0;
+            for (int k = -hc; k <= hc; ++k) {
+                const int q = c + k;
+                if (q < 0 || q >= N) continue;
+                const size_t t = static_cast<size_t>(j) + static_cast<size_t>(q) * M;
+                s += v[k + hc] * w[t];
+                tr += v[k + hc] * pr[t];
+                ti += v[k + hc] * pi[t];
+            }
+            if (support) (*support)[i] = s;
+            if (s > 0) {
+                (*outRe)[i] = tr / s;
+                (*outIm)[i] = ti / s;
+            }
+        }
+}
+
 #endif // PHASEKIT_SMOOTH_REFERENCE_H

@@ -22,7 +22,8 @@ function extensions = phasekit_extensions ()
                    'unwrap/volume_reliability.cpp', 'unwrap/volume_edges.cpp', ...
                    'unwrap/wrap_edges.cpp', 'unwrap/connected_regions.cpp', ...
                    'unwrap/pipeline.cpp'}, true, false;
-    'kernsmooth_c', {'smooth/kernsmooth_c.cpp', 'smooth/kernel_filter.cpp'}, true, true;
+    'kernsmooth_c', {'smooth/kernsmooth_c.cpp', 'smooth/kernel_filter.cpp', ...
+                     'smooth/separable_filter.cpp'}, true, true;
     'clipforge', {'movie/clipforge.cpp', 'movie/avi_writer.cpp', 'movie/jpeg_probe.cpp'}, false, false;
   };
 end

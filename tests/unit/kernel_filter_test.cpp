@@ -9,6 +9,7 @@
 #include "smooth_reference.h"
 
 #include <cstdint>
+#include <string>
 #include <limits>
 #include <vector>
 
@@ -37,9 +38,15 @@ std::vector<double> widened(const std::vector<Sample> &values) {
 // The filter on the map in a host's layout and class: separate parts (or real parts
 // alone) in and out, or (re, im) pairs in (real parts alone for a real map) and pairs
 // out; samples and results of Sample, the support too.
+// With vectors (u, v), the separable form kernsmooth_c(map, u, v) instead.
+struct Vectors {
+    std::vector<double> u, v;
+};
+
 template <typename Sample>
 Filtered runFilterOf(const std::vector<double> &reIn, const std::vector<double> &imIn, int M, int N,
-                     const std::vector<double> &kernel, int Mk, int Nk, FilterPath path, bool paired) {
+                     const std::vector<double> &kernel, int Mk, int Nk, FilterPath path, bool paired,
+                     const Vectors *vectors = nullptr) {
     const size_t n = static_cast<size_t>(M) * N;
     const std::vector<Sample> re = as<Sample>(reIn), im = as<Sample>(imIn);
     std::vector<Sample> pairs;
@@ -58,7 +65,13 @@ Filtered runFilterOf(const std::vector<double> &reIn, const std::vector<double> 
     std::vector<Sample> outRe(n), outIm(n), support(n), pairedOut(2 * n);
     SmoothingOutput where = {paired, paired ? pairedOut.data() : outRe.data(), paired ? nullptr : outIm.data(),
                              support.data(), samples};
-    filterMapOnPath(in, path, where);
+    if (vectors) {
+        const SeparableKernel separable = {vectors->u.data(), static_cast<int32_t>(vectors->u.size()),
+                                           vectors->v.data(), static_cast<int32_t>(vectors->v.size())};
+        filterMapSeparableOnPath(in, separable, path, where);
+    } else {
+        filterMapOnPath(in, path, where);
+    }
     if (paired)
         for (size_t i = 0; i < n; ++i) {
             outRe[i] = pairedOut[2 * i];
@@ -179,3 +192,61 @@ TEST(filter_weights_that_are_nan_or_infinite_follow_the_formula) {
     }
 }
 
+
+TEST(separable_filter_matches_the_plain_separable_formula_bit_for_bit) {
+    // Every path and layout, double and single maps: tiles of rows (one, several, a
+    // short last one), odd and even lengths, vectors longer than the map, negative,
+    // zero, NaN and infinite weights, real maps, the support.
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    struct Case { int M, N, nu, nv; double nanShare; bool complex; const char *weights; };
+    const Case cases[] = {
+        {1, 1, 1, 1, 0.0, true, "plain"},
+        {7, 5, 3, 3, 0.1, true, "plain"},
+        {70, 9, 9, 5, 0.05, true, "plain"},        // two tiles down, the second short
+        {130, 40, 4, 6, 0.2, true, "plain"},       // even lengths: their first 2h+1 weights
+        {40, 13, 101, 61, 0.05, true, "negative"}, // longer than the map both ways
+        {33, 8, 1, 7, 0.3, false, "negative"},     // real map; sums fall to zero or below
+        {65, 6, 5, 5, 0.1, true, "zero"},          // zero weights among the others
+        {50, 7, 3, 3, 0.1, true, "nan"},           // a NaN weight in u and an Inf in v
+        {3, 200, 1, 31, 0.05, true, "plain"},      // few rows, many columns
+    };
+    for (const Case &c : cases) {
+        const size_t count = static_cast<size_t>(c.M) * c.N;
+        std::vector<double> re(count), im(c.complex ? count : 0);
+        for (size_t i = 0; i < count; ++i) {
+            re[i] = 4 * uniform() - 2;
+            if (c.complex) im[i] = 4 * uniform() - 2;
+            const double pick = uniform();
+            if (pick < c.nanShare / 2) re[i] = nan;
+            else if (pick < c.nanShare && c.complex) im[i] = nan;
+        }
+        Vectors vectors;
+        const std::string kind = c.weights;
+        for (int k = 0; k < c.nu; ++k) vectors.u.push_back(kind == "negative" ? 2 * uniform() - 1 : uniform());
+        for (int k = 0; k < c.nv; ++k) vectors.v.push_back(kind == "negative" ? 2 * uniform() - 1 : uniform());
+        if (kind == "zero") vectors.u[1] = vectors.v[3] = 0.0;
+        if (kind == "nan") {
+            vectors.u[0] = nan;
+            vectors.v[2] = inf;
+        }
+        for (bool single : {false, true}) {
+            Filtered want;
+            const std::vector<double> r = single ? widened(as<float>(re)) : re, i = single ? widened(as<float>(im)) : im;
+            referenceSmoothSeparable(r, i, c.M, c.N, vectors.u, vectors.v, &want.re, &want.im, &want.support);
+            if (single)
+                for (std::vector<double> *part : {&want.re, &want.im, &want.support}) *part = widened(as<float>(*part));
+            for (FilterPath path : kPaths) {
+                if (!filterPathAvailable(path)) continue;
+                for (bool paired : {false, true}) {
+                    const Filtered got = single ? runFilterOf<float>(re, im, c.M, c.N, {}, 0, 0, path, paired, &vectors)
+                                                : runFilterOf<double>(re, im, c.M, c.N, {}, 0, 0, path, paired, &vectors);
+                    if (!sameVectors(got.re, want.re) || !sameVectors(got.im, want.im) ||
+                        !sameVectors(got.support, want.support))
+                        recordFailure(__FILE__, __LINE__, std::string(filterPathName(path)) + (single ? " single" : "") +
+                                                              (paired ? " paired" : "") + ", " + std::to_string(c.M) +
+                                                              "x" + std::to_string(c.N));
+                }
+            }
+        }
+    }
+}
