@@ -1,9 +1,10 @@
-// fuzz_kernsmooth_c: whole kernsmooth_c calls through the standalone host with 0 to 3
+// fuzz_kernsmooth_c: whole kernsmooth_c calls through the standalone host with 0 to 4
 // arguments of any kind built from the fuzz bytes, asking for one output or two. A
 // result must be complex, of the map's size and class, and equal bit for bit (NaN for
 // NaN) to the smoothing formula written the plain way (on a single map's samples,
 // rounded once), whatever the weights (negative, NaN, infinite) and kernel shape; the
-// support, when asked for, the formula's weight sums.
+// support, when asked for, the formula's weight sums. With three arguments (a kernel
+// as two vectors u and v), the separable formula written the plain way.
 #include "fuzz_input.h"
 #include "smooth_reference.h"
 
@@ -16,7 +17,15 @@ static bool sameSample(double got, double want, bool single) {
     return std::isnan(got) ? std::isnan(want) : std::memcmp(&got, &want, 8) == 0;
 }
 
-static void checkResult(const mxArray *map, const mxArray *kernel, const mxArray *out, const mxArray *support) {
+static std::vector<double> realsOf(const mxArray *a) {
+    std::vector<double> values;
+    for (size_t i = 0; i < mxGetNumberOfElements(a); ++i) values.push_back(hostRealPart(a, i));
+    return values;
+}
+
+// columns: null for a kernel matrix; else kernel is u and columns v.
+static void checkResult(const mxArray *map, const mxArray *kernel, const mxArray *columns, const mxArray *out,
+                        const mxArray *support) {
     if (!out || !mxIsComplex(out)) fuzzFailure("no complex result");
     if (mxGetM(out) != mxGetM(map) || mxGetN(out) != mxGetN(map)) fuzzFailure("result size");
     if (hostClassOf(out) != hostClassOf(map)) fuzzFailure("result class");
@@ -33,10 +42,11 @@ static void checkResult(const mxArray *map, const mxArray *kernel, const mxArray
         re.push_back(hostRealPart(map, i));
         if (mxIsComplex(map)) im.push_back(hostImagPart(map, i));
     }
-    std::vector<double> weights;
-    for (size_t i = 0; i < mxGetNumberOfElements(kernel); ++i) weights.push_back(hostRealPart(kernel, i));
     std::vector<double> expectRe, expectIm, expectSupport;
-    referenceSmooth(re, im, M, N, weights, Mk, Nk, &expectRe, &expectIm, &expectSupport);
+    if (columns)
+        referenceSmoothSeparable(re, im, M, N, realsOf(kernel), realsOf(columns), &expectRe, &expectIm, &expectSupport);
+    else
+        referenceSmooth(re, im, M, N, realsOf(kernel), Mk, Nk, &expectRe, &expectIm, &expectSupport);
     for (size_t i = 0; i < n; ++i) {
         if (!sameSample(hostRealPart(out, i), expectRe[i], single) ||
             !sameSample(hostImagPart(out, i), expectIm[i], single))
@@ -48,16 +58,17 @@ static void checkResult(const mxArray *map, const mxArray *kernel, const mxArray
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzInput in{data, size, 0};
-    uint32_t count = in.below(6);
-    if (count > 3) count = 2;
+    uint32_t count = in.below(8);
+    if (count > 4) count = count == 5 ? 2 : 3;  // the counts that compute, more often
     const int outputs = 1 + static_cast<int>(in.below(2));
     std::vector<mxArray *> owned;
     for (uint32_t k = 0; k < count; ++k) owned.push_back(fuzzArray(in, k == 0 ? 24 : 7));
     std::vector<const mxArray *> args(owned.begin(), owned.end());
     HostCallResult r = hostCall(mexFunction, outputs, args);
-    if (!r.failed && count == 2)
-        checkResult(args[0], args[1], r.outputs[0], outputs == 2 && r.outputs.size() > 1 ? r.outputs[1] : nullptr);
-    if (!r.failed && count == 2 && outputs == 2 && (r.outputs.size() < 2 || !r.outputs[1]))
+    if (!r.failed && (count == 2 || count == 3))
+        checkResult(args[0], args[1], count == 3 ? args[2] : nullptr, r.outputs[0],
+                    outputs == 2 && r.outputs.size() > 1 ? r.outputs[1] : nullptr);
+    if (!r.failed && (count == 2 || count == 3) && outputs == 2 && (r.outputs.size() < 2 || !r.outputs[1]))
         fuzzFailure("no support");
     releaseCall(&r, owned);
     return 0;

@@ -69,6 +69,7 @@ const char kUsage[] =
     "  mexrun phasemend wrapped.npy Quality magnitude.npy Periodic 1 -o unwrapped.npy \\\n"
     "         -o regions.npy -o reliability.npy\n"
     "  mexrun kernsmooth_c field.npy kernel.npy -o smoothed.npy\n"
+    "  mexrun kernsmooth_c field.npy u.npy v.npy -o smoothed.npy -o support.npy\n"
     "  mexrun clipforge movie.avi 25 frame1.jpg frame2.jpg\n"
     "  mexrun --strict clipforge movie.avi 25 frame*.jpg || echo \"no complete movie\"\n";
 

@@ -146,6 +146,15 @@ mxArray *binomialKernel(int side) {
     return kernel;
 }
 
+// Binomial weights as one column.
+mxArray *binomialColumn(int length) {
+    mxArray *kernel = binomialKernel(length);
+    mxArray *column = hostCreateDouble(length, 1, false);
+    for (int r = 0; r < length; ++r) mxGetPr(column)[r] = mxGetPr(kernel)[r] * 32;
+    hostDestroyArray(kernel);
+    return column;
+}
+
 mxArray *patternKernel(int rows, int columns, uint64_t seed) {
     mxArray *kernel = hostCreateDouble(rows, columns, false);
     Random random{seed};
@@ -197,6 +206,8 @@ const Case kExpected[] = {
     {"phasemend 120x301 Periodic [1 1], reference, regions and reliability", 0xe4bd15aaf6c33a58ull},
     {"phasemend3 40x30x24 Quality and Periodic [0 1 1], regions and reliability", 0x601d9ee755fefcd4ull},
     {"phasemend3 single 40x30x24 Periodic true, reference, regions and reliability", 0xf23e2a916675d549ull},
+    {"kernsmooth_c 200x150 separable u of 9, v of 6 with a negative weight, with the support", 0xcb1e0dd3b24b456eull},
+    {"kernsmooth_c single 90x70 separable u of 131, single v of 5, with the support", 0x71be6d173350c107ull},
     {"phasemend 257x193 TileSize [40 64], reference, regions and reliability", 0xf59b2fe7801bf395ull},
     {"phasemend single 120x301 Periodic, Quality, TileSize 37, regions and reliability", 0xf57ee02511d8c663ull},
 };
@@ -302,6 +313,13 @@ int main(int argc, char **argv) {
                  hostCreateString("Periodic"), logicalVector({false, true, true})}, 3);
     one(volume, {inSingle(wrappedVolume(40, 30, 24, 14, true)), hostCreateScalar(15), hostCreateScalar(20),
                  hostCreateScalar(14), hostCreateString("PERIODIC"), logicalVector({true})}, 3);
+    // Separable kernels: u and v, odd and even, one longer than the map; the support.
+    {
+        mxArray *u = patternKernel(1, 9, 22), *v = patternKernel(6, 1, 23);
+        mxGetPr(v)[2] = -0.4;
+        one(smooth, {complexField(200, 150, 24, false), u, v}, 2);
+    }
+    one(smooth, {inSingle(complexField(90, 70, 25, false)), patternKernel(131, 1, 26), inSingle(binomialColumn(5))}, 2);
     // Tiled calls: tiles that do not divide the map, every output.
     one(unwrap, {wrappedMap(257, 193, 1, false), hostCreateScalar(183), hostCreateScalar(13),
                  hostCreateString("TileSize"), hostCreateMatrix(1, 2, {40, 64})}, 3);

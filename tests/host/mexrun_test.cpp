@@ -148,6 +148,13 @@ TEST(npy_arrays_round_trip_through_an_identity_smoothing) {
                    out.values[2 * k + 1] == (c.imag.empty() ? 0.0 : c.imag[k]);
         if (!same) recordFailure(__FILE__, __LINE__, std::string("values differ: ") + c.name);
     }
+    // The separable form from two .npy vectors (1-D: rows), an identity too.
+    writeNpy(file("u.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (3,), }", doublesLE({0, 1, 0}));
+    writeNpy(file("v.npy"), "{'descr': '<f4', 'fortran_order': False, 'shape': (1,), }", {0, 0, 0, 0x3f});
+    Run r = mexrun("kernsmooth_c " + file("in.npy") + " " + file("u.npy") + " " + file("v.npy") + " -o " + file("out.npy"));
+    CHECK_EQ(r.status, 0);
+    Npy out = readNpy(file("out.npy"));
+    CHECK(out.values == std::vector<double>({1, -1, 3, -3, 2, -2, 4, -4}));
 }
 
 TEST(other_dtypes_reach_the_extension_as_their_own_classes) {

@@ -1,6 +1,7 @@
 % Octave tests of the example scripts in toolbox/examples, headless: the demo, the
-% volume and the options examples draw their figures invisibly with the gnuplot
-% toolkit and print them to PNG; the batch script's parallel results must equal its plain loop's.
+% volume, the options and the low-pass examples draw their figures invisibly with the
+% gnuplot toolkit and print them to PNG; the batch script's parallel results must
+% equal its plain loop's.
 
 %!test
 %! if (isempty (file_in_path (getenv ("PATH"), "gnuplot")))
@@ -85,6 +86,30 @@
 %!   assert (! isempty (strfind (printed, "with: 1 region, 100.00% right")));
 %!   info = imfinfo (fullfile (out, "phasekit_options.png"));
 %!   assert (info.Width > 1000);
+%! unwind_protect_cleanup
+%!   close all;
+%!   confirm_recursive_rmdir (false, "local");
+%!   if (exist (out, "dir"))
+%!     rmdir (out, "s");
+%!   end
+%! end_unwind_protect
+
+%!test
+%! ## The low-pass example: the separable form and the whole kernel agree to rounding,
+%! ## and the screen comes out to the noise's level.
+%! if (isempty (file_in_path (getenv ("PATH"), "gnuplot")))
+%!   printf ("  (gnuplot not installed: the low-pass figure is not drawn; skipped)\n");
+%!   return;
+%! end
+%! addpath (fullfile (getenv ("PHASEKIT_ROOT"), "toolbox", "examples"));
+%! warning ("off", "Octave:gnuplot-graphics");
+%! graphics_toolkit ("gnuplot");
+%! out = tempname ();
+%! unwind_protect
+%!   evalc ("r = phasekit_lowpass (out);");
+%!   assert (r.largest_difference < 1e-12);
+%!   assert (r.screen_error < 0.3);
+%!   assert (exist (fullfile (out, "phasekit_lowpass.png"), "file") == 2);
 %! unwind_protect_cleanup
 %!   close all;
 %!   confirm_recursive_rmdir (false, "local");

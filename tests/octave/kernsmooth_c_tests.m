@@ -46,7 +46,6 @@
 %! assert (lines{7}, "");
 
 %!error <kernsmooth_c: This function takes zero, three or four arguments.> kernsmooth_c (1)
-%!error <This function takes zero, three or four arguments.> kernsmooth_c (1, 2, 3)
 %!error <This function takes zero, three or four arguments.> kernsmooth_c (1, 2, 3, 4)
 %!error <map must be a full \(not sparse\) single or double matrix.> kernsmooth_c (int8 (ones (3)), ones (3))
 %!error <at most two outputs> [a, b, c] = kernsmooth_c (ones (3), ones (3))
@@ -123,3 +122,17 @@
 %! assert (identifier, "phasekit:kernsmooth_c:interrupted");
 %! ## The session goes on, and the next call gives its usual result.
 %! assert (kernsmooth_c (complex ([1 2; 3 4], [5 6; 7 8]), 1), complex ([1 2; 3 4], [5 6; 7 8]));
+
+%!test # kernsmooth_c (map, u, v): the kernel u * v.' to rounding, its support, its errors
+%! rand ("seed", 3);
+%! map = complex (rand (60, 45), rand (60, 45));
+%! map(rand (60, 45) < 0.05) = NaN;
+%! u = rand (1, 9); v = rand (7, 1);
+%! [s, w] = kernsmooth_c (map, u, v);
+%! [s2, w2] = kernsmooth_c (map, u(:) * v(:).');
+%! assert (s, s2, 1e-12);
+%! assert (w, w2, 1e-12);
+%! assert (class (kernsmooth_c (single (map), single (u), v)), "single");
+%! fail ("kernsmooth_c (map, ones (3), v)", "u must be a vector");
+%! fail ("kernsmooth_c (map, u, [])", "v must not be empty");
+%! fail ("kernsmooth_c (map, u, 1i * v)", "v must be a real full");
