@@ -81,7 +81,7 @@ inline bool isOptionName(const char *given, const char *name) {
     return *given == 0 && *name == 0;
 }
 
-enum OptionName { kUnknownOption, kQualityOption, kPeriodicOption, kTileSizeOption };
+enum OptionName { kUnknownOption, kQualityOption, kPeriodicOption, kTileSizeOption, kProgressOption };
 
 // Which option a char array names; its text (cut to fit) into name.
 inline OptionName optionName(const mxArray *a, char *name, size_t size) {
@@ -89,6 +89,7 @@ inline OptionName optionName(const mxArray *a, char *name, size_t size) {
     if (fits && isOptionName(name, "quality")) return kQualityOption;
     if (fits && isOptionName(name, "periodic")) return kPeriodicOption;
     if (fits && isOptionName(name, "tilesize")) return kTileSizeOption;
+    if (fits && isOptionName(name, "progress")) return kProgressOption;
     return kUnknownOption;
 }
 
@@ -192,19 +193,23 @@ inline bool readTileSize(const mxArray *a, int32_t sides[2]) {
 // call with an error naming the command, and returns false, for anything unusable.
 inline bool readOptions(const char *command, const mxArray *const *args, int count, const mxArray *wrapped,
                         int rank, const size_t *sides, UnwrapOptions *options) {
-    // Maps can be cut into tiles; volumes cannot (yet).
+    // Maps can be cut into tiles (and report their progress); volumes cannot (yet).
     const bool tiles = rank == 2;
     for (int k = 0; k < count; k += 2) {
         char name[64];
         if (!mxIsChar(args[k]) || mxGetM(args[k]) > 1 || mxGetNumberOfDimensions(args[k]) > 2) {
-            optionError("notOptionName", tiles ? "%s expects an option name ('Quality', 'Periodic' or 'TileSize') in an option's place."
+            optionError("notOptionName",
+                        tiles ? "%s expects an option name ('Quality', 'Periodic', 'TileSize' or 'Progress') in an "
+                                "option's place."
                               : "%s expects an option name ('Quality' or 'Periodic') in an option's place.",
                         command);
             return false;
         }
         const OptionName which = optionName(args[k], name, sizeof name);
-        if (which == kUnknownOption || (which == kTileSizeOption && !tiles)) {
-            optionError("unknownOption", tiles ? "%s has no option '%s'; its options are 'Quality', 'Periodic' and 'TileSize'."
+        if (which == kUnknownOption || ((which == kTileSizeOption || which == kProgressOption) && !tiles)) {
+            optionError("unknownOption",
+                        tiles ? "%s has no option '%s'; its options are 'Quality', 'Periodic', 'TileSize' and "
+                                "'Progress'."
                               : "%s has no option '%s'; its options are 'Quality' and 'Periodic'.",
                         command, name);
             return false;
@@ -231,6 +236,13 @@ inline bool readOptions(const char *command, const mxArray *const *args, int cou
                 if (mxIsSingle(value)) options->quality.singles = static_cast<const float *>(mxGetData(value));
                 else options->quality.doubles = static_cast<const double *>(mxGetData(value));
             }
+        } else if (which == kProgressOption) {
+            bool flag = false;
+            if (!readFlags(value, 1, &flag)) {
+                optionError("progressValue", "%s needs a Progress that is a logical or numeric scalar.", command);
+                return false;
+            }
+            options->progress = flag;
         } else if (which == kTileSizeOption) {
             if (!readTileSize(value, options->tileSize)) {
                 optionError("tileSizeValue", "%s needs a TileSize that is a positive whole number, or two of them (rows, columns).",

@@ -8,6 +8,8 @@
 
 #include "mex.h"
 
+#include <algorithm>
+
 #include "../portable/interruption.h"
 #include "../portable/messages.h"
 #include "../portable/portability.h"
@@ -41,8 +43,23 @@ static const char kReferenceDimensionsError[] = "xref and yref must not have mor
 static const char kOutputCountError[] =
     "phasemend gives at most three outputs: [unwrapped, regions, reliability].";
 static const char kTooLargeError[] =
-    "wrapped is too large: its pixel and edge counts must stay below 2^31.";
+    "wrapped is too large: its pixel and edge counts must stay below 2^31 (phasemend with 'TileSize' unwraps "
+    "larger maps in tiles).";
+static const char kTilesTooLargeError[] =
+    "phasemend needs tiles of fewer than 2^30 pixels, and rows and columns below 2^31 each: give a smaller "
+    "TileSize.";
+static const char kTilesTooManyError[] =
+    "phasemend cannot keep the skeletons of this many tiles: give a larger TileSize.";
 static const char kInterrupted[] = "phasemend was interrupted (Ctrl-C): it returns nothing.";
+
+// Whether the nodes of every tile's skeleton fit the 32-bit numbers the merge gives
+// them, at the most a tile can have (a tile of fewer pixels has fewer).
+static bool tiledNodesFit(size_t rows, size_t columns, size_t tileRows, size_t tileColumns) {
+    const size_t tiles = (rows / tileRows + (rows % tileRows != 0)) * (columns / tileColumns + (columns % tileColumns != 0));
+    const size_t border = tileRows <= 2 || tileColumns <= 2 ? tileRows * tileColumns : 2 * (tileRows + tileColumns) - 4;
+    const size_t perTile = std::min(tileRows * tileColumns, 4 * (border + 1));
+    return tiles * perTile < (size_t(1) << 31);
+}
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     keepExtensionLoaded();  // its OpenMP threads may outlive the call
@@ -72,16 +89,30 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     UnwrapOptions options = UnwrapOptions();
     const size_t sides[2] = {rowsWide, columnsWide};
     if (!readOptions("phasemend", prhs + optionsStart, nrhs - optionsStart, prhs[0], 2, sides, &options)) return;
-    if (columnsWide > 0 && rowsWide > 0) {
+    const size_t limit = size_t(1) << 31;
+    if (columnsWide > 0 && rowsWide > 0 && options.tileSize[0] == 0) {
         // Pixel indices and edge offsets are signed 32-bit; edges across periodic
         // borders come on top of the others.
-        const size_t limit = size_t(1) << 31;
         bool tooLarge = columnsWide >= limit || rowsWide >= limit || rowsWide * columnsWide >= limit ||
                         2 * rowsWide * columnsWide - rowsWide - columnsWide +
                                 (options.periodic[0] ? columnsWide : 0) + (options.periodic[1] ? rowsWide : 0) >=
                             limit;
         if (tooLarge) {
             failWithId("phasekit:phasemend:tooLarge", kTooLargeError);
+            return;
+        }
+    }
+    if (columnsWide > 0 && rowsWide > 0 && options.tileSize[0] > 0) {
+        // A tiled call holds whole-map positions in 64 bits; inside a tile, pixels and
+        // edges (two a pixel) are numbered in 32, and so are the skeletons' nodes.
+        const size_t tileRows = std::min<size_t>(static_cast<size_t>(options.tileSize[0]), rowsWide);
+        const size_t tileColumns = std::min<size_t>(static_cast<size_t>(options.tileSize[1]), columnsWide);
+        if (columnsWide >= limit || rowsWide >= limit || tileRows * tileColumns >= limit / 2) {
+            failWithId("phasekit:phasemend:tilesTooLarge", kTilesTooLargeError);
+            return;
+        }
+        if (!tiledNodesFit(rowsWide, columnsWide, tileRows, tileColumns)) {
+            failWithId("phasekit:phasemend:tilesTooMany", kTilesTooManyError);
             return;
         }
     }

@@ -16,10 +16,6 @@
 
 namespace {
 
-inline int64_t tileOfPixel(const TileGrid &grid, int32_t row, int32_t column) {
-    return row / grid.tileRows + int64_t(column / grid.tileColumns) * grid.bandsDown;
-}
-
 // The global number of the node at a pixel, or -1 when the pixel is no node.
 int32_t nodeAtPixel(const TiledCall &call, int64_t pixel) {
     const int32_t row = static_cast<int32_t>(pixel % call.grid.rows);
@@ -32,17 +28,6 @@ int32_t nodeAtPixel(const TiledCall &call, int64_t pixel) {
     const int32_t *found = std::lower_bound(begin, end, local);
     if (found == end || *found != local) return -1;
     return static_cast<int32_t>(summary.nodeStart + (found - begin));
-}
-
-// The other pixel of the edge of a rank: down or right from its first, or across a border.
-int64_t secondPixel(const TileGrid &grid, uint64_t rank) {
-    const int64_t first = rankFirst(rank);
-    switch (rankKind(rank)) {
-    case kNextRow: return first + 1;
-    case kNextColumn: return first + grid.rows;
-    case kWrapRow: return first - (grid.rows - 1);
-    default: return first - int64_t(grid.columns - 1) * grid.rows;
-    }
 }
 
 bool skeletonBefore(const SkeletonEdge &a, const SkeletonEdge &b) { return edgeBefore(a.key, a.rank, b.key, b.rank); }
@@ -63,30 +48,9 @@ inline int32_t findGroup(int32_t *parents, int32_t *offsets, int32_t x, int32_t 
     return x;
 }
 
-// Packs every tile's nodes and skeleton edges together, numbering the nodes globally.
-void packTiles(TiledCall &call) {
-    int64_t nodes = 0, edges = 0;
-    const int64_t tiles = tileCount(call.grid);
-    for (int64_t t = 0; t < tiles; ++t) {
-        TileSummary &s = call.tiles[t];
-        std::memmove(call.nodePixels + nodes, call.nodePixels + s.nodeStart, s.nodeCount * sizeof(int32_t));
-        if (call.wantRegions)
-            std::memmove(call.regions.insideAbove + nodes, call.regions.insideAbove + s.nodeStart,
-                         s.nodeCount * sizeof(int32_t));
-        std::memmove(call.skeleton + edges, call.skeleton + s.edgeStart, s.edgeCount * sizeof(SkeletonEdge));
-        s.nodeStart = nodes;
-        s.edgeStart = edges;
-        for (SkeletonEdge *e = call.skeleton + edges; e < call.skeleton + edges + s.edgeCount; ++e) {
-            e->from += static_cast<int32_t>(nodes);
-            if (e->chain) e->to += static_cast<int32_t>(nodes);
-        }
-        nodes += s.nodeCount;
-        edges += s.edgeCount;
-    }
-    call.nodeCount = nodes;
-    call.skeletonCount = edges;
-    // The far pixel of an edge between tiles is a terminal of its own tile: a node.
-    for (SkeletonEdge *e = call.skeleton; e < call.skeleton + edges; ++e)
+// The far pixel of an edge between tiles is a terminal of its own tile: a node.
+void joinCrossEdges(TiledCall &call) {
+    for (SkeletonEdge *e = call.skeleton; e < call.skeleton + call.skeletonCount; ++e)
         if (!e->chain) e->to = nodeAtPixel(call, secondPixel(call.grid, e->rank));
 }
 
@@ -135,16 +99,22 @@ void numberNodeRegions(TiledCall &call, const int32_t *roots, const int32_t *fir
 
 }  // namespace
 
-void mergeSkeletons(TiledCall &call) {
-    packTiles(call);
+bool mergeSkeletons(TiledCall &call, Interruption *interruption) {
+    joinCrossEdges(call);
     const int64_t nodes = call.nodeCount, edges = call.skeletonCount;
     std::sort(call.skeleton, call.skeleton + edges, skeletonBefore);
+    if (interrupted(interruption)) return false;
 
     int32_t *parents = static_cast<int32_t *>(mxMalloc((nodes + 1) * sizeof(int32_t)));
     int32_t *offsets = static_cast<int32_t *>(mxMalloc((nodes + 1) * sizeof(int32_t)));
     std::fill(parents, parents + nodes, -1);
     std::fill(offsets, offsets + nodes, 0);
     for (SkeletonEdge *e = call.skeleton; e < call.skeleton + edges; ++e) {
+        if (((e - call.skeleton) & ((1 << 20) - 1)) == 0 && interrupted(interruption)) {
+            mxFree(parents);
+            mxFree(offsets);
+            return false;
+        }
         int32_t fromSteps, toSteps;
         int32_t a = findGroup(parents, offsets, e->from, &fromSteps);
         int32_t b = findGroup(parents, offsets, e->to, &toSteps);
@@ -229,6 +199,7 @@ void mergeSkeletons(TiledCall &call) {
         const int32_t n = nodeAtPixel(call, call.referenceIndex);
         if (n >= 0) call.referenceSteps = call.nodeSteps[n];  // a missing reference is no node
     }
+    return true;
 }
 
 void freeSkeletonMerge(TiledCall &call) {

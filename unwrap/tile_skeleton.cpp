@@ -142,7 +142,8 @@ SkeletonEdge walkChain(const Sample *wrapped, const TiledCall &call, const TileB
 }
 
 template <typename Sample, typename Valid>
-void tileSkeletonOf(const Sample *wrapped, Valid valid, TiledCall &call, int64_t tile, TileScratch scratch) {
+void tileSkeletonOf(const Sample *wrapped, Valid valid, TiledCall &call, int64_t tile, TileScratch scratch,
+                    TileOutput output) {
     const TileGrid &grid = call.grid;
     const TileBox box = tileBox(grid, tile);
     const int32_t m = box.rows, n = box.columns;
@@ -152,7 +153,7 @@ void tileSkeletonOf(const Sample *wrapped, Valid valid, TiledCall &call, int64_t
     pruneForest(box, scratch);
 
     // Nodes by ascending local index, numbered in the tile; links now hold the numbers.
-    int32_t *nodePixels = call.nodePixels + summary.nodeStart;
+    int32_t *nodePixels = output.nodePixels;
     const int64_t band = tile % grid.bandsDown;
     int32_t nodes = 0;
     for (int32_t j = 0; j < n; ++j) {
@@ -164,7 +165,7 @@ void tileSkeletonOf(const Sample *wrapped, Valid valid, TiledCall &call, int64_t
             if (!(f & (kTerminal | kFirstOfComponent)) && kBitCount[prunedDirections(scratch.forest, l)] < 3) continue;
             scratch.flags[l] = static_cast<uint8_t>(f | kNode);
             scratch.links[l] = nodes;
-            if (call.wantRegions) call.regions.insideAbove[summary.nodeStart + nodes] = insideFirsts;
+            if (call.wantRegions) output.insideAbove[nodes] = insideFirsts;
             nodePixels[nodes++] = l;
         }
         if (call.wantRegions) call.regions.segmentStart[int64_t(box.column0 + j) * grid.bandsDown + band] = insideFirsts;
@@ -172,7 +173,7 @@ void tileSkeletonOf(const Sample *wrapped, Valid valid, TiledCall &call, int64_t
     summary.nodeCount = nodes;
 
     // Chains, each walked once from its lower node.
-    SkeletonEdge *edges = call.skeleton + summary.edgeStart;
+    SkeletonEdge *edges = output.edges;
     int32_t edgeCount = 0;
     for (int32_t k = 0; k < nodes; ++k)
         for (uint8_t direction : kDirections)
@@ -211,16 +212,17 @@ struct TileSkeletonStage {
     TiledCall &call;
     int64_t tile;
     TileScratch scratch;
+    TileOutput output;
     const Sample *wrapped;
     template <typename Valid>
-    void operator()(Valid valid) const { tileSkeletonOf(wrapped, valid, call, tile, scratch); }
+    void operator()(Valid valid) const { tileSkeletonOf(wrapped, valid, call, tile, scratch, output); }
 };
 
 }  // namespace
 
-void tileSkeleton(const double *wrapped, TiledCall &call, int64_t tile, TileScratch scratch) {
-    withValidity(wrapped, call.quality, TileSkeletonStage<double>{call, tile, scratch, wrapped});
+void tileSkeleton(const double *wrapped, TiledCall &call, int64_t tile, TileScratch scratch, TileOutput output) {
+    withValidity(wrapped, call.quality, TileSkeletonStage<double>{call, tile, scratch, output, wrapped});
 }
-void tileSkeleton(const float *wrapped, TiledCall &call, int64_t tile, TileScratch scratch) {
-    withValidity(wrapped, call.quality, TileSkeletonStage<float>{call, tile, scratch, wrapped});
+void tileSkeleton(const float *wrapped, TiledCall &call, int64_t tile, TileScratch scratch, TileOutput output) {
+    withValidity(wrapped, call.quality, TileSkeletonStage<float>{call, tile, scratch, output, wrapped});
 }

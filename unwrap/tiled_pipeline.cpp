@@ -1,15 +1,18 @@
 // tiled_pipeline.cpp: the fixed sequence of a tiled call ('TileSize'): every tile's
-// forest and skeleton (in parallel, a tile to a thread), the merge of all skeletons
-// (on the calling thread), every tile's steps and results (in parallel). Threads work
-// in buffers of one tile each, handed out before the parallel regions (host memory
-// is only asked for on the host's thread), and every tile's part of the skeletons
-// has a slot sized by its bounds, so no thread allocates.
+// forest and skeleton (in parallel, a tile to a thread, in rounds of tiles), the
+// merge of all skeletons (on the calling thread), every tile's steps and results (in
+// parallel). Threads work in buffers of one tile each, and a round's tiles leave
+// their skeletons in buffers sized by the bounds, all handed out before the parallel
+// regions (host memory is only asked for on the host's thread); between rounds the
+// host's thread appends them to arrays that grow with what the tiles leave, looks
+// for an interrupt and reports progress when asked to.
 #include "tiles.h"
 
 #include "mex.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <limits>
 
 TileGrid makeTileGrid(int32_t rows, int32_t columns, int32_t tileRows, int32_t tileColumns, const bool periodic[2]) {
@@ -43,24 +46,87 @@ int64_t tileSkeletonEdgeBound(const TileBox &box) { return tileNodeBound(box) + 
 
 namespace {
 
-// Runs work(tile, scratch) for every tile, each thread of the region with buffers of
-// its own, taking the next tile when it is done with one; the host's thread looks for
-// an interrupt between its tiles, and no thread starts a tile after one. False when
-// the loop stopped so.
+// Runs work(tile, scratch) for tiles [first, last), each thread of the region with
+// buffers of its own, taking the next tile when it is done with one; the host's
+// thread looks for an interrupt between its tiles, and no thread starts a tile after
+// one. False when the loop stopped so.
 template <typename Work>
-bool forEachTile(int64_t tiles, int32_t workers, const TileScratch *scratches, Interruption *interruption,
-                 const Work &work) {
-    std::atomic<int64_t> nextTile(0);
+bool forEachTile(int64_t first, int64_t last, int32_t workers, const TileScratch *scratches,
+                 Interruption *interruption, const Work &work) {
+    std::atomic<int64_t> nextTile(first);
     std::atomic<int32_t> nextWorker(0);
 #pragma omp parallel
     {
         const int32_t worker = nextWorker.fetch_add(1);
         // A team larger than the buffers handed out leaves its extra threads idle.
-        for (int64_t tile = worker < workers ? nextTile.fetch_add(1) : tiles;
-             tile < tiles && !interrupted(interruption); tile = nextTile.fetch_add(1))
+        for (int64_t tile = worker < workers ? nextTile.fetch_add(1) : last;
+             tile < last && !interrupted(interruption); tile = nextTile.fetch_add(1))
             work(tile, scratches[worker]);
     }
     return !interrupted(interruption);
+}
+
+// Grows a host array to hold at least `needed` records, by half again at a time.
+template <typename Record>
+void reserveRecords(Record **array, int64_t *capacity, int64_t needed) {
+    if (needed <= *capacity) return;
+    int64_t grown = *capacity + *capacity / 2;
+    if (grown < needed) grown = needed;
+    *array = static_cast<Record *>(mxRealloc(*array, static_cast<size_t>(grown) * sizeof(Record)));
+    *capacity = grown;
+}
+
+// The shared arrays a round of tiles is appended to, and their room.
+struct GrowingArrays {
+    int64_t nodeCapacity, edgeCapacity;
+};
+
+// Appends a tile's pass-one output to the shared arrays, numbering its nodes globally.
+void appendTile(TiledCall &call, int64_t tile, const TileOutput &output, GrowingArrays *room) {
+    TileSummary &summary = call.tiles[tile];
+    const int64_t nodes = call.nodeCount, edges = call.skeletonCount;
+    int64_t nodeCapacity = room->nodeCapacity;
+    reserveRecords(&call.nodePixels, &room->nodeCapacity, nodes + summary.nodeCount);
+    if (call.wantRegions) reserveRecords(&call.regions.insideAbove, &nodeCapacity, nodes + summary.nodeCount);
+    reserveRecords(&call.skeleton, &room->edgeCapacity, edges + summary.edgeCount);
+    std::copy(output.nodePixels, output.nodePixels + summary.nodeCount, call.nodePixels + nodes);
+    if (call.wantRegions)
+        std::copy(output.insideAbove, output.insideAbove + summary.nodeCount, call.regions.insideAbove + nodes);
+    for (int32_t k = 0; k < summary.edgeCount; ++k) {
+        SkeletonEdge e = output.edges[k];
+        e.from += static_cast<int32_t>(nodes);
+        if (e.chain) e.to += static_cast<int32_t>(nodes);
+        call.skeleton[edges + k] = e;
+    }
+    summary.nodeStart = nodes;
+    summary.edgeStart = edges;
+    call.nodeCount += summary.nodeCount;
+    call.skeletonCount += summary.edgeCount;
+}
+
+// About one line a 5% of the work, through the host's printing (on its thread). A
+// tile's second pass takes about a fifth of its first: the work is counted so.
+struct Progress {
+    bool wanted;
+    int64_t tiles;
+    int32_t lastPercent;
+    std::chrono::steady_clock::time_point start;
+};
+
+void reportProgress(Progress *progress, int64_t firstPassDone, int64_t secondPassDone) {
+    if (!progress->wanted) return;
+    const int64_t work = 5 * progress->tiles, done = 4 * firstPassDone + secondPassDone;
+    const int32_t percent = static_cast<int32_t>(100 * done / work);
+    if (percent < progress->lastPercent + 5 && done < work) return;
+    progress->lastPercent = percent;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - progress->start).count();
+    if (secondPassDone == 0)
+        mexPrintf("phasemend: %d%% (tile %lld of %lld, %.0f s)\n", percent, static_cast<long long>(firstPassDone),
+                  static_cast<long long>(progress->tiles), seconds);
+    else
+        mexPrintf("phasemend: %d%% (results of tile %lld of %lld, %.0f s)\n", percent,
+                  static_cast<long long>(secondPassDone), static_cast<long long>(progress->tiles), seconds);
 }
 
 template <typename Sample>
@@ -74,26 +140,22 @@ bool unwrapMapInTilesOf(const Sample *wrapped, Sample *out, int64_t referenceInd
     call.initialReport = std::numeric_limits<double>::infinity();
     call.wantRegions = options.regions != nullptr;
     const int64_t tiles = tileCount(call.grid);
+    Interruption *const stop = options.interruption;
+    Progress progress = {options.progress, tiles, -5, std::chrono::steady_clock::now()};
 
-    // Slots for each tile's nodes and skeleton edges.
     call.tiles = static_cast<TileSummary *>(mxMalloc(tiles * sizeof(TileSummary)));
-    int64_t nodeSlots = 0, edgeSlots = 0;
-    for (int64_t t = 0; t < tiles; ++t) {
-        const TileBox box = tileBox(call.grid, t);
-        call.tiles[t].nodeStart = nodeSlots;
-        call.tiles[t].edgeStart = edgeSlots;
-        nodeSlots += tileNodeBound(box);
-        edgeSlots += tileSkeletonEdgeBound(box);
-    }
-    call.nodePixels = static_cast<int32_t *>(mxMalloc(nodeSlots * sizeof(int32_t)));
-    call.skeleton = static_cast<SkeletonEdge *>(mxMalloc(edgeSlots * sizeof(SkeletonEdge)));
+    GrowingArrays room = {0, 0};
+    call.nodePixels = nullptr;
+    call.skeleton = nullptr;
     if (call.wantRegions) {
         call.regions.segmentStart =
             static_cast<int64_t *>(mxMalloc(int64_t(columns) * call.grid.bandsDown * sizeof(int64_t)));
-        call.regions.insideAbove = static_cast<int32_t *>(mxMalloc(nodeSlots * sizeof(int32_t)));
+        call.regions.insideAbove = nullptr;
     }
 
-    // Buffers for one tile of the largest size (the first tile is one) per thread.
+    // Buffers for one tile of the largest size (the first tile is one) per thread, and
+    // for the output of each tile of a round: two rounds' worth of tiles a thread, so
+    // that a thread that finishes early finds another tile.
     const int32_t workers = static_cast<int32_t>(std::min<int64_t>(teamSize(), tiles));
     const TileBox largest = tileBox(call.grid, 0);
     const int64_t pixels = int64_t(largest.rows) * largest.columns;
@@ -109,32 +171,52 @@ bool unwrapMapInTilesOf(const Sample *wrapped, Sample *out, int64_t referenceInd
                          bytes + 2 * w * pixels, bytes + (2 * w + 1) * pixels};
         scratches[w] = s;
     }
+    const int64_t round = std::min<int64_t>(2 * int64_t(workers), tiles);
+    const int64_t nodeBound = tileNodeBound(largest), edgeBound = tileSkeletonEdgeBound(largest);
+    int32_t *roundNodes = static_cast<int32_t *>(mxMalloc(round * nodeBound * 2 * sizeof(int32_t)));
+    SkeletonEdge *roundEdges = static_cast<SkeletonEdge *>(mxMalloc(round * edgeBound * sizeof(SkeletonEdge)));
+    auto roundOutput = [&](int64_t slot) {
+        const TileOutput output = {roundNodes + 2 * slot * nodeBound, roundNodes + (2 * slot + 1) * nodeBound,
+                                   roundEdges + slot * edgeBound};
+        return output;
+    };
 
     Sample *reliabilityOut = static_cast<Sample *>(options.reliability);
-    Interruption *const stop = options.interruption;
-    bool done = forEachTile(tiles, workers, scratches, stop, [&](int64_t tile, TileScratch scratch) {
-        tileForest(wrapped, call, tile, scratch, out, reliabilityOut);
-        tileSkeleton(wrapped, call, tile, scratch);
-    });
+    bool done = true;
+    for (int64_t first = 0; done && first < tiles; first += round) {
+        const int64_t last = std::min(tiles, first + round);
+        done = forEachTile(first, last, workers, scratches, stop, [&](int64_t tile, TileScratch scratch) {
+            tileForest(wrapped, call, tile, scratch, out, reliabilityOut);
+            tileSkeleton(wrapped, call, tile, scratch, roundOutput(tile - first));
+        });
+        for (int64_t tile = first; done && tile < last; ++tile) appendTile(call, tile, roundOutput(tile - first), &room);
+        if (done) reportProgress(&progress, last, 0);
+    }
+    mxFree(roundEdges);
+    mxFree(roundNodes);
     mxFree(edgeBuffer);
     mxFree(keys);
+    if (done) done = mergeSkeletons(call, stop);
+    if (call.skeleton != nullptr) mxFree(call.skeleton);
     if (done) {
-        mergeSkeletons(call);
-        done = forEachTile(tiles, workers, scratches, stop, [&](int64_t tile, TileScratch scratch) {
-            tileResult(wrapped, call, tile, scratch, out, options.regions);
-        });
+        for (int64_t first = 0; done && first < tiles; first += round) {
+            const int64_t last = std::min(tiles, first + round);
+            done = forEachTile(first, last, workers, scratches, stop, [&](int64_t tile, TileScratch scratch) {
+                tileResult(wrapped, call, tile, scratch, out, options.regions);
+            });
+            if (done) reportProgress(&progress, tiles, last);
+        }
         freeSkeletonMerge(call);
     }
-    mxFree(call.skeleton);
     mxFree(scratches);
     mxFree(bytes);
     mxFree(steps);
     mxFree(links);
     if (call.wantRegions) {
         mxFree(call.regions.segmentStart);
-        mxFree(call.regions.insideAbove);
+        if (call.regions.insideAbove != nullptr) mxFree(call.regions.insideAbove);
     }
-    mxFree(call.nodePixels);
+    if (call.nodePixels != nullptr) mxFree(call.nodePixels);
     mxFree(call.tiles);
     return done;
 }

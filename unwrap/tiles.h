@@ -75,12 +75,20 @@ struct SkeletonEdge {
 
 // What a tile leaves for the merge of skeletons: its nodes (pixels the other tiles can
 // reach or that number a region, by ascending local index) and its skeleton edges,
-// each in a slot of the shared arrays sized by the bounds below.
+// first into buffers of a round of tiles (sized by the bounds below), then appended
+// to the shared arrays, which so grow with what the tiles leave, not with bounds.
 struct TileSummary {
     int64_t nodeStart;  // where its nodes begin in the node arrays
     int32_t nodeCount;
     int64_t edgeStart;  // where its skeleton edges begin
     int32_t edgeCount;
+};
+// Where a tile's pass one writes: room for tileNodeBound nodes (and their counts of
+// regions above them, when regions are wanted) and tileSkeletonEdgeBound edges.
+struct TileOutput {
+    int32_t *nodePixels;
+    int32_t *insideAbove;
+    SkeletonEdge *edges;
 };
 // Bounds on a tile's nodes and skeleton edges. A tile's terminals (pixels with an edge
 // to another tile, and the reference) are on its border, plus one; each component
@@ -109,7 +117,7 @@ struct RegionCounts {
     int64_t *segmentStart;  // per segment: first pixels in it (pass one: of regions
                             // inside one tile), then first pixels before it
     int32_t *insideAbove;   // per node: first pixels of regions inside its tile that
-                            // lie above it in its segment
+                            // lie above it in its segment (as nodePixels)
 };
 
 // Everything one tiled call shares between its stages.
@@ -120,13 +128,13 @@ struct TiledCall {
     double missing;             // the host's NaN, fetched on its thread
     double initialReport;       // Inf: the reliability reported for an initial value
     TileSummary *tiles;         // one per tile
-    int32_t *nodePixels;        // local index of each node (by slot)
-    SkeletonEdge *skeleton;     // by slot
+    int32_t *nodePixels;        // local index of each node, tile after tile
+    SkeletonEdge *skeleton;     // every tile's skeleton edges, nodes numbered globally
     bool wantRegions;
     RegionCounts regions;       // when wantRegions
-    // After the merge of skeletons (nodes numbered globally, tiles' slots compacted):
-    int64_t nodeCount;
-    int64_t skeletonCount;      // skeleton edges
+    int64_t nodeCount;          // nodes appended so far
+    int64_t skeletonCount;      // skeleton edges appended so far
+    // After the merge of skeletons:
     int32_t *nodeSteps;         // per node: its final steps, before the reference's
     double *nodeRegions;        // per node: its region's number (when wantRegions)
     uint8_t *nodeFirst;         // per node: 1 when it is its region's first pixel
@@ -142,13 +150,14 @@ void tileForest(const double *wrapped, const TiledCall &call, int64_t tile, Tile
                 double *reliabilityOut);
 void tileForest(const float *wrapped, const TiledCall &call, int64_t tile, TileScratch scratch, float *out,
                 float *reliabilityOut);
-void tileSkeleton(const double *wrapped, TiledCall &call, int64_t tile, TileScratch scratch);
-void tileSkeleton(const float *wrapped, TiledCall &call, int64_t tile, TileScratch scratch);
-// The merge of all skeletons, on the calling thread: nodes numbered, edges between
-// tiles joined to their nodes, Kruskal over the skeletons in the strict order, every
-// node's steps from its region's first pixel, region numbers, the removed edges.
-// Allocates the per-node and per-tile arrays it fills (freed by freeSkeletonMerge).
-void mergeSkeletons(TiledCall &call);
+void tileSkeleton(const double *wrapped, TiledCall &call, int64_t tile, TileScratch scratch, TileOutput output);
+void tileSkeleton(const float *wrapped, TiledCall &call, int64_t tile, TileScratch scratch, TileOutput output);
+// The merge of all skeletons, on the calling thread: edges between tiles joined to
+// their far nodes, Kruskal over the skeletons in the strict order, every node's steps
+// from its region's first pixel, region numbers, the removed edges. Allocates the
+// per-node and per-tile arrays it fills (freed by freeSkeletonMerge). False when the
+// call's interruption stopped it (nothing of it is then left to free).
+bool mergeSkeletons(TiledCall &call, Interruption *interruption);
 void freeSkeletonMerge(TiledCall &call);
 // Pass two, for one tile: every pixel's steps, from its tile's nodes along the forest
 // less the removed edges (regions inside the tile from their first pixel), into the
@@ -157,6 +166,21 @@ void tileResult(const double *wrapped, const TiledCall &call, int64_t tile, Tile
                 double *regions);
 void tileResult(const float *wrapped, const TiledCall &call, int64_t tile, TileScratch scratch, float *out,
                 double *regions);
+
+// The tile of a pixel, and the other pixel of the edge of a rank (whole-map indices:
+// 64 bits, past 2^31 pixels).
+inline int64_t tileOfPixel(const TileGrid &grid, int32_t row, int32_t column) {
+    return row / grid.tileRows + int64_t(column / grid.tileColumns) * grid.bandsDown;
+}
+inline int64_t secondPixel(const TileGrid &grid, uint64_t rank) {
+    const int64_t first = rankFirst(rank);
+    switch (rankKind(rank)) {
+    case kNextRow: return first + 1;
+    case kNextColumn: return first + grid.rows;
+    case kWrapRow: return first - (grid.rows - 1);
+    default: return first - int64_t(grid.columns - 1) * grid.rows;
+    }
+}
 
 // A pixel's key from the whole map's samples (its 3x3 neighbourhood read around the
 // borders of periodic sides), as the plain call's reliability stages give it.

@@ -97,6 +97,7 @@ struct UnwrapOptions {
     double *regions;
     void *reliability;
     int32_t tileSize[2];         // a map's tiles: rows, columns (0: the whole map at once)
+    bool progress;               // a tiled call reports about every 5% of its work
     Interruption *interruption;  // null: the call runs to its end
 };
 

@@ -155,7 +155,7 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
         {dbl(), hostCreateScalar(1), hostCreateDouble(1, 0, false), refTypeError},
         // A text in the reference's place starts the options: a misspelled name is named.
         {dbl(), hostCreateString("Qualty"), hostCreateScalar(1),
-         "phasemend has no option 'Qualty'; its options are 'Quality', 'Periodic' and 'TileSize'."},
+         "phasemend has no option 'Qualty'; its options are 'Quality', 'Periodic', 'TileSize' and 'Progress'."},
         {dbl(), hostCreateScalar(1), hostCreateSparse(1, 1), refTypeError},
         {dbl(), hostCreateOfClass(hostInt32Class, 1, 1), hostCreateScalar(1), refTypeError},
         // A third side must not be read as more columns (phase carried across slices).
@@ -170,7 +170,7 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
         {refTypeError, "phasekit:phasemend:referenceType"},
         {sidesError, "phasekit:phasemend:wrappedDimensions"},
         {refSidesError, "phasekit:phasemend:referenceDimensions"},
-        {"phasemend has no option 'Qualty'; its options are 'Quality', 'Periodic' and 'TileSize'.",
+        {"phasemend has no option 'Qualty'; its options are 'Quality', 'Periodic', 'TileSize' and 'Progress'.",
          "phasekit:phasemend:unknownOption"}};
     for (Case &c : cases) {
         std::vector<const mxArray *> args = {c.wrapped};
@@ -190,7 +190,8 @@ TEST(bad_arguments_end_the_call_with_an_error_before_anything_is_made) {
 TEST(grids_too_large_for_32_bit_indices_are_refused_before_allocation) {
     // Shape-only arrays: the refusal must come from the sizes alone, before any data
     // is read (the arrays hold one sample) or anything is allocated.
-    const std::string tooLarge = "wrapped is too large: its pixel and edge counts must stay below 2^31.";
+    const std::string tooLarge = "wrapped is too large: its pixel and edge counts must stay below 2^31 (phasemend "
+                                 "with 'TileSize' unwraps larger maps in tiles).";
     struct Case { size_t rows, columns; };
     const Case cases[] = {
         {size_t(1) << 31, 1},       // 2^31 pixels
@@ -207,6 +208,26 @@ TEST(grids_too_large_for_32_bit_indices_are_refused_before_allocation) {
         CHECK_EQ(r.peakBytes, size_t(0));
         hostDestroyArray(a);
     }
+    // Tiled calls go past 2^31 pixels, within 32-bit tiles, sides and node numbers.
+    const std::string tilesTooLarge = "phasemend needs tiles of fewer than 2^30 pixels, and rows and columns below "
+                                      "2^31 each: give a smaller TileSize.";
+    const std::string tilesTooMany = "phasemend cannot keep the skeletons of this many tiles: give a larger TileSize.";
+    struct Tiled { size_t rows, columns; double tileRows, tileColumns; std::string error; };
+    const Tiled tiled[] = {
+        {1, size_t(1) << 32, 1024, 1024, tilesTooLarge},
+        {65536, 32768, 65536, 32768, tilesTooLarge},
+        {46341, 46341, 1, 1, tilesTooMany},
+    };
+    mxArray *name = hostCreateString("TileSize");
+    for (const Tiled &c : tiled) {
+        mxArray *a = hostCreateDoubleShapeOnly(c.rows, c.columns), *sides = hostCreateMatrix(1, 2, {c.tileRows, c.tileColumns});
+        HostCallResult r = hostCall(phasemend(), 1, {a, name, sides});
+        CHECK_EQ(r.errorText, c.error);
+        CHECK_EQ(r.peakBytes, size_t(0));
+        hostDestroyArray(a);
+        hostDestroyArray(sides);
+    }
+    hostDestroyArray(name);
 }
 
 TEST(empty_maps_return_an_empty_result_of_the_same_size) {
@@ -529,7 +550,7 @@ TEST(option_errors_name_the_command_and_leave_nothing) {
     mxArray *one = hostCreateScalar(1), *column = hostCreateMatrix(2, 1, {1, 0});
     mxArray *q = hostCreateString("Quality"), *p = hostCreateString("periodic"), *unknown = hostCreateString("Qual");
     const std::string noName =
-        "phasemend expects an option name ('Quality', 'Periodic' or 'TileSize') in an option's place.";
+        "phasemend expects an option name ('Quality', 'Periodic', 'TileSize' or 'Progress') in an option's place.";
     const std::string qualityError =
         "phasemend needs a Quality that is a full real single or double array of the size of wrapped.";
     const std::string periodicError =
@@ -537,7 +558,7 @@ TEST(option_errors_name_the_command_and_leave_nothing) {
     struct Case { std::vector<const mxArray *> args; std::string error; };
     const Case cases[] = {
         {{wrapped, q, quality, unknown, one},
-         "phasemend has no option 'Qual'; its options are 'Quality', 'Periodic' and 'TileSize'."},
+         "phasemend has no option 'Qual'; its options are 'Quality', 'Periodic', 'TileSize' and 'Progress'."},
         {{wrapped, q}, "phasemend was given the option 'Quality' without a value."},
         {{wrapped, q, quality, p}, "phasemend was given the option 'periodic' without a value."},
         {{wrapped, one, one, q, quality, one, one}, noName},
@@ -736,4 +757,26 @@ TEST(tiled_calls_give_the_stable_order_result_for_any_tiles_and_threads) {
             if (a) hostDestroyArray(a);
     }
     omp_set_num_threads(saved);
+}
+
+TEST(tiled_calls_report_their_progress_when_asked_and_give_the_same_bits) {
+    // About one line a 5% of the work, the last at 100%; nothing otherwise.
+    std::vector<double> map = wrapAll(gaussianSurface(300, 200, 4, 30.0, 6));
+    mxArray *input = hostCreateMatrix(300, 200, map), *tileName = hostCreateString("TileSize");
+    mxArray *tile = hostCreateScalar(20), *progressName = hostCreateString("Progress");
+    mxArray *yes = hostCreateOfClass(hostLogicalClass, 1, 1), *text = hostCreateString("yes");
+    static_cast<bool *>(hostDataOf(yes))[0] = true;
+    HostCallResult quiet = hostCall(phasemend(), 1, {input, tileName, tile});
+    HostCallResult told = hostCall(phasemend(), 1, {input, tileName, tile, progressName, yes});
+    CHECK(quiet.printed.empty());
+    const std::vector<std::string> lines = splitLines(told.printed);
+    CHECK(lines.size() >= 15 && lines.size() <= 25);
+    CHECK(!lines.empty() && lines.back().find("phasemend: 100% (") == 0);
+    bool same = quiet.outputs[0] && told.outputs[0];
+    for (size_t i = 0; same && i < map.size(); ++i) same = sameBits(mxGetPr(quiet.outputs[0])[i], mxGetPr(told.outputs[0])[i]);
+    CHECK(same);
+    HostCallResult refused = hostCall(phasemend(), 1, {input, tileName, tile, progressName, text});
+    CHECK_EQ(refused.errorText, std::string("phasemend needs a Progress that is a logical or numeric scalar."));
+    for (HostCallResult *r : {&quiet, &told, &refused}) hostReleaseOutputs(r);
+    for (mxArray *a : {input, tileName, tile, progressName, yes, text}) hostDestroyArray(a);
 }

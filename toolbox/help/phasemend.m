@@ -2,7 +2,8 @@
 %
 %   UNWRAPPED = PHASEMEND(WRAPPED)
 %   UNWRAPPED = PHASEMEND(WRAPPED, XREF, YREF)
-%   UNWRAPPED = PHASEMEND(..., NAME, VALUE, ...)   NAME: 'Quality', 'Periodic', 'TileSize'
+%   UNWRAPPED = PHASEMEND(..., NAME, VALUE, ...)   NAME: 'Quality', 'Periodic', 'TileSize',
+%                                                  'Progress'
 %   [UNWRAPPED, REGIONS, RELIABILITY] = PHASEMEND(...)
 %
 %   WRAPPED    M-by-N double or single matrix of wrapped phase in radians (-pi..pi).
@@ -46,6 +47,8 @@
 %              it is the same for every T and every thread count (tiles larger than
 %              the map are one tile). Combines with the reference, 'Quality',
 %              'Periodic' and the three outputs.
+%   'Progress', TF  with 'TileSize': true prints about one line a 5% of the work,
+%              "phasemend: 41% (tile 133 of 324, 52 s)" (default false).
 %
 %   Tiled result: the method with one rule for equal reliabilities and one for the
 %   2*pi constant of each region. Pairs of equal reliability are joined in the order
@@ -101,8 +104,13 @@
 %     (phasekit:phasemend:wrappedType)
 %   - "xref and yref must be non-empty full (not sparse) double values."
 %     (phasekit:phasemend:referenceType)
-%   - "wrapped is too large: its pixel and edge counts must stay below 2^31."
-%     (phasekit:phasemend:tooLarge)
+%   - "wrapped is too large: its pixel and edge counts must stay below 2^31
+%     (phasemend with 'TileSize' unwraps larger maps in tiles)."
+%     (phasekit:phasemend:tooLarge); with 'TileSize': "phasemend needs tiles of
+%     fewer than 2^30 pixels, and rows and columns below 2^31 each: give a smaller
+%     TileSize." (phasekit:phasemend:tilesTooLarge) and "phasemend cannot keep the
+%     skeletons of this many tiles: give a larger TileSize."
+%     (phasekit:phasemend:tilesTooMany).
 %   - "wrapped must be a 2-D matrix; for a volume use phasemend3, and for a stack of
 %     independent maps unwrap each slice wrapped(:,:,k) on its own."
 %     (phasekit:phasemend:wrappedDimensions) and "xref and yref must not have more
