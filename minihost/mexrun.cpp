@@ -27,7 +27,7 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: mexrun [--strict] EXTENSION [ARG ...] [-o OUT.npy ...]\n"
+    "Usage: mexrun [--strict] [--map] EXTENSION [ARG ...] [-o OUT.npy ...]\n"
     "\n"
     "Loads EXTENSION (a path to an extension file, or the name of one built next to\n"
     "mexrun, such as phasemend) into the standalone host and calls it like MATLAB would.\n"
@@ -46,6 +46,17 @@ const char kUsage[] =
     "  --strict   a warning from the extension makes the exit status 3 (for scripts:\n"
     "             clipforge, for one, reports an unusable image or an incomplete movie\n"
     "             by a warning). May also come before EXTENSION.\n"
+    "  --map      for maps larger than memory (POSIX): a .npy argument in Fortran order\n"
+    "             and this machine's byte order (numbers; complex ones too when the host\n"
+    "             keeps complex pairs interleaved) is mapped read-only, not read; a C-order\n"
+    "             or byte-swapped one, and any other, is read as without --map. Every array\n"
+    "             of 4 MiB or more the call makes lives in a scratch file beside the -o\n"
+    "             file it becomes (the k-th beside the k-th), its .npy header padded to\n"
+    "             4096 bytes (still a valid .npy file), written when the call returns; the\n"
+    "             file is then renamed into place. So the process's own memory is the\n"
+    "             call's working memory. A failed call leaves no file under an -o name and\n"
+    "             no scratch file; no room for a file ends it with exit status 2.\n"
+    "             May also come before EXTENSION.\n"
     "  --         everything after it is an argument, even -o, --strict or --help.\n"
     "\n"
     "Printed text goes to stdout, warnings to stderr as \"Warning: <text>\", and an error\n"
@@ -65,6 +76,7 @@ const char kUsage[] =
     "Examples:\n"
     "  mexrun phasemend wrapped.npy -o unwrapped.npy\n"
     "  mexrun phasemend wrapped.npy 120 80 -o unwrapped.npy\n"
+    "  mexrun --map phasemend huge.npy TileSize 1024 Progress true -o unwrapped.npy\n"
     "  mexrun phasemend3 volume.npy 64 64 32 -o unwrapped.npy\n"
     "  mexrun phasemend wrapped.npy Quality magnitude.npy Periodic 1 -o unwrapped.npy \\\n"
     "         -o regions.npy -o reliability.npy\n"
@@ -150,14 +162,35 @@ bool replaceFile(const std::string &from, const std::string &to) {
 #endif
 }
 
+// The folder of a path ("." for a bare name): where its scratch file goes, so that
+// renaming it into place stays on one file system.
+std::string folderOf(const std::string &path) {
+    const size_t slash = path.find_last_of(kSeparators);
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An argument file mapped in place when --map allows it, else read.
+mxArray *npyArgument(const std::string &path, bool map, std::string *error) {
+    NpyLayout layout;
+    if (map && npyInspect(path, &layout, error) && layout.fortranOrder && !layout.byteSwapped &&
+        layout.cls != hostLogicalClass) {
+        std::string why;
+        mxArray *mapped = hostMapArray(path, layout.dataStart, layout.cls, layout.sides, layout.complex, &why);
+        if (mapped) return mapped;
+    }
+    return npyRead(path, error);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    bool strict = false;
+    bool strict = false, map = false;
     int next = 1;
-    if (next < argc && std::strcmp(argv[next], "--strict") == 0) {
-        strict = true;
-        ++next;
+    for (; next < argc; ++next) {
+        if (std::strcmp(argv[next], "--strict") == 0) strict = true;
+        else if (std::strcmp(argv[next], "--map") == 0) map = true;
+        else break;
     }
     if (next >= argc) {
         std::fputs(kUsage, stderr);
@@ -177,6 +210,8 @@ int main(int argc, char **argv) {
             optionsEnded = true;
         } else if (!optionsEnded && a == "--strict") {
             strict = true;
+        } else if (!optionsEnded && a == "--map") {
+            map = true;
         } else if (!optionsEnded && a == "-o") {
             if (k + 1 >= argc) {
                 std::fprintf(stderr, "mexrun: -o needs a file name\n");
@@ -208,7 +243,7 @@ int main(int argc, char **argv) {
         double value;
         if (endsWith(a, ".npy")) {
             std::string error;
-            mxArray *array = npyRead(a, &error);
+            mxArray *array = npyArgument(a, map, &error);
             if (!array) {
                 std::fprintf(stderr, "mexrun: %s\n", error.c_str());
                 release();
@@ -228,8 +263,14 @@ int main(int argc, char **argv) {
 
     std::vector<const mxArray *> constInputs(inputs.begin(), inputs.end());
     std::signal(SIGINT, onInterrupt);
-    HostCallResult result = hostCall(ext.entry, static_cast<int>(outputs.size()), constInputs,
-                                     HostCallOptions{true, true});
+#if !defined(_WIN32)
+    std::signal(SIGXFSZ, SIG_IGN);  // a file size limit: an error to report, not a signal to die of
+#endif
+    std::vector<std::string> folders;
+    for (const std::string &out : outputs) folders.push_back(folderOf(out));
+    HostCallOptions callOptions = {true, true};
+    if (map) callOptions.fileFolders = &folders;
+    HostCallResult result = hostCall(ext.entry, static_cast<int>(outputs.size()), constInputs, callOptions);
     release();
     std::fflush(stdout);
     std::string name = baseName(path);
@@ -237,6 +278,11 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "mexrun: interrupted (Ctrl-C): no output written\n");
         hostReleaseOutputs(&result);
         return kInterruptedStatus;
+    }
+    if (result.hostFailed) {
+        std::fprintf(stderr, "%s\n", result.errorText.c_str());
+        hostReleaseOutputs(&result);
+        return 2;
     }
     if (result.failed) {
         if (result.errorId.empty()) std::fprintf(stderr, "Error using %s\n", name.c_str());
@@ -256,7 +302,23 @@ int main(int argc, char **argv) {
             status = 1;
             break;
         }
-        std::string error;
+        std::string error, scratch, imagScratch;
+        unsigned char *headerRoom = nullptr, *imagRoom = nullptr;
+        // A file-backed array of one file in this output's folder: its header goes into
+        // the room before its data, and its scratch file becomes the output by a rename.
+        // Otherwise (complex parts apart, or made beside another output) it is written.
+        if (hostArrayFile(out, 0, &scratch, &headerRoom) && !hostArrayFile(out, 1, &imagScratch, &imagRoom) &&
+            folderOf(scratch) == folderOf(outputs[k])) {
+            std::string header;
+            if (npyHeaderOfSize(out, kArrayFileHeaderRoom, &header, &error)) {
+                std::memcpy(headerRoom, header.data(), header.size());
+                written.push_back(scratch);
+                continue;
+            }
+            std::fprintf(stderr, "mexrun: %s\n", error.c_str());
+            status = 2;
+            break;
+        }
         const std::string partial = outputs[k] + ".partial";
         written.push_back(partial);
         if (!npyWrite(partial, out, &error)) {

@@ -9,11 +9,15 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
 #include <cmath>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +48,23 @@ namespace {
 struct CallAborted {
     std::string text;
     std::string identifier;  // empty for mexErrMsgTxt
+    bool byHost = false;     // the host could not do its part (no room for a file)
 };
+
+// Arrays whose parts live in files: mapped inputs (kept) and file-backed arrays made
+// in a call (their scratch files removed with them unless renamed first). Guarded by
+// its own lock: arrays are released while the block registry's is held.
+struct FileParts {
+    std::string path[2];
+    void *base[2];        // the mappings, header room included
+    size_t length[2];
+    bool scratch;         // remove the files with the array
+};
+std::mutex fileLock;
+std::unordered_map<const mxArray *, FileParts> &fileArrays() {
+    static std::unordered_map<const mxArray *, FileParts> registry;
+    return registry;
+}
 
 // Set by hostRequestInterrupt (another thread, a signal handler) and read by
 // utIsInterruptPending on the call's thread; cleared when a call ends, as a host
@@ -66,7 +86,8 @@ struct HostState {
     size_t peakBytes = 0;
     std::vector<mxArray *> callArrays;  // arrays the extension created in this call
     HostCallResult *current = nullptr;
-    HostCallOptions options = {false, false};
+    HostCallOptions options = {false, false, nullptr};
+    size_t fileArraysMade = 0;  // in this call, for the folder of the next one
     // The thread that runs the current call. Set before the entry runs, so any worker
     // thread the extension starts sees it.
     std::thread::id callThread;
@@ -165,6 +186,58 @@ void releaseBlock(void *block, size_t bytes) {
 #endif
 }
 
+#if !defined(_WIN32)
+// Room for a .npy header (the standard's 64-byte alignment, and a page) before the data
+// of a file-backed array, so that the file becomes the output by writing the header.
+const size_t kHeaderRoom = kArrayFileHeaderRoom;
+
+// A scratch file of kHeaderRoom + bytes in folder, its blocks reserved (a full disk
+// or a file size limit shows here, not as a fault when a page is first written),
+// mapped shared; the data begins after the header room. Null with *error on failure.
+void *mapScratchFile(const std::string &folder, size_t bytes, std::string *path, void **base, size_t *length,
+                     std::string *error) {
+    static std::atomic<unsigned> made(0);
+    *path = folder + "/.mexrun-" + std::to_string(getpid()) + "-" + std::to_string(made++) + ".npy.partial";
+    const int fd = open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = "cannot create " + *path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    *length = kHeaderRoom + bytes;
+    const int reserved = posix_fallocate(fd, 0, static_cast<off_t>(*length));
+    if (reserved != 0) {
+        *error = "no room for " + std::to_string(*length) + " bytes in " + folder + ": " + std::strerror(reserved);
+        close(fd);
+        unlink(path->c_str());
+        return nullptr;
+    }
+    *base = mmap(nullptr, *length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (*base == MAP_FAILED) {
+        *error = "cannot map " + *path + ": " + std::strerror(errno);
+        unlink(path->c_str());
+        return nullptr;
+    }
+    return static_cast<unsigned char *>(*base) + kHeaderRoom;
+}
+#endif
+
+// Unmaps an array's file parts; removes scratch files. True when it had any.
+bool releaseFileParts(mxArray *a) {
+    std::lock_guard<std::mutex> guard(fileLock);
+    auto found = fileArrays().find(a);
+    if (found == fileArrays().end()) return false;
+#if !defined(_WIN32)
+    for (int part = 0; part < 2; ++part) {
+        if (!found->second.base[part]) continue;
+        munmap(found->second.base[part], found->second.length[part]);
+        if (found->second.scratch) unlink(found->second.path[part].c_str());
+    }
+#endif
+    fileArrays().erase(found);
+    return true;
+}
+
 #if defined(PHASEKIT_INTERLEAVED_COMPLEX)
 const bool kInterleaved = true;
 #else
@@ -203,9 +276,48 @@ mxArray *newArray(HostClass cls, size_t rows, size_t columns, bool complex, bool
 
 void freeArray(mxArray *a) {
     if (!a) return;
-    releaseBlock(a->real, kInterleaved ? a->bytes : a->partBytes);
-    releaseBlock(a->imag, a->partBytes);
+    if (!releaseFileParts(a)) {
+        releaseBlock(a->real, kInterleaved ? a->bytes : a->partBytes);
+        releaseBlock(a->imag, a->partBytes);
+    }
     std::free(a);
+}
+
+// An array an extension makes in a call whose options name folders: at least a large
+// block's size, it lives in scratch files (the k-th such array of the call in the k-th
+// folder, the last folder for the rest), so that a caller's outputs take no anonymous
+// memory. The parts that newArray made are given back first.
+void moveIntoFiles(mxArray *a) {
+#if defined(_WIN32)
+    (void)a;
+#else
+    HostState &h = host();
+    const std::vector<std::string> *folders = h.options.fileFolders;
+    if (h.scope == 0 || !folders || folders->empty() || a->bytes < kLargeBlock) return;
+    const std::string &folder = (*folders)[std::min(h.fileArraysMade++, folders->size() - 1)];
+    const size_t first = kInterleaved ? a->bytes : a->partBytes;
+    FileParts parts = FileParts();
+    parts.scratch = true;
+    std::string error;
+    void *real = mapScratchFile(folder, first, &parts.path[0], &parts.base[0], &parts.length[0], &error);
+    void *imag = nullptr;
+    if (real && a->imag)
+        imag = mapScratchFile(folder, a->partBytes, &parts.path[1], &parts.base[1], &parts.length[1], &error);
+    if (!real || (a->imag && !imag)) {
+        if (real) {
+            munmap(parts.base[0], parts.length[0]);
+            unlink(parts.path[0].c_str());
+        }
+        CallAborted failure{"mexrun: " + error, "", true};
+        throw failure;
+    }
+    releaseBlock(a->real, first);
+    releaseBlock(a->imag, a->partBytes);
+    a->real = real;
+    a->imag = a->imag ? imag : nullptr;
+    std::lock_guard<std::mutex> guard(fileLock);
+    fileArrays()[a] = parts;
+#endif
 }
 
 }  // namespace
@@ -432,7 +544,14 @@ bool mxIsChar(const mxArray *array) { return array->cls == hostCharClass; }
 mxClassID mxGetClassID(const mxArray *array) { return static_cast<mxClassID>(array->cls); }
 
 // An array made in a call belongs to it: released with the call unless returned.
+// Large ones go into files when the call's options ask for it.
 static mxArray *belongsToCall(mxArray *a) {
+    try {
+        moveIntoFiles(a);
+    } catch (...) {
+        freeArray(a);
+        throw;
+    }
     HostState &h = host();
     std::lock_guard<std::mutex> guard(h.lock);
     if (h.scope != 0) {
@@ -764,6 +883,7 @@ HostCallResult hostCall(MexEntry entry, int nlhs, const std::vector<const mxArra
         h.callArrays.clear();
         h.current = &result;
         h.options = options;
+        h.fileArraysMade = 0;
         h.callThread = std::this_thread::get_id();
     }
     ++callsStarted;
@@ -774,6 +894,7 @@ HostCallResult hostCall(MexEntry entry, int nlhs, const std::vector<const mxArra
         result.failed = true;
         result.errorText = aborted.text;
         result.errorId = aborted.identifier;
+        result.hostFailed = aborted.byHost;
     }
     // The interrupt is handled: the call has ended.
     result.interrupted = interruptRequested.exchange(false);
@@ -814,6 +935,64 @@ void hostReleaseOutputs(HostCallResult *result) {
 }
 
 void hostRequestInterrupt() { interruptRequested.store(true); }
+
+mxArray *hostMapArray(const std::string &path, size_t offset, HostClass cls, const std::vector<size_t> &sides,
+                      bool complex, std::string *error) {
+#if defined(_WIN32)
+    (void)path, (void)offset, (void)cls, (void)sides, (void)complex;
+    *error = "mapping files is not done on Windows";
+    return nullptr;
+#else
+    const size_t item = hostElementSize(cls);
+    if (complex && !kInterleaved) {
+        *error = "a complex array's parts lie apart in this host's layout";
+        return nullptr;
+    }
+    if (item == 0 || offset % item != 0) {
+        *error = "the data is not aligned for its class";
+        return nullptr;
+    }
+    mxArray *a = newArrayOfSides(cls, sides, complex, true);  // one sample: the shape only
+    releaseBlock(a->real, a->partBytes * (kInterleaved && complex ? 2 : 1));
+    releaseBlock(a->imag, a->partBytes);
+    a->real = a->imag = nullptr;
+    size_t count = 1;
+    for (size_t k = 0; k < a->dimensionCount; ++k) count *= a->dimensions[k];
+    a->partBytes = count * item;
+    a->bytes = a->partBytes * (complex ? 2 : 1);
+    FileParts parts = FileParts();
+    parts.path[0] = path;
+    parts.length[0] = offset + a->bytes;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0 || static_cast<size_t>(info.st_size) < parts.length[0]) {
+        *error = fd < 0 ? "cannot open " + path : path + " is shorter than its shape";
+        if (fd >= 0) close(fd);
+        std::free(a);
+        return nullptr;
+    }
+    parts.base[0] = mmap(nullptr, parts.length[0] > 0 ? parts.length[0] : 1, PROT_READ, MAP_SHARED, fd, 0);
+    close(fd);
+    if (parts.base[0] == MAP_FAILED) {
+        *error = "cannot map " + path;
+        std::free(a);
+        return nullptr;
+    }
+    a->real = static_cast<unsigned char *>(parts.base[0]) + offset;
+    std::lock_guard<std::mutex> guard(fileLock);
+    fileArrays()[a] = parts;
+    return a;
+#endif
+}
+
+bool hostArrayFile(const mxArray *array, int part, std::string *path, unsigned char **headerRoom) {
+    std::lock_guard<std::mutex> guard(fileLock);
+    auto found = fileArrays().find(array);
+    if (found == fileArrays().end() || !found->second.scratch || !found->second.base[part]) return false;
+    *path = found->second.path[part];
+    *headerRoom = static_cast<unsigned char *>(found->second.base[part]);
+    return true;
+}
 
 unsigned hostCallsStarted() { return callsStarted.load(); }
 

@@ -92,16 +92,36 @@ struct HostCallResult {
     size_t blocksReleased;              // mxMalloc blocks the host had to release
     size_t peakBytes;                   // most host memory (blocks + arrays) live at once
     bool interrupted;                   // an interrupt was requested during the call
+    bool hostFailed;                    // the host ended the call: it could not do its part
 };
 
 struct HostCallOptions {
     bool echoPrinted;    // also write printed text to stdout as it comes
     bool echoWarnings;   // also write "Warning: text" lines to stderr as they come
+    // When set (POSIX): every array of 4 MiB or more the extension makes lives in a
+    // scratch file (shared mapping) in one of these folders, the k-th such array in
+    // the k-th folder (the last for the rest), its data after kArrayFileHeaderRoom
+    // bytes: outputs take no anonymous memory, and a caller makes a file the output
+    // by writing a header there and renaming it (hostArrayFile). Scratch files go
+    // with their arrays. No room for one ends the call with hostFailed set.
+    const std::vector<std::string> *fileFolders = nullptr;
 };
+const size_t kArrayFileHeaderRoom = 4096;
 
 HostCallResult hostCall(MexEntry entry, int nlhs, const std::vector<const mxArray *> &inputs,
                         HostCallOptions options = {false, false});
 void hostReleaseOutputs(HostCallResult *result);
+
+// An array whose samples are a file's, mapped read-only (POSIX): the data of a
+// column-major array of the class and sides from byte offset on (aligned to the
+// element size). Null with *error when it cannot be (and on Windows, and for a complex
+// array in the separate layout, whose parts cannot be one file's pairs).
+mxArray *hostMapArray(const std::string &path, size_t offset, HostClass cls, const std::vector<size_t> &sides,
+                      bool complex, std::string *error);
+// The scratch file holding part 0 (real parts, or pairs) or 1 (imaginary parts) of a
+// file-backed array, and its header room (kArrayFileHeaderRoom writable bytes before
+// the data); false when that part is not in a file.
+bool hostArrayFile(const mxArray *array, int part, std::string *path, unsigned char **headerRoom);
 
 // Host memory blocks currently live and not yet released (any scope).
 size_t hostLiveBlocks();

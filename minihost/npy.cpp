@@ -233,7 +233,7 @@ mxArray *npyDecode(const unsigned char *file, size_t size, const std::string &na
     return array;
 }
 
-bool npyWrite(const std::string &path, const mxArray *array, std::string *error) {
+bool npyHeaderOfSize(const mxArray *array, size_t room, std::string *bytes, std::string *error) {
     const HostClass cls = hostClassOf(array);
     if ((cls != hostDoubleClass && cls != hostSingleClass) || mxIsSparse(array)) {
         *error = "only full double and single arrays can be written as .npy";
@@ -241,7 +241,6 @@ bool npyWrite(const std::string &path, const mxArray *array, std::string *error)
     }
     const bool complex = mxIsComplex(array), single = cls == hostSingleClass;
     const char *descr = complex ? (single ? "<c8" : "<c16") : (single ? "<f4" : "<f8");
-    const size_t itemSize = hostElementSize(cls);
     // Fortran order is the host's column-major order, whatever the number of sides.
     std::string shape;
     const size_t *sides = mxGetDimensions(array);
@@ -249,22 +248,72 @@ bool npyWrite(const std::string &path, const mxArray *array, std::string *error)
         shape += (k ? ", " : "") + std::to_string(sides[k]);
     std::string header = std::string("{'descr': '") + descr +
                          "', 'fortran_order': True, 'shape': (" + shape + "), }";
-    // Pad with blanks and a newline so the data starts on a 64-byte boundary.
+    // Pad with blanks and a newline so the data starts where asked (0: on the next
+    // 64-byte boundary).
     size_t total = kMagicLength + 4 + header.size() + 1;
-    header.append((64 - total % 64) % 64, ' ');
+    const size_t end = room ? room : total + (64 - total % 64) % 64;
+    if (end < total || end - kMagicLength - 4 > 65535) {
+        *error = "no room for the .npy header";
+        return false;
+    }
+    header.append(end - total, ' ');
     header += '\n';
+    bytes->assign(kMagic, kMagicLength);
+    bytes->push_back(1);
+    bytes->push_back(0);
+    bytes->push_back(static_cast<char>(header.size() & 0xFF));
+    bytes->push_back(static_cast<char>(header.size() >> 8));
+    *bytes += header;
+    return true;
+}
+
+bool npyInspect(const std::string &path, NpyLayout *layout, std::string *error) {
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = "cannot open " + path;
+        return false;
+    }
+    std::vector<unsigned char> head(1 << 16);
+    head.resize(std::fread(head.data(), 1, head.size(), f));
+    std::fclose(f);
+    auto fail = [&](const std::string &why) {
+        *error = path + ": not a usable .npy file: " + why;
+        return false;
+    };
+    if (head.size() < 12 || std::memcmp(head.data(), kMagic, kMagicLength) != 0) return fail("missing the .npy magic");
+    const int major = head[6];
+    if (major < 1 || major > 3) return fail("unknown format version " + std::to_string(major));
+    const size_t headerStart = major == 1 ? 10 : 12;
+    const size_t headerLength = major == 1 ? size_t(head[8] | (head[9] << 8))
+                                           : size_t(head[8] | (head[9] << 8) | (head[10] << 16)) |
+                                                 (size_t(head[11]) << 24);
+    if (headerLength > head.size() - headerStart) return fail("truncated header");
+    Dtype dtype;
+    std::vector<size_t> shape;
+    std::string why;
+    if (!parseHeader(std::string(head.begin() + headerStart, head.begin() + headerStart + headerLength), &dtype,
+                     &layout->fortranOrder, &shape, &why))
+        return fail(why);
+    layout->cls = dtype.cls;
+    layout->complex = dtype.complex;
+    layout->byteSwapped = dtype.swap;
+    layout->sides = shape;
+    if (layout->sides.size() == 1) layout->sides.insert(layout->sides.begin(), 1);
+    while (layout->sides.size() < 2) layout->sides.push_back(1);
+    layout->dataStart = headerStart + headerLength;
+    return true;
+}
+
+bool npyWrite(const std::string &path, const mxArray *array, std::string *error) {
+    std::string header;
+    if (!npyHeaderOfSize(array, 0, &header, error)) return false;
+    const bool complex = mxIsComplex(array);
+    const size_t itemSize = hostElementSize(hostClassOf(array));
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f) {
         *error = "cannot create " + path;
         return false;
     }
-    unsigned char preamble[10];
-    std::memcpy(preamble, kMagic, kMagicLength);
-    preamble[6] = 1;
-    preamble[7] = 0;
-    preamble[8] = static_cast<unsigned char>(header.size() & 0xFF);
-    preamble[9] = static_cast<unsigned char>(header.size() >> 8);
-    std::fwrite(preamble, 1, sizeof preamble, f);
     std::fwrite(header.data(), 1, header.size(), f);
     size_t count = mxGetNumberOfElements(array);
     if (!complex) {

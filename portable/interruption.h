@@ -97,6 +97,7 @@ bool parallelFor(Interruption *interruption, int64_t begin, int64_t end, double 
 template <typename Body>
 bool parallelForInSlots(Interruption *interruption, int64_t begin, int64_t end, double itemWork, int32_t slots,
                         const Body &body) {
+    (void)slots;  // read by OpenMP alone
     const auto runChunk = [&](int64_t first, int64_t last) {
         std::atomic<int32_t> nextSlot(0);
 #pragma omp parallel num_threads(slots)

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -87,6 +88,50 @@ Npy readNpy(const std::string &path) {
     n.values.resize(count);
     if (count) std::memcpy(n.values.data(), s.data() + 10 + length, count * 8);
     return n;
+}
+
+// A .npy file's header dict (trailing padding dropped), where its data begins, and
+// its data bytes.
+struct NpyParts {
+    std::string dict;
+    size_t dataStart = 0;
+    std::string data;
+};
+
+NpyParts npyParts(const std::string &path) {
+    NpyParts n;
+    std::string s = readFileText(path);
+    if (s.size() < 10 || s.compare(0, 6, "\x93NUMPY") != 0) return n;
+    const size_t length = static_cast<unsigned char>(s[8]) | (static_cast<unsigned char>(s[9]) << 8);
+    n.dict = s.substr(10, length);
+    n.dict.erase(n.dict.find_last_not_of(" \n") + 1);
+    n.dataStart = 10 + length;
+    n.data = s.substr(std::min(n.dataStart, s.size()));
+    return n;
+}
+
+// Samples of a smooth phase over 1024 x 1024 pixels, wrapped, as float64 or float32
+// (complex: the phase's cosine and sine interleaved).
+std::vector<unsigned char> phaseSamples(bool single, bool complex) {
+    std::vector<unsigned char> bytes;
+    for (size_t k = 0; k < size_t(1024) * 1024; ++k) {
+        const double row = static_cast<double>(k % 1024), column = static_cast<double>(k / 1024);
+        const double phase = 0.002 * (row - 300) * (row - 300) * 0.01 + 0.03 * column;
+        const double parts[2] = {complex ? std::cos(phase) : std::remainder(phase, 2 * M_PI), std::sin(phase)};
+        for (int p = 0; p < (complex ? 2 : 1); ++p) {
+            unsigned char b[8];
+            const float f = static_cast<float>(parts[p]);
+            if (single) std::memcpy(b, &f, 4);
+            else std::memcpy(b, &parts[p], 8);
+            bytes.insert(bytes.end(), b, b + (single ? 4 : 8));
+        }
+    }
+    return bytes;
+}
+
+// Files mexrun left in the test folder under its scratch names.
+bool scratchFilesLeft() {
+    return std::system(("ls -a " + kFolder + " | grep -q -e '^\\.mexrun-' -e '\\.partial$'").c_str()) == 0;
 }
 
 bool haveNumpy() {
@@ -209,7 +254,7 @@ TEST(numbers_texts_printed_text_warnings_and_errors) {
 
     Run usage = mexrun("--help");
     CHECK_EQ(usage.status, 0);
-    CHECK(usage.out.find("Usage: mexrun [--strict] EXTENSION") == 0);
+    CHECK(usage.out.find("Usage: mexrun [--strict] [--map] EXTENSION") == 0);
     CHECK(usage.out.find("Exit status") != std::string::npos);
 }
 
@@ -358,11 +403,94 @@ TEST(ctrl_c_stops_the_call_and_leaves_every_output_file_as_it_was) {
     writeNpy(file("big.npy"), "{'descr': '<c16', 'fortran_order': True, 'shape': (1024, 1024), }", doublesLE(samples));
     writeNpy(file("wide.npy"), "{'descr': '<f8', 'fortran_order': True, 'shape': (201, 201), }", doublesLE(ones));
     writeFileBytes(file("kept.npy"), {'k', 'e', 'p', 't'});
-    std::string command = "timeout -s INT --preserve-status 1 " + std::string(MEXRUN) + " kernsmooth_c " +
-                          file("big.npy") + " " + file("wide.npy") + " -o " + file("kept.npy") + " -o " +
-                          file("new.npy") + " 2>" + file("stderr");
-    int raw = std::system(command.c_str());
-    CHECK_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 130);
-    CHECK(readFileBytes(file("kept.npy")) == std::vector<unsigned char>({'k', 'e', 'p', 't'}));
-    CHECK(access(file("new.npy").c_str(), F_OK) != 0 && access(file("kept.npy.partial").c_str(), F_OK) != 0);
+    // With --map, the outputs' scratch files exist when the call stops: they go too.
+    for (const char *flags : {"", "--map "}) {
+        std::string command = "timeout -s INT --preserve-status 1 " + std::string(MEXRUN) + " " + flags +
+                              "kernsmooth_c " + file("big.npy") + " " + file("wide.npy") + " -o " + file("kept.npy") +
+                              " -o " + file("new.npy") + " 2>" + file("stderr");
+        int raw = std::system(command.c_str());
+        CHECK_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 130);
+        CHECK(readFileBytes(file("kept.npy")) == std::vector<unsigned char>({'k', 'e', 'p', 't'}));
+        CHECK(access(file("new.npy").c_str(), F_OK) != 0);
+        CHECK(!scratchFilesLeft());
+    }
+}
+
+TEST(mapped_runs_write_the_bits_of_read_runs_and_leave_no_scratch_files) {
+    // Every output here is 4 MiB or more, so with --map each one lives in its scratch
+    // file from its creation and is renamed into place, its data after a 4096-byte
+    // header. Fortran-order inputs are mapped; the C-order one is read as it is without.
+    struct Case {
+        const char *name;
+        const char *descr;
+        bool fortran, single, complex;
+        const char *call;  // IN stands for the input file
+        int outputs;
+    };
+    const Case cases[] = {
+        {"complex128 map and float64 support", "<c16", true, false, true, "kernsmooth_c IN ONE", 2},
+        {"complex64 map and float32 support", "<c8", true, true, true, "kernsmooth_c IN ONE", 2},
+        {"float64 phase, three outputs", "<f8", true, false, false, "phasemend IN", 3},
+        {"float32 phase in tiles, three outputs", "<f4", true, true, false, "phasemend IN TileSize 256", 3},
+        {"float32 phase in C order", "<f4", false, true, false, "phasemend IN TileSize 300", 1},
+    };
+    for (const Case &c : cases) {
+        writeNpy(file("in.npy"), std::string("{'descr': '") + c.descr + "', 'fortran_order': " +
+                                     (c.fortran ? "True" : "False") + ", 'shape': (1024, 1024), }",
+                 phaseSamples(c.single, c.complex));
+        std::string call = c.call;
+        call.replace(call.find("IN"), 2, file("in.npy"));
+        if (call.find("ONE") != std::string::npos) call.replace(call.find("ONE"), 3, file("one.npy"));
+        std::string readOutputs, mappedOutputs;
+        for (int k = 0; k < c.outputs; ++k) {
+            readOutputs += " -o " + file("read" + std::to_string(k) + ".npy");
+            mappedOutputs += " -o " + file("mapped" + std::to_string(k) + ".npy");
+        }
+        Run read = mexrun(call + readOutputs), mapped = mexrun("--map " + call + mappedOutputs);
+        if (read.status != 0 || mapped.status != 0) {
+            recordFailure(__FILE__, __LINE__, std::string(c.name) + ": " + read.err + mapped.err);
+            continue;
+        }
+        for (int k = 0; k < c.outputs; ++k) {
+            NpyParts a = npyParts(file("read" + std::to_string(k) + ".npy"));
+            NpyParts b = npyParts(file("mapped" + std::to_string(k) + ".npy"));
+            // A complex array whose parts lie apart is in two files, so it is written.
+            const bool oneFile = hostInterleavedComplex() || a.dict.find("'<c") == std::string::npos;
+            if (a.dict != b.dict || a.data != b.data || a.data.size() < (size_t(4) << 20) ||
+                (b.dataStart == 4096) != oneFile)
+                recordFailure(__FILE__, __LINE__, std::string(c.name) + ": output " + std::to_string(k + 1) +
+                                                      " differs: " + a.dict + " / " + b.dict);
+        }
+    }
+    CHECK(!scratchFilesLeft());
+    if (haveNumpy()) {
+        // numpy reads the padded header, mapped too.
+        const std::string check = "/usr/bin/python3 -c \"import numpy; a = numpy.load('" + file("mapped0.npy") +
+                                  "', mmap_mode='r'); b = numpy.load('" + file("read0.npy") +
+                                  "'); assert a.shape == (1024, 1024) and (a == b).all()\"";
+        CHECK_EQ(std::system(check.c_str()), 0);
+    }
+}
+
+TEST(a_full_disk_gives_exit_status_2_and_leaves_no_output_file) {
+    // A file size limit of 2 MiB (dash counts 512-byte blocks) below the 16 MiB
+    // complex128 output: with --map its scratch file cannot be reserved, without it the
+    // output cannot be written. Either way no file is left under any name.
+    writeNpy(file("in.npy"), "{'descr': '<c16', 'fortran_order': True, 'shape': (1024, 1024), }",
+             phaseSamples(false, true));
+    const struct {
+        const char *flags;
+        const char *message;
+    } cases[] = {{"--map ", "mexrun: no room for "}, {"", "mexrun: cannot write "}};
+    for (const auto &c : cases) {
+        std::remove(file("out.npy").c_str());
+        const std::string command = "ulimit -f 4096; " + std::string(MEXRUN) + " " + c.flags + "kernsmooth_c " +
+                                    file("in.npy") + " " + file("one.npy") + " -o " + file("out.npy") + " 2>" +
+                                    file("stderr");
+        const int raw = std::system(command.c_str());
+        CHECK_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+        CHECK_EQ(readFileText(file("stderr")).compare(0, std::strlen(c.message), c.message), 0);
+        CHECK(access(file("out.npy").c_str(), F_OK) != 0);
+        CHECK(!scratchFilesLeft());
+    }
 }

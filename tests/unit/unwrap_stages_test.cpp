@@ -1,5 +1,6 @@
 // Unit tests of the unwrapper's stages, called by their own names on small grids.
 #include "check.h"
+#include "tiles.h"
 #include "unwrap.h"
 #include "unwrap_reference.h"
 
@@ -652,4 +653,46 @@ TEST(volume_stages_follow_their_definitions) {
             CHECK(sameAsMap);
         }
     }
+}
+
+TEST(tiled_positions_pass_2_to_the_31_on_a_map_too_large_to_hold) {
+    // A 50000 x 50000 map (2.5e9 pixels) in tiles of 1000 x 700: whole-map indices,
+    // edge ranks and the pixels they name, computed here from rows and columns in 64
+    // bits, at pixels around 2^31 and at the map's last tiles and borders.
+    const int32_t rows = 50000, columns = 50000;
+    const bool periodic[2] = {true, true};
+    const TileGrid grid = makeTileGrid(rows, columns, 1000, 700, periodic);
+    CHECK_EQ(tileCount(grid), int64_t(50) * 72);
+    const int64_t past = int64_t(1) << 31;
+    const int64_t pixels[] = {past - 1, past, past + 1, past + rows - 1, int64_t(rows) * columns - 1,
+                              int64_t(rows) * (columns - 1), int64_t(rows) * columns - rows / 2, past + past / 8 + 12345};
+    for (int64_t pixel : pixels) {
+        const int32_t row = static_cast<int32_t>(pixel % rows), column = static_cast<int32_t>(pixel / rows);
+        const int64_t tile = tileOfPixel(grid, row, column);
+        const TileBox box = tileBox(grid, tile);
+        CHECK(row >= box.row0 && row < box.row0 + box.rows && column >= box.column0 &&
+              column < box.column0 + box.columns);
+        const int32_t local = (row - box.row0) + (column - box.column0) * box.rows;
+        CHECK_EQ(globalIndex(grid, box, local), pixel);
+        // Each kind of edge from here where the pixel can be its first pixel.
+        const struct {
+            NeighbourKind kind;
+            bool applies;
+            int32_t secondRow, secondColumn;
+        } edges[] = {{kNextRow, row + 1 < rows, row + 1, column},
+                     {kNextColumn, column + 1 < columns, row, column + 1},
+                     {kWrapRow, row == rows - 1, 0, column},
+                     {kWrapColumn, column == columns - 1, row, 0}};
+        for (const auto &e : edges) {
+            if (!e.applies) continue;
+            const uint64_t rank = edgeRank(e.kind, pixel);
+            CHECK_EQ(rankKind(rank), e.kind);
+            CHECK_EQ(rankFirst(rank), pixel);
+            CHECK_EQ(secondPixel(grid, rank), int64_t(e.secondRow) + int64_t(e.secondColumn) * rows);
+        }
+    }
+    // The last tile ends at the map's last pixel.
+    const TileBox last = tileBox(grid, tileCount(grid) - 1);
+    CHECK_EQ(globalIndex(grid, last, last.rows * last.columns - 1), int64_t(rows) * columns - 1);
+    CHECK_EQ(last.columns, 50000 - 71 * 700);
 }
