@@ -3,7 +3,7 @@
 # host in MATLAB R2018a's interleaved complex layout (in build-interleaved/).
 JOBS ?= 2
 
-.PHONY: all demo test test-fast cross dist bench fuzz octave-pkg clean
+.PHONY: all demo test test-fast cross dist bench bench-huge fuzz octave-pkg clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
@@ -51,6 +51,12 @@ bench: all
 	cmake --build build-interleaved -j $(JOBS) --target bench_kernsmooth
 	./build-interleaved/bench_kernsmooth
 	./build/bench_clipforge
+
+# Maps larger than memory (Linux; not part of make bench: it writes 3 GiB, then 16 GiB
+# of files into HUGE_FOLDER, removed as it goes, and runs for many minutes).
+HUGE_FOLDER ?= build/huge
+bench-huge: all
+	./build/bench_huge $(HUGE_FOLDER)
 
 # Fuzz targets (libFuzzer + ASan + UBSan; needs clang and libclang-rt-14-dev), each run
 # for FUZZ_SECONDS from the seeds in fuzz/corpus/; what they learn is kept in

@@ -55,7 +55,8 @@ const char kUsage[] =
     "             4096 bytes (still a valid .npy file), written when the call returns; the\n"
     "             file is then renamed into place. So the process's own memory is the\n"
     "             call's working memory. A failed call leaves no file under an -o name and\n"
-    "             no scratch file; no room for a file ends it with exit status 2.\n"
+    "             no scratch file (on Linux, a killed one neither: scratch files have no\n"
+    "             name until they are kept); no room for a file ends it with exit status 2.\n"
     "             May also come before EXTENSION.\n"
     "  --         everything after it is an argument, even -o, --strict or --help.\n"
     "\n"
@@ -302,24 +303,22 @@ int main(int argc, char **argv) {
             status = 1;
             break;
         }
-        std::string error, scratch, imagScratch;
-        unsigned char *headerRoom = nullptr, *imagRoom = nullptr;
-        // A file-backed array of one file in this output's folder: its header goes into
-        // the room before its data, and its scratch file becomes the output by a rename.
-        // Otherwise (complex parts apart, or made beside another output) it is written.
-        if (hostArrayFile(out, 0, &scratch, &headerRoom) && !hostArrayFile(out, 1, &imagScratch, &imagRoom) &&
-            folderOf(scratch) == folderOf(outputs[k])) {
+        std::string error;
+        const std::string partial = outputs[k] + ".partial";
+        // An array in one scratch file in this output's folder gets its header in the
+        // room before its data, and the file a name. Otherwise (complex parts apart, or
+        // made beside another output) the array is written.
+        if (unsigned char *headerRoom = hostArrayFileRoom(out, folderOf(outputs[k]))) {
             std::string header;
-            if (npyHeaderOfSize(out, kArrayFileHeaderRoom, &header, &error)) {
+            if (npyHeaderOfSize(out, kArrayFileHeaderRoom, &header, &error) && hostNameArrayFile(out, partial, &error)) {
                 std::memcpy(headerRoom, header.data(), header.size());
-                written.push_back(scratch);
+                written.push_back(partial);
                 continue;
             }
             std::fprintf(stderr, "mexrun: %s\n", error.c_str());
             status = 2;
             break;
         }
-        const std::string partial = outputs[k] + ".partial";
         written.push_back(partial);
         if (!npyWrite(partial, out, &error)) {
             std::fprintf(stderr, "mexrun: %s\n", error.c_str());

@@ -55,10 +55,12 @@ struct CallAborted {
 // in a call (their scratch files removed with them unless renamed first). Guarded by
 // its own lock: arrays are released while the block registry's is held.
 struct FileParts {
-    std::string path[2];
+    std::string path[2];  // empty for a scratch file without a name (see mapScratchFile)
     void *base[2];        // the mappings, header room included
     size_t length[2];
-    bool scratch;         // remove the files with the array
+    int descriptor[2];    // a nameless scratch file's, kept open to name it; else -1
+    bool scratch;         // files of the call: removed with the array unless named
+    std::string folder;   // where a scratch array's files are
 };
 std::mutex fileLock;
 std::unordered_map<const mxArray *, FileParts> &fileArrays() {
@@ -193,32 +195,54 @@ const size_t kHeaderRoom = kArrayFileHeaderRoom;
 
 // A scratch file of kHeaderRoom + bytes in folder, its blocks reserved (a full disk
 // or a file size limit shows here, not as a fault when a page is first written),
-// mapped shared; the data begins after the header room. Null with *error on failure.
-void *mapScratchFile(const std::string &folder, size_t bytes, std::string *path, void **base, size_t *length,
-                     std::string *error) {
-    static std::atomic<unsigned> made(0);
-    *path = folder + "/.mexrun-" + std::to_string(getpid()) + "-" + std::to_string(made++) + ".npy.partial";
-    const int fd = open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *error = "cannot create " + *path + ": " + std::strerror(errno);
-        return nullptr;
+// mapped shared; the data begins after the header room. Where the system allows it
+// (Linux's O_TMPFILE) the file has no name until it is kept, so that a process killed
+// in a long call leaves no scratch file behind; else it has a hidden name. Null with
+// *error on failure.
+void *mapScratchFile(const std::string &folder, size_t bytes, FileParts *parts, int part, std::string *error) {
+    int fd = -1;
+#if defined(O_TMPFILE)
+    fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+#endif
+    if (fd < 0) {  // a system or file system without nameless files
+        static std::atomic<unsigned> made(0);
+        parts->path[part] =
+            folder + "/.mexrun-" + std::to_string(getpid()) + "-" + std::to_string(made++) + ".npy.partial";
+        fd = open(parts->path[part].c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            *error = "cannot create a file in " + folder + ": " + std::strerror(errno);
+            return nullptr;
+        }
     }
-    *length = kHeaderRoom + bytes;
-    const int reserved = posix_fallocate(fd, 0, static_cast<off_t>(*length));
-    if (reserved != 0) {
-        *error = "no room for " + std::to_string(*length) + " bytes in " + folder + ": " + std::strerror(reserved);
+    const size_t length = kHeaderRoom + bytes;
+    const int reserved = posix_fallocate(fd, 0, static_cast<off_t>(length));
+    void *base = reserved == 0 ? mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    if (base == MAP_FAILED) {
+        if (reserved != 0)
+            *error = "no room for " + std::to_string(length) + " bytes in " + folder + ": " + std::strerror(reserved);
+        else
+            *error = "cannot map a file in " + folder + ": " + std::strerror(errno);
         close(fd);
-        unlink(path->c_str());
+        if (!parts->path[part].empty()) unlink(parts->path[part].c_str());
         return nullptr;
     }
-    *base = mmap(nullptr, *length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    if (*base == MAP_FAILED) {
-        *error = "cannot map " + *path + ": " + std::strerror(errno);
-        unlink(path->c_str());
-        return nullptr;
+    if (parts->path[part].empty()) {
+        parts->descriptor[part] = fd;
+    } else {
+        close(fd);
     }
-    return static_cast<unsigned char *>(*base) + kHeaderRoom;
+    parts->base[part] = base;
+    parts->length[part] = length;
+    return static_cast<unsigned char *>(base) + kHeaderRoom;
+}
+
+// Unmaps one part of an array; removes its file if it is a scratch file.
+void releaseFilePart(FileParts &parts, int part) {
+    if (!parts.base[part]) return;
+    munmap(parts.base[part], parts.length[part]);
+    if (parts.descriptor[part] >= 0) close(parts.descriptor[part]);
+    if (parts.scratch && !parts.path[part].empty()) unlink(parts.path[part].c_str());
+    parts.base[part] = nullptr;
 }
 #endif
 
@@ -228,11 +252,7 @@ bool releaseFileParts(mxArray *a) {
     auto found = fileArrays().find(a);
     if (found == fileArrays().end()) return false;
 #if !defined(_WIN32)
-    for (int part = 0; part < 2; ++part) {
-        if (!found->second.base[part]) continue;
-        munmap(found->second.base[part], found->second.length[part]);
-        if (found->second.scratch) unlink(found->second.path[part].c_str());
-    }
+    for (int part = 0; part < 2; ++part) releaseFilePart(found->second, part);
 #endif
     fileArrays().erase(found);
     return true;
@@ -297,17 +317,15 @@ void moveIntoFiles(mxArray *a) {
     const std::string &folder = (*folders)[std::min(h.fileArraysMade++, folders->size() - 1)];
     const size_t first = kInterleaved ? a->bytes : a->partBytes;
     FileParts parts = FileParts();
+    parts.descriptor[0] = parts.descriptor[1] = -1;
     parts.scratch = true;
+    parts.folder = folder;
     std::string error;
-    void *real = mapScratchFile(folder, first, &parts.path[0], &parts.base[0], &parts.length[0], &error);
+    void *real = mapScratchFile(folder, first, &parts, 0, &error);
     void *imag = nullptr;
-    if (real && a->imag)
-        imag = mapScratchFile(folder, a->partBytes, &parts.path[1], &parts.base[1], &parts.length[1], &error);
+    if (real && a->imag) imag = mapScratchFile(folder, a->partBytes, &parts, 1, &error);
     if (!real || (a->imag && !imag)) {
-        if (real) {
-            munmap(parts.base[0], parts.length[0]);
-            unlink(parts.path[0].c_str());
-        }
+        releaseFilePart(parts, 0);
         CallAborted failure{"mexrun: " + error, "", true};
         throw failure;
     }
@@ -961,6 +979,7 @@ mxArray *hostMapArray(const std::string &path, size_t offset, HostClass cls, con
     a->partBytes = count * item;
     a->bytes = a->partBytes * (complex ? 2 : 1);
     FileParts parts = FileParts();
+    parts.descriptor[0] = parts.descriptor[1] = -1;
     parts.path[0] = path;
     parts.length[0] = offset + a->bytes;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -985,13 +1004,42 @@ mxArray *hostMapArray(const std::string &path, size_t offset, HostClass cls, con
 #endif
 }
 
-bool hostArrayFile(const mxArray *array, int part, std::string *path, unsigned char **headerRoom) {
+unsigned char *hostArrayFileRoom(const mxArray *array, const std::string &folder) {
     std::lock_guard<std::mutex> guard(fileLock);
     auto found = fileArrays().find(array);
-    if (found == fileArrays().end() || !found->second.scratch || !found->second.base[part]) return false;
-    *path = found->second.path[part];
-    *headerRoom = static_cast<unsigned char *>(found->second.base[part]);
-    return true;
+    if (found == fileArrays().end()) return nullptr;
+    const FileParts &parts = found->second;
+    if (!parts.scratch || !parts.base[0] || parts.base[1] || parts.folder != folder) return nullptr;
+    return static_cast<unsigned char *>(parts.base[0]);
+}
+
+bool hostNameArrayFile(const mxArray *array, const std::string &path, std::string *error) {
+    std::lock_guard<std::mutex> guard(fileLock);
+    auto found = fileArrays().find(array);
+    if (found == fileArrays().end() || !found->second.scratch || !found->second.base[0] || found->second.base[1]) {
+        *error = "not an array in one scratch file";
+        return false;
+    }
+#if defined(_WIN32)
+    *error = "cannot name " + path + ": no files back arrays on Windows";
+    return false;
+#else
+    FileParts &parts = found->second;
+    std::remove(path.c_str());
+    bool named = false;
+    if (parts.path[0].empty()) {
+#if defined(O_TMPFILE)
+        // A nameless file gets its name through its descriptor's link in /proc.
+        const std::string link = "/proc/self/fd/" + std::to_string(parts.descriptor[0]);
+        named = linkat(AT_FDCWD, link.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+#endif
+    } else if (std::rename(parts.path[0].c_str(), path.c_str()) == 0) {
+        parts.path[0].clear();
+        named = true;
+    }
+    if (!named) *error = "cannot write " + path + ": " + std::strerror(errno);
+    return named;
+#endif
 }
 
 unsigned hostCallsStarted() { return callsStarted.load(); }

@@ -102,8 +102,9 @@ struct HostCallOptions {
     // scratch file (shared mapping) in one of these folders, the k-th such array in
     // the k-th folder (the last for the rest), its data after kArrayFileHeaderRoom
     // bytes: outputs take no anonymous memory, and a caller makes a file the output
-    // by writing a header there and renaming it (hostArrayFile). Scratch files go
-    // with their arrays. No room for one ends the call with hostFailed set.
+    // by writing a header there and naming it (hostArrayFileRoom, hostNameArrayFile).
+    // Scratch files go with their arrays. No room for one ends the call with
+    // hostFailed set.
     const std::vector<std::string> *fileFolders = nullptr;
 };
 const size_t kArrayFileHeaderRoom = 4096;
@@ -118,10 +119,13 @@ void hostReleaseOutputs(HostCallResult *result);
 // array in the separate layout, whose parts cannot be one file's pairs).
 mxArray *hostMapArray(const std::string &path, size_t offset, HostClass cls, const std::vector<size_t> &sides,
                       bool complex, std::string *error);
-// The scratch file holding part 0 (real parts, or pairs) or 1 (imaginary parts) of a
-// file-backed array, and its header room (kArrayFileHeaderRoom writable bytes before
-// the data); false when that part is not in a file.
-bool hostArrayFile(const mxArray *array, int part, std::string *path, unsigned char **headerRoom);
+// The header room (kArrayFileHeaderRoom writable bytes before the data) of an array of
+// a call that lives in one scratch file in folder; null when it does not (complex parts
+// apart, another folder, not in a file).
+unsigned char *hostArrayFileRoom(const mxArray *array, const std::string &folder);
+// Gives that scratch file the name path (replacing a file there), in its own folder;
+// then it outlives the array. False with *error when it cannot.
+bool hostNameArrayFile(const mxArray *array, const std::string &path, std::string *error);
 
 // Host memory blocks currently live and not yet released (any scope).
 size_t hostLiveBlocks();

@@ -3,6 +3,7 @@
 // every exit status.
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -414,6 +415,21 @@ TEST(ctrl_c_stops_the_call_and_leaves_every_output_file_as_it_was) {
         CHECK(access(file("new.npy").c_str(), F_OK) != 0);
         CHECK(!scratchFilesLeft());
     }
+#if defined(O_TMPFILE)
+    // Killed outright, a --map run leaves no scratch file either where the file system
+    // has nameless files (a 16 GiB one would otherwise stay behind).
+    const int probe = open(kFolder.c_str(), O_TMPFILE | O_RDWR, 0644);
+    if (probe >= 0) {
+        close(probe);
+        std::string command = "timeout -s KILL 1 " + std::string(MEXRUN) + " --map kernsmooth_c " + file("big.npy") +
+                              " " + file("wide.npy") + " -o " + file("new.npy") + " 2>" + file("stderr");
+        int raw = std::system(command.c_str());
+        CHECK_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 137);
+        CHECK(access(file("new.npy").c_str(), F_OK) != 0);
+        CHECK(!scratchFilesLeft());
+        std::system(("rm -f " + kFolder + "/.mexrun-*").c_str());  // not to fail the tests after
+    }
+#endif
 }
 
 TEST(mapped_runs_write_the_bits_of_read_runs_and_leave_no_scratch_files) {
