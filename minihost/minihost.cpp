@@ -193,6 +193,22 @@ void releaseBlock(void *block, size_t bytes) {
 // of a file-backed array, so that the file becomes the output by writing the header.
 const size_t kHeaderRoom = kArrayFileHeaderRoom;
 
+// Gives an empty file `length` bytes whose blocks are reserved, so that writing its
+// pages through a mapping cannot fail for want of room; 0 or an error number. Where
+// the file system cannot reserve blocks (posix_fallocate's EINVAL or EOPNOTSUPP: ZFS,
+// some network file systems) the file is only sized.
+int reserveFileSpace(int fd, size_t length) {
+#if defined(__APPLE__)
+    fstore_t store = {F_ALLOCATEALL, F_PEOFPOSMODE, 0, static_cast<off_t>(length), 0};
+    if (fcntl(fd, F_PREALLOCATE, &store) == -1 && errno != ENOTSUP) return errno;
+#else
+    const int reserved = reserveFileSpace(fd, length);
+    if (reserved == 0) return 0;
+    if (reserved != EINVAL && reserved != EOPNOTSUPP) return reserved;
+#endif
+    return ftruncate(fd, static_cast<off_t>(length)) == 0 ? 0 : errno;
+}
+
 // A scratch file of kHeaderRoom + bytes in folder, its blocks reserved (a full disk
 // or a file size limit shows here, not as a fault when a page is first written),
 // mapped shared; the data begins after the header room. Where the system allows it
