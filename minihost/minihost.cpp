@@ -202,7 +202,7 @@ int reserveFileSpace(int fd, size_t length) {
     fstore_t store = {F_ALLOCATEALL, F_PEOFPOSMODE, 0, static_cast<off_t>(length), 0};
     if (fcntl(fd, F_PREALLOCATE, &store) == -1 && errno != ENOTSUP) return errno;
 #else
-    const int reserved = reserveFileSpace(fd, length);
+    const int reserved = posix_fallocate(fd, 0, static_cast<off_t>(length));
     if (reserved == 0) return 0;
     if (reserved != EINVAL && reserved != EOPNOTSUPP) return reserved;
 #endif
@@ -231,7 +231,7 @@ void *mapScratchFile(const std::string &folder, size_t bytes, FileParts *parts, 
         }
     }
     const size_t length = kHeaderRoom + bytes;
-    const int reserved = posix_fallocate(fd, 0, static_cast<off_t>(length));
+    const int reserved = reserveFileSpace(fd, length);
     void *base = reserved == 0 ? mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     if (base == MAP_FAILED) {
         if (reserved != 0)

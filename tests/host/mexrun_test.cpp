@@ -510,3 +510,23 @@ TEST(a_full_disk_gives_exit_status_2_and_leaves_no_output_file) {
         CHECK(!scratchFilesLeft());
     }
 }
+
+#ifdef NO_PREALLOCATION_LIBRARY
+TEST(where_blocks_cannot_be_reserved_mapped_outputs_are_still_written) {
+    // The fallback of file systems without preallocation (macOS's ENOTSUP, musl): the
+    // scratch file is only sized, and the output is the same as anywhere else.
+    writeNpy(file("in.npy"), "{'descr': '<f8', 'fortran_order': True, 'shape': (1024, 1024), }",
+             phaseSamples(false, false));
+    const std::string call = "phasemend " + file("in.npy") + " -o ";
+    Run read = mexrun(call + file("read.npy"));
+    const std::string preload = "LD_PRELOAD=" NO_PREALLOCATION_LIBRARY
+                                " ASAN_OPTIONS=verify_asan_link_order=0:$ASAN_OPTIONS ";
+    const int raw = std::system((preload + MEXRUN + " --map " + call + file("mapped.npy") + " 2>" +
+                                 file("stderr")).c_str());
+    CHECK_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 0);
+    CHECK_EQ(read.status, 0);
+    NpyParts a = npyParts(file("read.npy")), b = npyParts(file("mapped.npy"));
+    CHECK(a.data.size() == (size_t(8) << 20) && a.data == b.data && b.dataStart == 4096);
+    CHECK(!scratchFilesLeft());
+}
+#endif
