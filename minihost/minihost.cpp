@@ -196,11 +196,14 @@ const size_t kHeaderRoom = kArrayFileHeaderRoom;
 // Gives an empty file `length` bytes whose blocks are reserved, so that writing its
 // pages through a mapping cannot fail for want of room; 0 or an error number. Where
 // the file system cannot reserve blocks (posix_fallocate's EINVAL or EOPNOTSUPP: ZFS,
-// some network file systems) the file is only sized.
+// some network file systems; F_PREALLOCATE's ENOTSUP, or the EINVAL some APFS
+// versions give on a file just created) the file is only sized.
 int reserveFileSpace(int fd, size_t length) {
 #if defined(__APPLE__)
+    // macOS has no posix_fallocate; F_PREALLOCATE reserves blocks past the end of
+    // the file without changing its size, which ftruncate then sets.
     fstore_t store = {F_ALLOCATEALL, F_PEOFPOSMODE, 0, static_cast<off_t>(length), 0};
-    if (fcntl(fd, F_PREALLOCATE, &store) == -1 && errno != ENOTSUP) return errno;
+    if (fcntl(fd, F_PREALLOCATE, &store) == -1 && errno != ENOTSUP && errno != EINVAL) return errno;
 #else
     const int reserved = posix_fallocate(fd, 0, static_cast<off_t>(length));
     if (reserved == 0) return 0;
