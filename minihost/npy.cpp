@@ -132,6 +132,71 @@ void swapBytes(unsigned char *p, size_t size) {
     for (size_t a = 0, b = size - 1; a < b; ++a, --b) std::swap(p[a], p[b]);
 }
 
+// The preamble and header dict at the start of a .npy file (its first size bytes),
+// and the host's sides of its array: a 0-D array is 1 x 1, a 1-D array of n elements
+// 1 x n. False with *why when they are not usable.
+bool parseLayout(const unsigned char *file, size_t size, NpyLayout *layout, Dtype *dtype, std::string *why) {
+    if (size < 10 || std::memcmp(file, kMagic, kMagicLength) != 0) {
+        *why = "missing the .npy magic";
+        return false;
+    }
+    const int major = file[6];
+    size_t headerLength, headerStart;
+    if (major == 1) {
+        headerLength = file[8] | (file[9] << 8);
+        headerStart = 10;
+    } else if (major == 2 || major == 3) {
+        if (size < 12) {
+            *why = "truncated header";
+            return false;
+        }
+        headerLength = file[8] | (file[9] << 8) | (file[10] << 16) | (size_t(file[11]) << 24);
+        headerStart = 12;
+    } else {
+        *why = "unknown format version " + std::to_string(major);
+        return false;
+    }
+    if (headerLength > size - headerStart) {
+        *why = "truncated header";
+        return false;
+    }
+    std::vector<size_t> shape;
+    if (!parseHeader(std::string(file + headerStart, file + headerStart + headerLength), dtype,
+                     &layout->fortranOrder, &shape, why))
+        return false;
+    std::vector<size_t> &sides = layout->sides;
+    sides = shape;
+    if (sides.size() == 1) sides.insert(sides.begin(), 1);
+    while (sides.size() < 2) sides.push_back(1);
+    // NumPy's sides are signed 64-bit, and an empty array must not hide a side that no
+    // host could index: every side, the element count and the byte size must fit.
+    const size_t sideLimit = static_cast<size_t>(PTRDIFF_MAX);
+    const size_t partSize = dtype->complex ? 2 * dtype->itemSize : dtype->itemSize;
+    size_t count = 1;
+    bool empty = false;
+    for (size_t side : sides) {
+        if (side > sideLimit) {
+            *why = "shape too large";
+            return false;
+        }
+        empty = empty || side == 0;
+    }
+    for (size_t side : sides) {
+        if (empty) break;
+        if (count > sideLimit / side / partSize) {
+            *why = "shape too large";
+            return false;
+        }
+        count *= side;
+    }
+    layout->cls = dtype->cls;
+    layout->complex = dtype->complex;
+    layout->byteSwapped = dtype->swap;
+    layout->dataStart = headerStart + headerLength;
+    layout->dataBytes = empty ? 0 : count * partSize;
+    return true;
+}
+
 }  // namespace
 
 mxArray *npyRead(const std::string &path, std::string *error) {
@@ -158,50 +223,15 @@ mxArray *npyDecode(const unsigned char *file, size_t size, const std::string &na
         *error = name + ": not a usable .npy file: " + why;
         return nullptr;
     };
-    if (size < 10 || std::memcmp(file, kMagic, kMagicLength) != 0)
-        return fail("missing the .npy magic");
-    int major = file[6];
-    size_t headerLength, headerStart;
-    if (major == 1) {
-        headerLength = file[8] | (file[9] << 8);
-        headerStart = 10;
-    } else if (major == 2 || major == 3) {
-        if (size < 12) return fail("truncated header");
-        headerLength = file[8] | (file[9] << 8) | (file[10] << 16) | (size_t(file[11]) << 24);
-        headerStart = 12;
-    } else {
-        return fail("unknown format version " + std::to_string(major));
-    }
-    if (headerLength > size - headerStart) return fail("truncated header");
-    std::string header(file + headerStart, file + headerStart + headerLength);
+    NpyLayout layout;
     Dtype dtype;
-    bool fortran = false;
-    std::vector<size_t> shape;
     std::string why;
-    if (!parseHeader(header, &dtype, &fortran, &shape, &why)) return fail(why);
-
-    // The host's sides: a 0-D array is 1 x 1, a 1-D array of n elements 1 x n.
-    std::vector<size_t> sides(shape);
-    if (sides.size() == 1) sides.insert(sides.begin(), 1);
-    while (sides.size() < 2) sides.push_back(1);
-    // NumPy's sides are signed 64-bit, and an empty array must not hide a side that no
-    // host could index: every side, the element count and the byte size must fit.
-    const size_t sideLimit = static_cast<size_t>(PTRDIFF_MAX);
-    size_t partSize = dtype.complex ? 2 * dtype.itemSize : dtype.itemSize;
-    size_t count = 1;
-    bool empty = false;
-    for (size_t side : sides) {
-        if (side > sideLimit) return fail("shape too large");
-        empty = empty || side == 0;
-    }
-    for (size_t side : sides) {
-        if (empty) break;
-        if (count > sideLimit / side / partSize) return fail("shape too large");
-        count *= side;
-    }
-    if (empty) count = 0;
-    size_t dataStart = headerStart + headerLength;
-    if (size - dataStart < count * partSize) return fail("the data is shorter than its shape");
+    if (!parseLayout(file, size, &layout, &dtype, &why)) return fail(why);
+    if (size - layout.dataStart < layout.dataBytes) return fail("the data is shorter than its shape");
+    const std::vector<size_t> &sides = layout.sides;
+    const bool fortran = layout.fortranOrder;
+    const size_t partSize = dtype.complex ? 2 * dtype.itemSize : dtype.itemSize;
+    const size_t count = layout.dataBytes / partSize;
 
     mxArray *array = hostCreateArray(dtype.cls, sides, dtype.complex);
     if (count == 0) return array;  // nothing to copy, however long the other sides
@@ -210,7 +240,7 @@ mxArray *npyDecode(const unsigned char *file, size_t size, const std::string &na
     unsigned char *re = static_cast<unsigned char *>(hostDataOf(array));
     unsigned char *im = pairs ? re + dtype.itemSize : static_cast<unsigned char *>(hostImagDataOf(array));
     const size_t partStep = pairs ? 2 * dtype.itemSize : dtype.itemSize;
-    const unsigned char *data = file + dataStart;
+    const unsigned char *data = file + layout.dataStart;
     const size_t rows = sides[0], columns = sides[1], slices = sides.size() > 2 ? sides[2] : 1;
     for (size_t s = 0; s < slices; ++s) {
         for (size_t c = 0; c < columns; ++c) {
@@ -276,32 +306,11 @@ bool npyInspect(const std::string &path, NpyLayout *layout, std::string *error) 
     std::vector<unsigned char> head(1 << 16);
     head.resize(std::fread(head.data(), 1, head.size(), f));
     std::fclose(f);
-    auto fail = [&](const std::string &why) {
-        *error = path + ": not a usable .npy file: " + why;
-        return false;
-    };
-    if (head.size() < 12 || std::memcmp(head.data(), kMagic, kMagicLength) != 0) return fail("missing the .npy magic");
-    const int major = head[6];
-    if (major < 1 || major > 3) return fail("unknown format version " + std::to_string(major));
-    const size_t headerStart = major == 1 ? 10 : 12;
-    const size_t headerLength = major == 1 ? size_t(head[8] | (head[9] << 8))
-                                           : size_t(head[8] | (head[9] << 8) | (head[10] << 16)) |
-                                                 (size_t(head[11]) << 24);
-    if (headerLength > head.size() - headerStart) return fail("truncated header");
     Dtype dtype;
-    std::vector<size_t> shape;
     std::string why;
-    if (!parseHeader(std::string(head.begin() + headerStart, head.begin() + headerStart + headerLength), &dtype,
-                     &layout->fortranOrder, &shape, &why))
-        return fail(why);
-    layout->cls = dtype.cls;
-    layout->complex = dtype.complex;
-    layout->byteSwapped = dtype.swap;
-    layout->sides = shape;
-    if (layout->sides.size() == 1) layout->sides.insert(layout->sides.begin(), 1);
-    while (layout->sides.size() < 2) layout->sides.push_back(1);
-    layout->dataStart = headerStart + headerLength;
-    return true;
+    if (parseLayout(head.data(), head.size(), layout, &dtype, &why)) return true;
+    *error = path + ": not a usable .npy file: " + why;
+    return false;
 }
 
 bool npyWrite(const std::string &path, const mxArray *array, std::string *error) {

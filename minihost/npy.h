@@ -23,8 +23,9 @@ struct NpyLayout {
     bool complex;
     bool fortranOrder;
     bool byteSwapped;
-    std::vector<size_t> sides;
+    std::vector<size_t> sides;  // each, the count and the byte size fit in ptrdiff_t
     size_t dataStart;
+    size_t dataBytes;
 };
 // Reads only the header; false with a message when it is not a usable .npy file.
 bool npyInspect(const std::string &path, NpyLayout *layout, std::string *error);

@@ -269,6 +269,8 @@ TEST(files_mexrun_cannot_use_give_exit_status_2) {
     writeNpy(file("cube.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (1, 1, 1, 1), }", doublesLE({1}));
     writeNpy(file("noshape.npy"), "{'descr': '<f8', 'fortran_order': False, }", doublesLE({1}));
     writeNpy(file("huge.npy"), "{'descr': '<f8', 'fortran_order': False, 'shape': (18446744073709551615, 0), }", {});
+    // 2^61 x 8 doubles: 2^67 bytes, which wraps to 0 in 64 bits (mapped ones are checked too).
+    writeNpy(file("wraps.npy"), "{'descr': '<f8', 'fortran_order': True, 'shape': (2305843009213693952, 8), }", {});
     f = std::fopen(file("magic.npy").c_str(), "wb");
     std::fputs("NUMPY? not really, just text", f);
     std::fclose(f);
@@ -282,6 +284,7 @@ TEST(files_mexrun_cannot_use_give_exit_status_2) {
         {"phasemend " + file("cube.npy"), "more than 3 dimensions"},
         {"phasemend " + file("noshape.npy"), "no 'shape'"},
         {"phasemend " + file("huge.npy"), "shape too large"},
+        {"--map phasemend " + file("wraps.npy"), "shape too large"},
         {"phasemend " + file("magic.npy"), "magic"},
         {"phasemend " + file("one.npy") + " -o /nonexistent/out.npy", "cannot create"},
         {"phasemend " + file("one.npy") + " -o", "-o needs a file name"},
