@@ -55,13 +55,16 @@ struct CallAborted {
 // in a call (their scratch files removed with them unless renamed first). Guarded by
 // its own lock: arrays are released while the block registry's is held.
 struct FileParts {
-    std::string path[2];  // empty for a scratch file without a name (see mapScratchFile)
-    void *base[2];        // the mappings, header room included
-    size_t length[2];
-    int descriptor[2];    // a nameless scratch file's, kept open to name it; else -1
-    bool scratch;         // files of the call: removed with the array unless named
-    std::string folder;   // where a scratch array's files are
+    std::string path[2];                // empty for a scratch file without a name (see mapScratchFile)
+    void *base[2] = {nullptr, nullptr};  // the mappings, header room included
+    size_t length[2] = {0, 0};
+    int descriptor[2] = {-1, -1};       // a nameless scratch file's, kept open to name it
+    bool scratch = false;               // files of the call: removed with the array unless named
+    std::string folder;                 // where a scratch array's files are
 };
+
+// A scratch array whose samples are all in one file (not complex parts apart).
+bool inOneScratchFile(const FileParts &parts) { return parts.scratch && parts.base[0] && !parts.base[1]; }
 std::mutex fileLock;
 std::unordered_map<const mxArray *, FileParts> &fileArrays() {
     static std::unordered_map<const mxArray *, FileParts> registry;
@@ -335,8 +338,7 @@ void moveIntoFiles(mxArray *a) {
     if (h.scope == 0 || !folders || folders->empty() || a->bytes < kLargeBlock) return;
     const std::string &folder = (*folders)[std::min(h.fileArraysMade++, folders->size() - 1)];
     const size_t first = kInterleaved ? a->bytes : a->partBytes;
-    FileParts parts = FileParts();
-    parts.descriptor[0] = parts.descriptor[1] = -1;
+    FileParts parts;
     parts.scratch = true;
     parts.folder = folder;
     std::string error;
@@ -997,8 +999,7 @@ mxArray *hostMapArray(const std::string &path, size_t offset, HostClass cls, con
     for (size_t k = 0; k < a->dimensionCount; ++k) count *= a->dimensions[k];
     a->partBytes = count * item;
     a->bytes = a->partBytes * (complex ? 2 : 1);
-    FileParts parts = FileParts();
-    parts.descriptor[0] = parts.descriptor[1] = -1;
+    FileParts parts;
     parts.path[0] = path;
     parts.length[0] = offset + a->bytes;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -1028,14 +1029,14 @@ unsigned char *hostArrayFileRoom(const mxArray *array, const std::string &folder
     auto found = fileArrays().find(array);
     if (found == fileArrays().end()) return nullptr;
     const FileParts &parts = found->second;
-    if (!parts.scratch || !parts.base[0] || parts.base[1] || parts.folder != folder) return nullptr;
+    if (!inOneScratchFile(parts) || parts.folder != folder) return nullptr;
     return static_cast<unsigned char *>(parts.base[0]);
 }
 
 bool hostNameArrayFile(const mxArray *array, const std::string &path, std::string *error) {
     std::lock_guard<std::mutex> guard(fileLock);
     auto found = fileArrays().find(array);
-    if (found == fileArrays().end() || !found->second.scratch || !found->second.base[0] || found->second.base[1]) {
+    if (found == fileArrays().end() || !inOneScratchFile(found->second)) {
         *error = "not an array in one scratch file";
         return false;
     }
