@@ -198,6 +198,14 @@ bool roomFor(const std::string &folder, double gib) {
 
 void verdict(bool met, const char *what) { std::printf("  %s: %s\n", what, met ? "met" : "MISSED"); }
 
+// The wrapped side x side map written to in, when folder has the room (GiB) a case needs.
+bool inputReady(const std::string &folder, double gib, const std::string &in, int64_t side) {
+    if (!roomFor(folder, gib)) return false;
+    if (writeWrappedMap(in, side, side)) return true;
+    std::printf("  cannot write %s\n", in.c_str());
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -211,10 +219,7 @@ int main(int argc, char **argv) {
         const std::string in = folder + "/wrapped16k.npy", mapped = folder + "/mapped16k.npy",
                           read = folder + "/read16k.npy";
         std::printf("16384 x 16384 float32 (1 GiB in, 1 GiB out), TileSize 1024\n");
-        if (!roomFor(folder, 3.2)) {
-            good = false;
-        } else if (!writeWrappedMap(in, side, side)) {
-            std::printf("  cannot write %s\n", in.c_str());
+        if (!inputReady(folder, 3.2, in, side)) {
             good = false;
         } else {
             RunFigures withMap = runMexrun({"--map", "phasemend", in, "TileSize", "1024", "-o", mapped});
@@ -236,10 +241,7 @@ int main(int argc, char **argv) {
         const std::string in = folder + "/wrapped46k.npy", out = folder + "/unwrapped46k.npy";
         std::printf("46341 x 46341 float32 (%lld pixels, 8 GiB in, 8 GiB out), TileSize 1024\n",
                     static_cast<long long>(side * side));
-        if (!roomFor(folder, 16.2)) {
-            good = false;
-        } else if (!writeWrappedMap(in, side, side)) {
-            std::printf("  cannot write %s\n", in.c_str());
+        if (!inputReady(folder, 16.2, in, side)) {
             good = false;
         } else {
             RunFigures run = runMexrun({"--map", "phasemend", in, "TileSize", "1024", "Progress", "true", "-o", out});

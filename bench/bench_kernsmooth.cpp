@@ -56,6 +56,20 @@ double octaveCall(int side, int k, int runs) {
                         octaveTiming("kernsmooth_c(m, k)", runs));
 }
 
+// A side x side complex double map with 5% NaN from a seeded generator, and the same
+// samples rounded to single.
+void makeNoisyMaps(int side, uint32_t seed, mxArray **map, mxArray **single) {
+    *map = hostCreateDouble(side, side, true);
+    *single = hostCreateOfClass(hostSingleClass, side, side, true);
+    uint32_t state = seed;
+    for (size_t i = 0; i < static_cast<size_t>(side) * side; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const bool missing = (state >> 8) % 100 < 5;
+        hostSetParts(*map, i, missing ? mxGetNaN() : (state >> 12) * 1e-6, (state >> 10) * 1e-6);
+        hostSetParts(*single, i, hostRealPart(*map, i), hostImagPart(*map, i));
+    }
+}
+
 // Whole calls on a 2048x2048 complex map with 5% NaN in double and in single (its
 // samples rounded), each with one output and with the support too, taken in turns run
 // after run so that all four see the machine alike: medians of each, and the medians
@@ -64,15 +78,8 @@ double octaveCall(int side, int k, int runs) {
 void compareClassesAndOutputs(MexEntry entry, int runs) {
     const int side = 2048;
     const size_t samples = static_cast<size_t>(side) * side;
-    mxArray *map = hostCreateDouble(side, side, true);
-    mxArray *single = hostCreateOfClass(hostSingleClass, side, side, true);
-    uint32_t state = 3;
-    for (size_t i = 0; i < samples; ++i) {
-        state = state * 1664525u + 1013904223u;
-        bool missing = (state >> 8) % 100 < 5;
-        hostSetParts(map, i, missing ? mxGetNaN() : (state >> 12) * 1e-6, (state >> 10) * 1e-6);
-        hostSetParts(single, i, hostRealPart(map, i), hostImagPart(map, i));
-    }
+    mxArray *map, *single;
+    makeNoisyMaps(side, 3, &map, &single);
     std::printf("\n%6s %7s %10s %10s %10s %10s %13s %13s %13s\n", "side", "kernel", "double s", "single s",
                 "double+sup", "single+sup", "single/double", "sup/1 double", "sup/1 single");
     for (int k : {3, 9}) {
@@ -102,10 +109,6 @@ void compareClassesAndOutputs(MexEntry entry, int runs) {
             supportDouble.push_back(t[2] / t[0]);
             supportSingle.push_back(t[3] / t[1]);
         }
-        auto median = [](std::vector<double> v) {
-            std::sort(v.begin(), v.end());
-            return v[v.size() / 2];
-        };
         std::printf("%6d %4dx%-2d %10.4f %10.4f %10.4f %10.4f %13.2f %13.2f %13.2f\n", side, k, k, median(times[0]),
                     median(times[1]), median(times[2]), median(times[3]), median(speed), median(supportDouble),
                     median(supportSingle));
@@ -189,14 +192,7 @@ double scipySeconds(const std::string &file, int side, int taps, int runs) {
     std::fclose(out);
     // Debian's python3 (with python3-scipy) before any other on the path.
     const char *python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-    FILE *pipe = popen((std::string(python) + " " + scriptFile + " 2>/dev/null").c_str(), "r");
-    double seconds = -1;
-    if (pipe) {
-        char line[256];
-        while (std::fgets(line, sizeof line, pipe))
-            if (std::strncmp(line, "scipy-median ", 13) == 0) seconds = std::atof(line + 13);
-        pclose(pipe);
-    }
+    const double seconds = numberPrintedBy(std::string(python) + " " + scriptFile + " 2>/dev/null", "scipy-median ");
     std::remove(scriptFile.c_str());
     return seconds;
 }
@@ -208,15 +204,8 @@ double scipySeconds(const std::string &file, int side, int taps, int runs) {
 void compareSeparable(MexEntry entry, int runs) {
     const int side = 2048;
     const size_t samples = static_cast<size_t>(side) * side;
-    mxArray *map = hostCreateDouble(side, side, true);
-    mxArray *single = hostCreateOfClass(hostSingleClass, side, side, true);
-    uint32_t state = 7;
-    for (size_t i = 0; i < samples; ++i) {
-        state = state * 1664525u + 1013904223u;
-        const bool missing = (state >> 8) % 100 < 5;
-        hostSetParts(map, i, missing ? mxGetNaN() : (state >> 12) * 1e-6, (state >> 10) * 1e-6);
-        hostSetParts(single, i, hostRealPart(map, i), hostImagPart(map, i));
-    }
+    mxArray *map, *single;
+    makeNoisyMaps(side, 7, &map, &single);
     const std::vector<double> g101 = gaussianTaps(101), g61 = gaussianTaps(61);
     mxArray *u101 = rowVector(g101), *u61 = rowVector(g61), *k61 = hostCreateDouble(61, 61, false);
     for (int c = 0; c < 61; ++c)
@@ -250,10 +239,6 @@ void compareSeparable(MexEntry entry, int runs) {
         singleRate.push_back(t[0] / t[1]);
         tapRatio.push_back(t[2] / t[3]);
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
     std::printf("\nkernsmooth_c(map, u, v), 2048x2048 complex, 5%% NaN, Gaussian vectors; whole calls in turns:\n");
     for (int v = 0; v < count; ++v) std::printf("  %-24s %8.4f s\n", variants[v].name, median(times[v]));
     std::printf("  single's rate over double's (101 taps): %.3f; 61 taps over the 61 x 61 kernel: %.3f\n",

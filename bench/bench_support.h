@@ -73,19 +73,25 @@ inline size_t availableBytes() {
     return kib * 1024;
 }
 
-// Runs an Octave script that prints "octave-median SECONDS"; the seconds, or a
-// negative value when Octave could not be run.
-inline double octaveMedian(const std::string &script) {
-    std::string line = "octave-cli --no-gui --norc --quiet --eval \"" + script + "\" 2>/dev/null";
-    FILE *p = popen(line.c_str(), "r");
+// Runs a shell command (another program timing something) and reads the number it
+// prints after `tag` at the start of a line; negative when no line has it.
+inline double numberPrintedBy(const std::string &command, const std::string &tag) {
+    FILE *p = popen(command.c_str(), "r");
     double result = -1;
     if (p) {
         char text[256];
         while (std::fgets(text, sizeof text, p))
-            if (std::strncmp(text, "octave-median ", 14) == 0) result = std::atof(text + 14);
+            if (std::strncmp(text, tag.c_str(), tag.size()) == 0) result = std::atof(text + tag.size());
         pclose(p);
     }
     return result;
+}
+
+// Runs an Octave script that prints "octave-median SECONDS"; the seconds, or a
+// negative value when Octave could not be run.
+inline double octaveMedian(const std::string &script) {
+    return numberPrintedBy("octave-cli --no-gui --norc --quiet --eval \"" + script + "\" 2>/dev/null",
+                           "octave-median ");
 }
 
 // The Octave statements that time `runs` calls of `call` after one untimed one and
