@@ -85,6 +85,7 @@ struct GrowingArrays {
 void appendTile(TiledCall &call, int64_t tile, const TileOutput &output, GrowingArrays *room) {
     TileSummary &summary = call.tiles[tile];
     const int64_t nodes = call.nodeCount, edges = call.skeletonCount;
+    // insideAbove grows in step with nodePixels: the same capacity, grown the same way.
     int64_t nodeCapacity = room->nodeCapacity;
     reserveRecords(&call.nodePixels, &room->nodeCapacity, nodes + summary.nodeCount);
     if (call.wantRegions) reserveRecords(&call.regions.insideAbove, &nodeCapacity, nodes + summary.nodeCount);
